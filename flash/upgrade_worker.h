@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "core/upgrade_notices.h"
+#include "link/board_link.h"
+
+#include <filesystem>
+#include <string>
+
+namespace fieldkit::flash {
+
+// What an upgrade takes from the main window: the COM port number, read once at the start,
+// and the firmware version text of the settings file.
+class UpgradeFrame {
+public:
+    virtual ~UpgradeFrame() = default;
+    virtual int GetPort() = 0;
+    // Copies the version text with its NUL into `buffer` and returns 0, or copies nothing
+    // and returns the size needed when `size` is too small.
+    virtual int GetFirmwareVersion(char* buffer, int size) = 0;
+};
+
+// Everything else one upgrade talks through.
+struct UpgradeServices {
+    link::BoardLink& link;
+    Clock& clock;
+    Prompts& prompts;         // every box, owned by the main window
+    UpgradeNotices& notices;  // progress and status for the main window
+    std::filesystem::path firmwareDirectory = "."; // where corvo_boot.s19 and corvo_fwapp.s19 lie
+};
+
+// One whole upgrade, from loading the firmware files to the finished notice. Returns 0 on
+// every path; the outcome reaches the window as UPG_FINISHED.
+int UpgradeWorker(UpgradeFrame& frame, const UpgradeServices& services);
+
+} // namespace fieldkit::flash

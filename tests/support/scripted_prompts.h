@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/prompts.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace fieldkit::testing {
+
+// Records every box in order and answers questions from a script (No once it runs out).
+class ScriptedPrompts final : public Prompts {
+public:
+    enum class Kind { Error, Question, Warning };
+    struct Box {
+        Kind kind;
+        std::string text;
+    };
+
+    explicit ScriptedPrompts(std::deque<Answer> answers = {}) : answers_(std::move(answers)) {}
+
+    void error(const std::string& text) override { boxes.push_back({Kind::Error, text}); }
+    Answer question(const std::string& text) override
+    {
+        boxes.push_back({Kind::Question, text});
+        if (answers_.empty())
+            return Answer::No;
+        const Answer answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+    void warning(const std::string& text) override { boxes.push_back({Kind::Warning, text}); }
+
+    std::vector<Box> boxes;
+
+private:
+    std::deque<Answer> answers_;
+};
+
+} // namespace fieldkit::testing
