@@ -1,0 +1,273 @@
+#include "image/srecord_loader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+#include <tuple>
+#include <system_error>
+#include <vector>
+
+namespace fieldkit::image {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kReadChunkSize = 64 * 1024;
+constexpr std::uint8_t kNotHex = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> makeHexTable()
+{
+    std::array<std::uint8_t, 256> table{};
+    table.fill(kNotHex);
+    for (int digit = 0; digit < 10; ++digit)
+        table['0' + digit] = static_cast<std::uint8_t>(digit);
+    for (int digit = 0; digit < 6; ++digit) {
+        table['A' + digit] = static_cast<std::uint8_t>(10 + digit);
+        table['a' + digit] = static_cast<std::uint8_t>(10 + digit);
+    }
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kHexValue = makeHexTable();
+
+// Address bytes of each record type S0 to S9; 0 marks the reserved S4.
+constexpr std::array<std::size_t, 10> kAddressLength{2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+
+enum class RecordKind { Header, Data, Count, End, Reserved };
+
+constexpr RecordKind kindOf(int type)
+{
+    switch (type) {
+    case 0: return RecordKind::Header;
+    case 1:
+    case 2:
+    case 3: return RecordKind::Data;
+    case 5:
+    case 6: return RecordKind::Count;
+    case 7:
+    case 8:
+    case 9: return RecordKind::End;
+    default: return RecordKind::Reserved;
+    }
+}
+
+// Checks each record and places the data of the good ones.
+class RecordParser {
+public:
+    RecordParser(std::span<std::uint8_t> destination, AddressWindow window, SrecordReadResult& result)
+        : destination_(destination), window_(window), result_(result),
+          placeableSize_(std::min(window.size, destination.size()))
+    {
+    }
+
+    void line(std::string_view text, std::size_t lineNumber);
+    void overlongLine(std::size_t lineNumber) { fail(lineNumber, "line longer than any S-record"); }
+    void finish();
+
+private:
+    void fail(std::size_t lineNumber, const char* why);
+
+    std::span<std::uint8_t> destination_;
+    AddressWindow window_;
+    SrecordReadResult& result_;
+    std::size_t placeableSize_;
+    bool ended_ = false;
+    bool closed_ = false; // the last record seen was a count or end record
+    std::array<std::uint8_t, 1 + 255> recordBytes_{};
+};
+
+void RecordParser::fail(std::size_t lineNumber, const char* why)
+{
+    if (!result_.errors) {
+        result_.errors = true;
+        result_.firstErrorLine = lineNumber;
+        result_.firstError = why;
+    }
+    ++result_.errorCount;
+}
+
+void RecordParser::line(std::string_view text, std::size_t lineNumber)
+{
+    if (text.empty())
+        return;
+    if (text[0] != 'S')
+        return fail(lineNumber, "line does not start with S");
+    if (text.size() < 4)
+        return fail(lineNumber, "record too short");
+    if (text.size() > kMaxRecordLineLength)
+        return overlongLine(lineNumber);
+    if (text[1] < '0' || text[1] > '9')
+        return fail(lineNumber, "unknown record type");
+    const int type = text[1] - '0';
+    const RecordKind kind = kindOf(type);
+    if (text.size() % 2 != 0)
+        return fail(lineNumber, "odd number of hex digits");
+
+    const std::size_t byteCount = (text.size() - 2) / 2;
+    static_assert((kMaxRecordLineLength - 2) / 2 == std::tuple_size_v<decltype(recordBytes_)>);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < byteCount; ++i) {
+        const std::uint8_t high = kHexValue[static_cast<unsigned char>(text[2 + 2 * i])];
+        const std::uint8_t low = kHexValue[static_cast<unsigned char>(text[3 + 2 * i])];
+        if (high == kNotHex || low == kNotHex)
+            return fail(lineNumber, "character that is not a hex digit");
+        recordBytes_[i] = static_cast<std::uint8_t>(high << 4 | low);
+        sum += recordBytes_[i];
+    }
+    // The count byte counts the address, data and checksum bytes that follow it.
+    if (recordBytes_[0] != byteCount - 1)
+        return fail(lineNumber, "byte count does not match the record length");
+    // The checksum is the ones' complement of the low byte of the sum of all bytes before
+    // it, so with it included the low byte of the sum is 0xFF.
+    if ((sum & 0xFF) != 0xFF)
+        return fail(lineNumber, "wrong record checksum");
+    const std::size_t addressLength = kAddressLength[static_cast<std::size_t>(type)];
+    if (recordBytes_[0] < addressLength + 1)
+        return fail(lineNumber, "record too short for its address");
+    if (ended_)
+        return fail(lineNumber, "record after the end record");
+
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i < addressLength; ++i)
+        address = address << 8 | recordBytes_[1 + i];
+    const std::span<const std::uint8_t> payload{recordBytes_.data() + 1 + addressLength, byteCount - 2 - addressLength};
+
+    closed_ = kind == RecordKind::Count || kind == RecordKind::End;
+    switch (kind) {
+    case RecordKind::Header: return;
+    case RecordKind::Data: {
+        ++result_.dataRecords;
+        const std::uint64_t offset = std::uint64_t{address} - window_.firstAddress;
+        if (address < window_.firstAddress || offset + payload.size() > placeableSize_)
+            return fail(lineNumber, "data outside the address range of this file");
+        std::copy(payload.begin(), payload.end(), destination_.begin() + static_cast<std::ptrdiff_t>(offset));
+        result_.bytesPlaced += payload.size();
+        return;
+    }
+    case RecordKind::Count:
+        if (!payload.empty())
+            return fail(lineNumber, "count record with data");
+        if (address != result_.dataRecords)
+            return fail(lineNumber, "count record disagrees with the number of data records");
+        return;
+    case RecordKind::End:
+        if (!payload.empty())
+            return fail(lineNumber, "end record with data");
+        ended_ = true;
+        return;
+    case RecordKind::Reserved: return fail(lineNumber, "unknown record type");
+    }
+}
+
+void RecordParser::finish()
+{
+    if (result_.dataRecords == 0)
+        fail(0, "no data records");
+    // A file cut short at a line end still parses; only the missing closing record shows it.
+    if (!closed_)
+        fail(0, "file does not end with a count or end record");
+}
+
+SrecordReadResult notProcessed(int result, const char* why)
+{
+    SrecordReadResult failed;
+    failed.result = result;
+    failed.errors = true;
+    failed.firstError = why;
+    return failed;
+}
+
+} // namespace
+
+SrecordReadResult readSrecordFile(const fs::path& file, std::span<std::uint8_t> destination, AddressWindow window)
+{
+    // Only regular files: a device such as /dev/zero would never end, and a directory
+    // cannot be read at all.
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found)
+        return notProcessed(kSrecordCannotOpen, "file not found");
+    if (error)
+        return notProcessed(kSrecordCannotOpen, "file cannot be opened");
+    if (!fs::is_regular_file(status))
+        return notProcessed(kSrecordNotAFile, "not a regular file");
+
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return notProcessed(kSrecordCannotOpen, "file cannot be opened");
+
+    SrecordReadResult result;
+    RecordParser parser(destination, window, result);
+
+    // One line at a time, never more than the longest record plus a CR.
+    std::array<char, kMaxRecordLineLength + 1> line{};
+    std::size_t lineLength = 0;
+    bool overlong = false;
+    std::size_t lineNumber = 1;
+    const auto endLine = [&] {
+        if (overlong) {
+            parser.overlongLine(lineNumber);
+        } else {
+            std::string_view text(line.data(), lineLength);
+            if (!text.empty() && text.back() == '\r')
+                text.remove_suffix(1);
+            parser.line(text, lineNumber);
+        }
+        lineLength = 0;
+        overlong = false;
+        ++lineNumber;
+    };
+
+    std::vector<char> chunk(kReadChunkSize);
+    for (;;) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0)
+            break;
+        const char* next = chunk.data();
+        const char* const end = next + got;
+        while (next < end) {
+            const auto* newline =
+                static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)));
+            const char* const pieceEnd = newline != nullptr ? newline : end;
+            const auto pieceLength = static_cast<std::size_t>(pieceEnd - next);
+            if (!overlong) {
+                if (lineLength + pieceLength <= line.size()) {
+                    std::memcpy(line.data() + lineLength, next, pieceLength);
+                    lineLength += pieceLength;
+                } else {
+                    overlong = true;
+                }
+            }
+            if (newline == nullptr)
+                break;
+            endLine();
+            next = newline + 1;
+        }
+    }
+    if (in.bad())
+        return notProcessed(kSrecordReadFailed, "read failed");
+    if (lineLength > 0 || overlong)
+        endLine();
+    parser.finish();
+    return result;
+}
+
+SrecordReadResult SrecordReadFile(const fs::path& file, std::span<std::uint8_t> destination, int bootFileFlag)
+{
+    switch (bootFileFlag) {
+    case kBootFileFlag: return readSrecordFile(file, destination, kBootFileWindow);
+    case kApplicationFileFlag: return readSrecordFile(file, destination, kApplicationFileWindow);
+    default: return notProcessed(kSrecordBadFileFlag, "unknown file kind");
+    }
+}
+
+SrecordLoad loadSrecordFile(const fs::path& fileName, std::span<std::uint8_t> destination, int bootFileFlag)
+{
+    const SrecordReadResult read = SrecordReadFile(fileName, destination, bootFileFlag);
+    return {read.result, read.errors};
+}
+
+} // namespace fieldkit::image

@@ -1,0 +1,11 @@
+# Runs the sample firmware generator into OUT and compares its files with EXAMPLES.
+execute_process(COMMAND ${PYTHON} ${GENERATOR} --out-dir ${OUT} RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "make-sample-firmware.py failed: ${status}")
+endif()
+foreach(name corvo_boot.s19 corvo_fwapp.s19)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT}/${name} ${EXAMPLES}/${name} RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "examples/${name} differs from what scripts/make-sample-firmware.py writes")
+  endif()
+endforeach()
