@@ -1,0 +1,89 @@
+// The wire cost and the host-side speed of programming pages through the board link: each
+// page is the flash layer's three writes (block select, 256 data bytes, 6-byte commit) sent
+// through SerialBoardLink to a frame-level board over an in-memory line.
+
+#include "link/board_connection.h"
+#include "link/serial_board_link.h"
+#include "tests/link/frame_board.h"
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <numeric>
+
+namespace fieldkit::link {
+namespace {
+
+constexpr int kPort = 1;
+constexpr std::uint16_t kSelectBlock = 0x011A;
+constexpr std::uint16_t kPageData = 0x0000;
+constexpr std::uint16_t kPageCommit = 0xFFFF;
+constexpr double kCharactersPerSecond = kQm7731BaudRate / 10.0; // start, 8 data and stop bits
+
+void openLink(SerialBoardLink& link)
+{
+    LinkTimers timers;
+    link.BriskDllInit(kRadioModel, kModelNumber, kLargestRead, kBoardAddress);
+    link.ReadTimers(timers);
+    timers.words[TIMER_INTER_BYTE_GAP_MS] = 50;
+    timers.words[TIMER_ANSWER_TIMEOUT_MS] = 200;
+    timers.words[TIMER_TRIES] = 7;
+    link.ConfigureTimers(timers);
+    link.OpenPort(kPort);
+}
+
+void pageWriteStream(benchmark::State& state, std::size_t pagesPerGarbledAnswer)
+{
+    FrameBoard board;
+    SerialBoardLink link(memoryLines(board));
+    openLink(link);
+    std::array<std::uint8_t, 256> page{};
+    std::iota(page.begin(), page.end(), std::uint8_t{0});
+    const std::uint8_t select = 0;
+    std::uint32_t flashAddress = 0xA0000;
+
+    std::size_t pages = 0;
+    for (auto _ : state) {
+        if (pagesPerGarbledAnswer != 0 && pages % pagesPerGarbledAnswer == 0)
+            board.faults = {Fault::None, Fault::CorruptAnswer};
+        const std::array<std::uint8_t, 6> commit{0x0A,
+                                                 0x0B,
+                                                 0x0C,
+                                                 static_cast<std::uint8_t>(flashAddress),
+                                                 static_cast<std::uint8_t>(flashAddress >> 8),
+                                                 static_cast<std::uint8_t>(flashAddress >> 16)};
+        if (link.WriteDataOnly(kPort, &select, kSelectBlock, 1, 0) != 0 ||
+            link.WriteDataOnly(kPort, page.data(), kPageData, 256, 0) != 0 ||
+            link.WriteDataOnly(kPort, commit.data(), kPageCommit, 6, 0) != 0) {
+            state.SkipWithError("a page write failed");
+            break;
+        }
+        flashAddress = flashAddress + 256 > 0xEFFFF ? 0xA0000 : flashAddress + 256;
+        board.received.clear();
+        board.executedAddresses.clear();
+        ++pages;
+    }
+
+    const auto& stats = link.statistics();
+    const double wireBytes = static_cast<double>(stats.wireBytesSent + stats.wireBytesReceived);
+    const double wirePerPayload = stats.payloadBytes != 0 ? wireBytes / static_cast<double>(stats.payloadBytes) : 0;
+    state.counters["wire_bytes_per_payload_byte"] = wirePerPayload;
+    state.counters["pages_per_second"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
+    // What the line itself allows at 115200 baud, whatever the host's speed.
+    const double wireBytesPerPage = pages != 0 ? wireBytes / static_cast<double>(pages) : 0;
+    state.counters["line_pages_per_second"] = wireBytesPerPage != 0 ? kCharactersPerSecond / wireBytesPerPage : 0;
+    state.counters["retries"] = static_cast<double>(stats.retries);
+    state.SetBytesProcessed(static_cast<std::int64_t>(pages) * 256);
+}
+
+void BM_PageWriteStream(benchmark::State& state) { pageWriteStream(state, 0); }
+BENCHMARK(BM_PageWriteStream);
+
+// One garbled answer in every 16 pages, each costing one resend of the 256-byte data write.
+void BM_PageWriteStreamWithGarbledAnswers(benchmark::State& state) { pageWriteStream(state, 16); }
+BENCHMARK(BM_PageWriteStreamWithGarbledAnswers);
+
+} // namespace
+} // namespace fieldkit::link
+
+BENCHMARK_MAIN();
