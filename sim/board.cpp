@@ -1,0 +1,273 @@
+#include "sim/board.h"
+
+#include "sim/flash_file.h"
+
+#include <algorithm>
+
+namespace fieldkit::sim {
+namespace {
+
+std::vector<std::uint8_t> refusedRead(const wire::Request& request)
+{
+    return wire::encodeDataAnswer(wire::kNak, request, {});
+}
+
+} // namespace
+
+std::uint16_t boardChecksum(std::span<const std::uint8_t> bytes)
+{
+    std::uint16_t sum = 0;
+    for (std::uint8_t byte : bytes)
+        sum = static_cast<std::uint16_t>(sum + byte);
+    return static_cast<std::uint16_t>(0x10000 - sum);
+}
+
+Board::Board(const BoardOptions& options)
+    : options_(options), versionAnswer_(options.versionAnswer()), identityBlock_(options.identityBlock()),
+      flash_(options.flashFile.empty() ? std::vector<std::uint8_t>(kFlashSize, kErasedByte)
+                                       : readFlashFile(options.flashFile))
+{
+    options_.parameterBlock.resize(kParameterBlockSize, 0x00);
+}
+
+std::vector<std::uint8_t> Board::handle(const wire::Request& request)
+{
+    ++counters_.requests;
+    switch (request.kind) {
+    case wire::FrameKind::Read:
+        return handleRead(request);
+    case wire::FrameKind::Ping:
+        return handlePing(request);
+    case wire::FrameKind::Write:
+        break;
+    }
+    const bool accepted = execute(request.address, request.payload);
+    if (!accepted)
+        ++counters_.refused;
+    return wire::encodeWriteAnswer(accepted ? wire::kAck : wire::kNak, request);
+}
+
+std::vector<std::uint8_t> Board::handleRead(const wire::Request& request)
+{
+    const bool faulted = options_.failReads.contains(request.address) ||
+                         options_.failReadLengths.contains({request.address, request.count});
+    const auto data = faulted ? std::nullopt : readMemory(request.address, request.count);
+    if (!data) {
+        ++counters_.refused;
+        return refusedRead(request);
+    }
+    return wire::encodeDataAnswer(wire::kAck, request, *data);
+}
+
+std::vector<std::uint8_t> Board::handlePing(const wire::Request& request) const
+{
+    if (!options_.answerPing)
+        return {};
+    // The board only speaks to the radio model it is fitted in, at its own bus address.
+    const auto ping = wire::decodePingPayload(request.payload);
+    if (!ping || ping->radioModel != kAnsweredRadioModel || ping->boardAddress != kBoardBusAddress)
+        return {};
+    std::vector<std::uint8_t> data(kPingSignature.begin(), kPingSignature.end());
+    data.push_back(wire::kProtocolVersion);
+    data.push_back(kBoardBusAddress);
+    data.push_back(static_cast<std::uint8_t>(wire::kMaxCount & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(wire::kMaxCount >> 8));
+    return wire::encodeDataAnswer(wire::kAck, request, data);
+}
+
+std::optional<std::vector<std::uint8_t>> Board::readMemory(std::uint16_t address, std::size_t count) const
+{
+    switch (address) {
+    case ADDR_ESN:
+        if (count != kEsnSize)
+            return std::nullopt;
+        return std::vector<std::uint8_t>{
+            static_cast<std::uint8_t>(options_.esn), static_cast<std::uint8_t>(options_.esn >> 8),
+            static_cast<std::uint8_t>(options_.esn >> 16), static_cast<std::uint8_t>(options_.esn >> 24)};
+    case ADDR_VERIFY_STATUS:
+        if (count != kVerifyStatusSize)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(verifyStatus_.begin(), verifyStatus_.end());
+    case ADDR_FIRMWARE_VERSION:
+        if (count != kVersionAnswerSize && count != kVersionShortAnswerSize)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(versionAnswer_.begin(),
+                                         versionAnswer_.begin() + static_cast<std::ptrdiff_t>(count));
+    case ADDR_IDENTITY_BLOCK:
+        if (count != kIdentityBlockSize)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(identityBlock_.begin(), identityBlock_.end());
+    case ADDR_PARAMETER_BLOCK:
+        if (count != kParameterBlockSize)
+            return std::nullopt;
+        return options_.parameterBlock;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool Board::execute(std::uint16_t word, std::span<const std::uint8_t> data)
+{
+    if (options_.failCommands.contains(word))
+        return false;
+    switch (word) {
+    case CMD_PROGRAMMING_MODE:
+        if (data.size() != kCommandDataSize)
+            return false;
+        programmingMode_ = true;
+        return true;
+    case CMD_FINISH:
+        if (data.size() != kCommandDataSize)
+            return false;
+        finish();
+        return true;
+    default:
+        break;
+    }
+
+    // Everything else touches the flash, which the board guards until it is told to
+    // expect programming.
+    if (!programmingMode_)
+        return false;
+    switch (word) {
+    case ADDR_PAGE_DATA:
+        if (data.size() != kPageSize)
+            return false;
+        pendingPage_.emplace();
+        std::copy(data.begin(), data.end(), pendingPage_->begin());
+        return true;
+    case ADDR_PAGE_COMMIT:
+        return commitPage(data);
+    case CMD_VERIFY_BOOT:
+    case CMD_VERIFY_APP:
+        return verify(word, data);
+    case CMD_BOOT_COPY:
+        return data.size() == kCommandDataSize && copyBootCode();
+    default:
+        break;
+    }
+    const auto family = static_cast<std::uint16_t>(word & 0xFF00);
+    const auto blockNumber = static_cast<std::uint8_t>(word & 0x00FF);
+    if (family == CMD_SELECT_BLOCK)
+        return data.size() == kCommandDataSize && selectBlock(blockNumber);
+    if (family == CMD_ERASE_BLOCK)
+        return data.size() == kCommandDataSize && eraseBlock(blockNumber);
+    return false;
+}
+
+bool Board::selectBlock(std::uint8_t number)
+{
+    const auto block = flashBlock(number);
+    if (!block)
+        return false;
+    selectedBlock_ = block;
+    return true;
+}
+
+bool Board::eraseBlock(std::uint8_t number)
+{
+    const auto block = flashBlock(number);
+    if (!block)
+        return false;
+    fill(block->base, kBlockSize, kErasedByte);
+    if (block->base == kTemporaryAreaBase)
+        bootCodeVerified_ = false;
+    ++counters_.blocksErased;
+    return true;
+}
+
+bool Board::commitPage(std::span<const std::uint8_t> record)
+{
+    if (record.size() != kCommitRecordSize || !std::equal(kCommitMagic.begin(), kCommitMagic.end(), record.begin()))
+        return false;
+    if (!pendingPage_ || !selectedBlock_)
+        return false;
+    const std::uint32_t address = record[3] | (record[4] << 8) | (record[5] << 16);
+    if (address % kPageSize != 0 || address < selectedBlock_->base || address >= selectedBlock_->base + kBlockSize)
+        return false;
+
+    // An injected failure refuses the attempt and keeps the page pending, as a programming
+    // error on the chip would; the host sends the page again.
+    auto& failed = failedAttempts_[address];
+    if (failed < failingAttemptsAt(address)) {
+        ++failed;
+        return false;
+    }
+    failedAttempts_.erase(address);
+
+    // Flash cells can only be cleared by programming; only an erase sets them again.
+    for (std::size_t i = 0; i < kPageSize; ++i)
+        flash_[address + i] &= (*pendingPage_)[i];
+    pendingPage_.reset();
+    if (address < kTemporaryAreaBase + kBootAreaSize && address >= kTemporaryAreaBase)
+        bootCodeVerified_ = false;
+    ++counters_.pagesProgrammed;
+    return true;
+}
+
+unsigned Board::failingAttemptsAt(std::uint32_t pageAddress) const
+{
+    const auto at = options_.failPageWriteAt.find(pageAddress);
+    if (at != options_.failPageWriteAt.end())
+        return at->second;
+    return options_.failEveryPageWrite.value_or(0);
+}
+
+bool Board::verify(std::uint16_t word, std::span<const std::uint8_t> data)
+{
+    if (data.size() != kVerifyDataSize)
+        return false;
+    const auto sent = static_cast<std::uint16_t>((data[0] << 8) | data[1]); // high byte first
+    const bool boot = word == CMD_VERIFY_BOOT;
+    const std::uint16_t actual =
+        boot ? checksumOf(kTemporaryAreaBase, kBootAreaSize) : checksumOf(kApplicationAreaBase, kApplicationAreaSize);
+    const bool matched =
+        sent == actual && !options_.rejectVerify.contains(boot ? VerifyTarget::Boot : VerifyTarget::Application);
+    verifyStatus_ = {matched ? std::uint8_t{0x00} : kVerifyRejectedBit, 0x00};
+    if (boot)
+        bootCodeVerified_ = matched;
+    return true;
+}
+
+bool Board::copyBootCode()
+{
+    // The board only moves boot code into place that it has checked, since a bad copy
+    // leaves a radio that cannot start.
+    if (!bootCodeVerified_)
+        return false;
+    std::copy_n(flash_.begin() + kTemporaryAreaBase, kBootAreaSize, flash_.begin() + kBootAreaBase);
+    // The application is written over the temporary area next, with its blank pages
+    // skipped, so the area must read erased afterwards.
+    fill(kTemporaryAreaBase, kBootAreaSize, kErasedByte);
+    bootCodeVerified_ = false;
+    return true;
+}
+
+void Board::finish()
+{
+    programmingMode_ = false;
+    selectedBlock_.reset();
+    pendingPage_.reset();
+    bootCodeVerified_ = false;
+    failedAttempts_.clear();
+    ++counters_.finishes;
+    if (options_.dumpFlashFile.empty())
+        return;
+    std::string error;
+    if (!writeFlashFile(options_.dumpFlashFile, flash_, &error)) {
+        ++counters_.flashDumpFailures;
+        lastDumpError_ = error;
+    }
+}
+
+std::uint16_t Board::checksumOf(std::uint32_t base, std::uint32_t size) const
+{
+    return boardChecksum(std::span<const std::uint8_t>(flash_).subspan(base, size));
+}
+
+void Board::fill(std::uint32_t base, std::uint32_t size, std::uint8_t value)
+{
+    std::fill_n(flash_.begin() + base, size, value);
+}
+
+} // namespace fieldkit::sim

@@ -1,0 +1,304 @@
+#include "sim/board_options.h"
+
+#include "wire/protocol.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+namespace fieldkit::sim {
+namespace {
+
+inline constexpr std::uint8_t kParameterPatternStart = 0x80;
+inline constexpr std::uint32_t kMaxBaud = 4000000;
+inline constexpr std::uint32_t kMaxLatencyMs = 60000;
+inline constexpr std::uint32_t kMaxFailingAttempts = 1000000;
+
+[[noreturn]] void fail(std::string_view option, const std::string& reason)
+{
+    throw CLI::ValidationError(std::string(option), reason);
+}
+
+std::string hexText(std::uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// A whole number in decimal or, with a 0x prefix, in hex; nothing else around it.
+std::uint64_t parseNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max)
+{
+    int base = 10;
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    if (digits.empty())
+        fail(option, "expected a number (decimal or 0x hex), got \"" + std::string(text) + "\"");
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        const bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                                   : std::isdigit(static_cast<unsigned char>(c)) != 0;
+        if (!ok)
+            fail(option, "expected a number (decimal or 0x hex), got \"" + std::string(text) + "\"");
+        const unsigned digit = std::isdigit(static_cast<unsigned char>(c))
+                                   ? static_cast<unsigned>(c - '0')
+                                   : static_cast<unsigned>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / static_cast<unsigned>(base))
+            fail(option, std::string(text) + " is out of range");
+        value = value * static_cast<unsigned>(base) + digit;
+    }
+    if (value < min || value > max)
+        fail(option, std::string(text) + " is out of range (" + std::to_string(min) + " to " + hexText(max) + ")");
+    return value;
+}
+
+// Pairs of hex digits, optionally separated by spaces, colons or dashes: "0A0B", "0a:0b".
+std::vector<std::uint8_t> parseHexBytes(std::string_view option, std::string_view text, std::size_t maxBytes)
+{
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == ':' || c == '-')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            fail(option, "expected hex bytes such as 0A0B0C or 0a:0b:0c, got \"" + std::string(text) + "\"");
+        digits.push_back(c);
+    }
+    if (digits.empty() || digits.size() % 2 != 0)
+        fail(option, "expected whole hex bytes (two digits each), got \"" + std::string(text) + "\"");
+    if (digits.size() / 2 > maxBytes)
+        fail(option, "at most " + std::to_string(maxBytes) + " bytes, got " + std::to_string(digits.size() / 2));
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::uint16_t parseBoardAddress(std::string_view option, std::string_view text)
+{
+    return static_cast<std::uint16_t>(parseNumber(option, text, 0, 0xFFFF));
+}
+
+std::pair<std::uint16_t, std::size_t> parseReadLength(std::string_view option, std::string_view text)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        fail(option, "expected ADDR:LEN such as 0x0D00:15, got \"" + std::string(text) + "\"");
+    return {parseBoardAddress(option, text.substr(0, colon)),
+            static_cast<std::size_t>(parseNumber(option, text.substr(colon + 1), 1, wire::kMaxCount))};
+}
+
+void parsePageWriteFault(std::string_view option, std::string_view text, BoardOptions& options)
+{
+    const auto at = text.find('@');
+    const auto attempts = static_cast<unsigned>(parseNumber(option, text.substr(0, at), 1, kMaxFailingAttempts));
+    if (at == std::string_view::npos) {
+        options.failEveryPageWrite = attempts;
+        return;
+    }
+    const auto address = parseNumber(option, text.substr(at + 1), 0, kFlashSize - kPageSize);
+    if (address % kPageSize != 0)
+        fail(option, "the page address must be a multiple of 256, got \"" + std::string(text.substr(at + 1)) + "\"");
+    options.failPageWriteAt[static_cast<std::uint32_t>(address)] = attempts;
+}
+
+VerifyTarget parseVerifyTarget(std::string_view option, std::string_view text)
+{
+    if (text == "boot")
+        return VerifyTarget::Boot;
+    if (text == "app")
+        return VerifyTarget::Application;
+    fail(option, "expected boot or app, got \"" + std::string(text) + "\"");
+}
+
+// An option that takes one number; `store` receives it once it is known to be in range.
+template <typename Store>
+void addNumber(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& description,
+               std::uint64_t min, std::uint64_t max, Store store)
+{
+    app.add_option_function<std::string>(
+           name, [name, min, max, store](const std::string& value) { store(parseNumber(name, value, min, max)); },
+           description)
+        ->type_name(typeName);
+}
+
+template <typename Store>
+CLI::Option* addHex(CLI::App& app, const std::string& name, const std::string& description, std::size_t maxBytes,
+                    Store store)
+{
+    return app
+        .add_option_function<std::string>(
+            name, [name, maxBytes, store](const std::string& value) { store(parseHexBytes(name, value, maxBytes)); },
+            description)
+        ->type_name("HEX");
+}
+
+// An option that may be given several times, each value parsed on its own.
+template <typename Parse>
+void addRepeatable(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& description,
+                   Parse parse)
+{
+    app.add_option_function<std::vector<std::string>>(
+           name,
+           [name, parse](const std::vector<std::string>& values) {
+               for (const std::string& value : values)
+                   parse(name, value);
+           },
+           description)
+        ->type_name(typeName)
+        ->allow_extra_args(false);
+}
+
+std::vector<std::uint8_t> padded(const std::vector<std::uint8_t>& bytes, std::size_t size)
+{
+    std::vector<std::uint8_t> result(size, 0x00);
+    std::copy_n(bytes.begin(), std::min(bytes.size(), size), result.begin());
+    return result;
+}
+
+} // namespace
+
+std::array<std::uint8_t, kVersionAnswerSize> BoardOptions::versionAnswer() const
+{
+    const std::vector<std::uint8_t> raw =
+        versionHex ? *versionHex : std::vector<std::uint8_t>(versionText.begin(), versionText.end());
+    std::array<std::uint8_t, kVersionAnswerSize> answer{};
+    std::copy_n(raw.begin(), std::min(raw.size(), answer.size()), answer.begin());
+    return answer;
+}
+
+std::array<std::uint8_t, kIdentityBlockSize> BoardOptions::identityBlock() const
+{
+    std::array<std::uint8_t, kIdentityBlockSize> block{};
+    std::uint32_t edge = kDefaultBandEdgeHz;
+    std::uint8_t flag = kDefaultVariantFlag;
+    if (identityHex) {
+        std::copy_n(identityHex->begin(), std::min(identityHex->size(), block.size()), block.begin());
+        flag = block[kIdentityVariantFlagOffset];
+        edge = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            edge = (edge << 8) | block[kIdentityBandEdgeOffset + i];
+    }
+    edge = bandEdgeHz.value_or(edge);
+    flag = variantFlag.value_or(flag);
+    block[kIdentityVariantFlagOffset] = flag;
+    for (std::size_t i = 0; i < 4; ++i) // most significant byte first
+        block[kIdentityBandEdgeOffset + i] = static_cast<std::uint8_t>(edge >> (24 - 8 * i));
+    return block;
+}
+
+std::vector<std::uint8_t> BoardOptions::defaultParameterBlock()
+{
+    // A counting pattern, so every byte of the block is recognisable where it ends up.
+    std::vector<std::uint8_t> block(kParameterBlockSize);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(kParameterPatternStart + i);
+    return block;
+}
+
+void addBoardOptions(CLI::App& app, BoardOptions& options)
+{
+    constexpr std::uint64_t max32 = std::numeric_limits<std::uint32_t>::max();
+    constexpr std::uint64_t max64 = std::numeric_limits<std::uint64_t>::max();
+
+    auto* link = app.add_option("--link", options.linkPath,
+                                "serve the board on a new pseudo-terminal and make PATH a symbolic link to it")
+                     ->type_name("PATH");
+    auto* device = app.add_option("--device", options.devicePath, "serve the board on this serial device instead")
+                       ->type_name("PATH");
+    link->excludes(device);
+
+    addNumber(app, "--esn", "N", "electronic serial number (default " + hexText(kDefaultEsn) + ")", 0, max32,
+              [&options](std::uint64_t n) { options.esn = static_cast<std::uint32_t>(n); });
+    auto* version =
+        app.add_option_function<std::string>(
+               "--version",
+               [&options](const std::string& v) {
+                   if (v.size() > kVersionAnswerSize)
+                       fail("--version", "at most 15 characters, got " + std::to_string(v.size()));
+                   options.versionText = v;
+               },
+               std::string("firmware version text, NUL-padded to 15 bytes (default ") + kDefaultVersionText + ")")
+            ->type_name("TEXT");
+    auto* versionHex =
+        addHex(app, "--version-hex", "the raw version answer, up to 15 bytes, zero-padded", kVersionAnswerSize,
+               [&options](std::vector<std::uint8_t> bytes) { options.versionHex = std::move(bytes); });
+    version->excludes(versionHex);
+    addNumber(app, "--band-edge", "HZ",
+              "band-edge frequency in identity bytes 3-6 (default " + std::to_string(kDefaultBandEdgeHz) + ")", 0,
+              max32, [&options](std::uint64_t n) { options.bandEdgeHz = static_cast<std::uint32_t>(n); });
+    addNumber(app, "--variant-flag", "N", "variant flag in identity byte 2 (default 0)", 0, 0xFF,
+              [&options](std::uint64_t n) { options.variantFlag = static_cast<std::uint8_t>(n); });
+    addHex(app, "--identity-hex",
+           "the whole 23-byte identity block, zero-padded; --band-edge and --variant-flag still apply",
+           kIdentityBlockSize, [&options](std::vector<std::uint8_t> bytes) { options.identityHex = std::move(bytes); });
+    addHex(app, "--param-block", "the 52-byte parameter block, zero-padded", kParameterBlockSize,
+           [&options](const std::vector<std::uint8_t>& bytes) {
+               options.parameterBlock = padded(bytes, kParameterBlockSize);
+           });
+    app.add_flag_callback(
+        "--no-ping", [&options] { options.answerPing = false; },
+        "never answer a ping (board off, or radio in the wrong zone)");
+
+    addRepeatable(app, "--fail-read", "ADDR", "every read at this board address is refused",
+                  [&options](const std::string& name, const std::string& v) {
+                      options.failReads.insert(parseBoardAddress(name, v));
+                  });
+    addRepeatable(app, "--fail-read-len", "ADDR:LEN", "reads of this length at this address are refused",
+                  [&options](const std::string& name, const std::string& v) {
+                      options.failReadLengths.insert(parseReadLength(name, v));
+                  });
+    addRepeatable(app, "--fail-page-writes", "N[@ADDR]",
+                  "each page write (or the one at flash address ADDR) fails its first N attempts",
+                  [&options](const std::string& name, const std::string& v) { parsePageWriteFault(name, v, options); });
+    addRepeatable(app, "--fail-command", "WORD", "writes to this command word are refused",
+                  [&options](const std::string& name, const std::string& v) {
+                      options.failCommands.insert(parseBoardAddress(name, v));
+                  });
+    addRepeatable(app, "--reject-verify", "boot|app", "that checksum verification always reports a mismatch",
+                  [&options](const std::string& name, const std::string& v) {
+                      options.rejectVerify.insert(parseVerifyTarget(name, v));
+                  });
+
+    addNumber(app, "--noise", "N", "corrupt one byte in N on the line, both ways", 1, max32,
+              [&options](std::uint64_t n) { options.noiseOneIn = static_cast<unsigned>(n); });
+    addNumber(app, "--drop", "N", "lose one byte in N on the line, both ways", 1, max32,
+              [&options](std::uint64_t n) { options.dropOneIn = static_cast<unsigned>(n); });
+    addNumber(app, "--dead-after", "BYTES", "the line goes silent, both ways, after this many bytes received", 0, max64,
+              [&options](std::uint64_t n) { options.deadAfterBytes = n; });
+    addNumber(app, "--baud", "RATE", "pace the line as a port at this rate would (10 bits a byte)", 1, kMaxBaud,
+              [&options](std::uint64_t n) { options.baud = static_cast<unsigned>(n); });
+    addNumber(app, "--latency", "MS", "turnaround delay before every answer", 0, kMaxLatencyMs,
+              [&options](std::uint64_t n) { options.latency = std::chrono::milliseconds(n); });
+    addNumber(app, "--seed", "N", "seed of the line-fault generator (default " + std::to_string(kDefaultSeed) + ")", 0,
+              max32, [&options](std::uint64_t n) { options.seed = static_cast<std::uint32_t>(n); });
+    app.add_option("--flash", options.flashFile, "start with this 1 MiB flash content")->type_name("FILE");
+    app.add_option("--dump-flash", options.dumpFlashFile,
+                   "write the whole flash here after every finish command and at exit")
+        ->type_name("FILE");
+}
+
+BoardOptions parseBoardOptions(const std::vector<std::string>& args)
+{
+    BoardOptions options;
+    CLI::App app{"Lodestar option board emulator", "lodestar-sim"};
+    addBoardOptions(app, options);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        throw std::invalid_argument(app.help());
+    } catch (const CLI::ParseError& error) {
+        throw std::invalid_argument(std::string(error.what()) + "\n\n" + app.help());
+    }
+    return options;
+}
+
+} // namespace fieldkit::sim

@@ -1,0 +1,86 @@
+#pragma once
+
+// Everything that makes one emulated board differ from another: where it is served, what it
+// answers, and which faults it shows. lodestar-sim and the front ends' simulation mode parse
+// the same options with the same code.
+
+#include "sim/board_map.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace fieldkit::sim {
+
+inline constexpr std::uint32_t kDefaultEsn = 0x1E3A5C71;
+inline constexpr const char* kDefaultVersionText = "R07.12.00";
+inline constexpr std::uint32_t kDefaultBandEdgeHz = 403000000;
+inline constexpr std::uint8_t kDefaultVariantFlag = 0;
+inline constexpr std::uint32_t kDefaultSeed = 1;
+
+// Which of the board's two checksum verifications a fault applies to.
+enum class VerifyTarget { Boot, Application };
+
+struct BoardOptions {
+    // Where lodestar-sim serves the board: a new pseudo-terminal, made reachable under
+    // `linkPath` when that is set, or the real serial device `devicePath`.
+    std::string linkPath;
+    std::string devicePath;
+
+    // What the board answers.
+    std::uint32_t esn = kDefaultEsn;
+    std::string versionText = kDefaultVersionText;                      // NUL-padded to 15 bytes
+    std::optional<std::vector<std::uint8_t>> versionHex;                // the raw answer instead
+    std::optional<std::vector<std::uint8_t>> identityHex;               // the whole identity block
+    std::optional<std::uint32_t> bandEdgeHz;                            // overrides identity bytes 3-6
+    std::optional<std::uint8_t> variantFlag;                            // overrides identity byte 2
+    std::vector<std::uint8_t> parameterBlock = defaultParameterBlock(); // 52 bytes
+    bool answerPing = true;
+
+    // Board faults.
+    std::set<std::uint16_t> failReads;                               // every read at the address
+    std::set<std::pair<std::uint16_t, std::size_t>> failReadLengths; // reads of that length only
+    std::optional<unsigned> failEveryPageWrite;                      // first N attempts of each page
+    std::map<std::uint32_t, unsigned> failPageWriteAt;               // first N attempts at that page
+    std::set<std::uint16_t> failCommands;                            // writes to that word
+    std::set<VerifyTarget> rejectVerify;                             // status bit 3 whatever the sum
+
+    // Line faults and pacing. 0 turns noise, drop and pacing off.
+    unsigned noiseOneIn = 0;
+    unsigned dropOneIn = 0;
+    std::optional<std::uint64_t> deadAfterBytes;
+    unsigned baud = 0;
+    std::chrono::milliseconds latency{0};
+    std::uint32_t seed = kDefaultSeed;
+
+    // Flash content at start and where to dump it.
+    std::string flashFile;
+    std::string dumpFlashFile;
+
+    // The answer to a 15-byte version read (a 13-byte read gets its first 13 bytes).
+    std::array<std::uint8_t, kVersionAnswerSize> versionAnswer() const;
+    // identityHex (or the default block), with bandEdgeHz and variantFlag laid over it.
+    std::array<std::uint8_t, kIdentityBlockSize> identityBlock() const;
+
+    static std::vector<std::uint8_t> defaultParameterBlock();
+};
+
+// Adds every board option to `app`, storing into `options`. Numbers take decimal or 0x hex;
+// a malformed value fails the parse with a message that names the option.
+void addBoardOptions(CLI::App& app, BoardOptions& options);
+
+// Parses option words (without a program name), e.g. {"--esn", "0x12345678", "--no-ping"}.
+// Throws std::invalid_argument with the reason and the usage text on a bad option.
+BoardOptions parseBoardOptions(const std::vector<std::string>& args);
+
+} // namespace fieldkit::sim
