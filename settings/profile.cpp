@@ -201,7 +201,8 @@ std::string withProfileString(std::string_view content, std::string_view section
     if (!sectionLine) {
         if (!out.empty() && out.back() != '\n')
             out.append(ending);
-        appendLine("[" + std::string(section) + "]", ending);
+        out.append("[").append(section).append("]");
+        out.append(ending);
         appendLine(newKeyLine, ending);
     }
     return out;
