@@ -1,0 +1,92 @@
+#include "cli/board_port.h"
+
+#include "link/serial_port.h"
+#include "settings/app_settings.h"
+#include "sim/board_options.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+namespace fieldkit::cli {
+
+void addBoardPortOptions(CLI::App& command, BoardPortOptions& options)
+{
+    command.add_option("--port", options.port, "COM port 1 to 4 (default: AppConfig.ini, else COM1)")
+        ->check(CLI::Range(1, 4));
+    command.add_flag("--simulate", options.simulate,
+                     "Talk to an emulated board on a pseudo-terminal instead of the radio");
+    command.add_option("--sim-option", options.simOptions,
+                       "Emulator option for --simulate, e.g. --sim-option=--no-ping or "
+                       "--sim-option='--fail-command 0x1118' (see lodestar-sim --help)")
+        ->allow_extra_args(false);
+}
+
+int resolvePort(const BoardPortOptions& options, Prompts& prompts)
+{
+    if (options.port)
+        return *options.port;
+    const auto setting = settings::readPortSetting(settings::settingsFile());
+    if (setting.invalid)
+        prompts.warning(settings::kInvalidPortWarning);
+    return setting.port;
+}
+
+SimulatedBoard::SimulatedBoard(const BoardPortOptions& options, int port, std::ostream& log)
+{
+    if (!options.simulate)
+        return;
+    // Each --sim-option may carry several words: "--fail-command 0x1118".
+    std::vector<std::string> words;
+    for (const auto& option : options.simOptions) {
+        std::istringstream split(option);
+        for (std::string word; split >> word;)
+            words.push_back(word);
+    }
+    host_ = std::make_unique<sim::PtyBoardHost>(sim::parseBoardOptions(words));
+    std::string error;
+    if (!host_->start(&error))
+        throw std::runtime_error("Cannot start the emulated board: " + error);
+    const std::string variable = "FIELDKIT_COM" + std::to_string(port);
+    ::setenv(variable.c_str(), host_->devicePath().c_str(), 1);
+    log << "Emulated Lodestar board on " << host_->devicePath() << " (COM" << port << ")\n";
+}
+
+SimulatedBoard::~SimulatedBoard() = default;
+
+void SimulatedBoard::report(std::ostream& out) const
+{
+    if (!host_)
+        return;
+    const auto counters = host_->counters();
+    out << "Emulated board: " << counters.requests << " requests, " << counters.payloadBytesIn
+        << " payload bytes in, " << counters.wireBytesIn << " wire bytes in, " << counters.wireBytesOut
+        << " wire bytes out, " << counters.repeats << " repeats\n";
+}
+
+std::string openFailureHint(const link::SerialBoardLink& link, int port)
+{
+    const auto& open = link.lastOpenResult();
+    const std::string device = link::deviceForPort(port);
+    switch (open.failure) {
+    case wire::OpenFailure::None:
+        return {};
+    case wire::OpenFailure::NotFound:
+        return "Hint: COM" + std::to_string(port) + " is " + device +
+               ", which does not exist. Plug in the programming cable, or map the port to its device with "
+               "FIELDKIT_COM" + std::to_string(port) + "=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see "
+               "'fieldkit-cli ports').";
+    case wire::OpenFailure::PermissionDenied:
+        return "Hint: no permission to open " + device +
+               ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";
+    case wire::OpenFailure::Busy:
+        return "Hint: " + device + " is in use by another program. Close it and try again.";
+    case wire::OpenFailure::NotASerialPort:
+        return "Hint: " + device + " is not a serial port. Check the COM" + std::to_string(port) + " mapping.";
+    case wire::OpenFailure::Other:
+        return "Hint: " + device + ": " + open.detail;
+    }
+    return {};
+}
+
+} // namespace fieldkit::cli

@@ -1,0 +1,57 @@
+#include "cli/info_command.h"
+
+#include "cli/board_port.h"
+#include "cli/exit_status.h"
+#include "cli/terminal_prompts.h"
+#include "link/board_connection.h"
+#include "link/serial_port.h"
+
+#include <iostream>
+#include <memory>
+
+namespace fieldkit::cli {
+namespace {
+
+int runInfoCommand(const BoardPortOptions& options)
+{
+    TerminalPrompts prompts(std::cin, std::cerr, false);
+    const int port = resolvePort(options, prompts);
+    SimulatedBoard simulated(options, port, std::cerr);
+
+    link::SerialBoardLink boardLink(link::serialPortChannels());
+    SystemClock clock;
+    link::BoardConnection connection(boardLink, clock);
+
+    // The information command runs its steps back to back, without the upgrade's pauses.
+    std::optional<std::string> failure = connection.open(port, false, nullptr);
+    if (!failure && !connection.readFirmwareVersion(false))
+        failure = link::kReadVersionFailed;
+    if (!failure && !connection.readEsn())
+        failure = link::kReadEsnFailed;
+    if (failure) {
+        connection.close();
+        prompts.error(*failure);
+        if (const auto hint = openFailureHint(boardLink, port); !hint.empty())
+            std::cerr << hint << '\n';
+        return kExitFailed;
+    }
+
+    const auto& identity = connection.identity();
+    std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
+              << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
+    connection.close();
+    simulated.report(std::cerr);
+    return kExitDone;
+}
+
+} // namespace
+
+void addInfoCommand(CLI::App& app, int& exitStatus)
+{
+    auto options = std::make_shared<BoardPortOptions>();
+    CLI::App* command = app.add_subcommand("info", "Read the Lodestar board's firmware version and ESN");
+    addBoardPortOptions(*command, *options);
+    command->callback([options, &exitStatus] { exitStatus = runInfoCommand(*options); });
+}
+
+} // namespace fieldkit::cli

@@ -1,0 +1,56 @@
+#include "cli/ports_command.h"
+
+#include "cli/exit_status.h"
+#include "link/serial_port.h"
+#include "settings/app_settings.h"
+
+#include <cstdlib>
+#include <iostream>
+
+namespace fieldkit::cli {
+namespace {
+
+// Where a COM port's device comes from, in the order they are looked at.
+std::string mappingSource(int port)
+{
+    const std::string variable = "FIELDKIT_COM" + std::to_string(port);
+    if (const char* value = std::getenv(variable.c_str()); value && *value)
+        return "environment " + variable;
+    if (!settings::readSerialDeviceSetting(settings::settingsFile(), port).empty())
+        return std::string(settings::kSettingsFileName) + " [SerialDevices] COM" + std::to_string(port);
+    return "default";
+}
+
+int runPortsCommand()
+{
+    const auto ports = link::availableSerialPorts();
+    std::cout << "Serial ports on this machine:\n";
+    if (ports.empty())
+        std::cout << "  (none found)\n";
+    for (const auto& port : ports) {
+        std::cout << "  " << port.systemLocation;
+        for (const std::string* detail : {&port.description, &port.manufacturer, &port.serialNumber})
+            if (!detail->empty())
+                std::cout << "  " << *detail;
+        std::cout << '\n';
+    }
+
+    const auto setting = settings::readPortSetting(settings::settingsFile());
+    std::cout << "\nCOM ports as FieldKit maps them (set with FIELDKIT_COMn=DEVICE or in "
+              << settings::kSettingsFileName << " [SerialDevices] COMn=DEVICE):\n";
+    for (int port = 1; port <= 4; ++port)
+        std::cout << "  COM" << port << "  " << link::deviceForPort(port) << "  (" << mappingSource(port) << ")"
+                  << (port == setting.port ? "  <- selected in " + std::string(settings::kSettingsFileName) : "")
+                  << '\n';
+    return kExitDone;
+}
+
+} // namespace
+
+void addPortsCommand(CLI::App& app, int& exitStatus)
+{
+    CLI::App* command = app.add_subcommand("ports", "List serial ports and the COM1-COM4 mapping in force");
+    command->callback([&exitStatus] { exitStatus = runPortsCommand(); });
+}
+
+} // namespace fieldkit::cli

@@ -1,0 +1,61 @@
+#include "cli/terminal_notices.h"
+
+#include "core/progress_text.h"
+
+namespace fieldkit::cli {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+} // namespace
+
+TerminalNotices::TerminalNotices(std::ostream& out, bool redrawInPlace) : out_(out), redrawInPlace_(redrawInPlace) {}
+
+void TerminalNotices::statusText(const char* constantText)
+{
+    endProgressLine();
+    out_ << constantText << '\n' << std::flush;
+}
+
+void TerminalNotices::beginProgress(std::uint32_t pageCount)
+{
+    pageCount_ = static_cast<int>(pageCount);
+    pagesDone_ = 0;
+    lastTenthShown_ = -1;
+}
+
+void TerminalNotices::pageDone()
+{
+    ++pagesDone_;
+    const auto title = progressTitle(pagesDone_, pageCount_);
+    if (!title)
+        return;
+    const int filled = std::min(kBarWidth, pagesDone_ * kBarWidth / pageCount_);
+    const std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]" + *title;
+    if (redrawInPlace_) {
+        out_ << '\r' << bar << std::flush;
+        progressLineOpen_ = true;
+        return;
+    }
+    const int tenth = pagesDone_ * 10 / pageCount_;
+    if (tenth != lastTenthShown_) {
+        lastTenthShown_ = tenth;
+        out_ << bar << '\n' << std::flush;
+    }
+}
+
+void TerminalNotices::finalText(const std::string& text)
+{
+    endProgressLine();
+    out_ << text << '\n' << std::flush;
+}
+
+void TerminalNotices::endProgressLine()
+{
+    if (progressLineOpen_)
+        out_ << '\n';
+    progressLineOpen_ = false;
+}
+
+} // namespace fieldkit::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/prompts.h"
+
+#include <istream>
+#include <ostream>
+
+namespace fieldkit::cli {
+
+// The boxes of the logic as lines on a terminal: each box's kind, then its text exactly.
+// A question reads one answer line: "y" or "yes" in any case is Yes; anything else, or
+// the end of input, is No. With assumeYes every question is answered Yes unread.
+class TerminalPrompts final : public Prompts {
+public:
+    TerminalPrompts(std::istream& in, std::ostream& out, bool assumeYes);
+
+    void error(const std::string& text) override;
+    Answer question(const std::string& text) override;
+    void warning(const std::string& text) override;
+
+    // Whether any question was answered No.
+    bool declined() const { return declined_; }
+
+private:
+    std::istream& in_;
+    std::ostream& out_;
+    bool assumeYes_;
+    bool declined_ = false;
+};
+
+} // namespace fieldkit::cli

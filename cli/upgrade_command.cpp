@@ -1,0 +1,77 @@
+#include "cli/upgrade_command.h"
+
+#include "cli/board_port.h"
+#include "cli/exit_status.h"
+#include "cli/terminal_notices.h"
+#include "cli/terminal_prompts.h"
+#include "flash/upgrade_worker.h"
+#include "link/serial_port.h"
+#include "settings/app_settings.h"
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include <unistd.h>
+
+namespace fieldkit::cli {
+namespace {
+
+struct UpgradeOptions {
+    BoardPortOptions board;
+    bool assumeYes = false;
+};
+
+// The settings an upgrade takes from the main window, read from AppConfig.ini here.
+class SettingsFrame final : public flash::UpgradeFrame {
+public:
+    SettingsFrame(int port, std::string version) : port_(port), version_(std::move(version)) {}
+
+    int GetPort() override { return port_; }
+    int GetFirmwareVersion(char* buffer, int size) override
+    {
+        const int needed = static_cast<int>(version_.size()) + 1;
+        if (size < needed)
+            return needed;
+        std::memcpy(buffer, version_.c_str(), static_cast<std::size_t>(needed));
+        return 0;
+    }
+
+private:
+    int port_;
+    std::string version_;
+};
+
+int runUpgradeCommand(const UpgradeOptions& options)
+{
+    TerminalPrompts prompts(std::cin, std::cerr, options.assumeYes);
+    const int port = resolvePort(options.board, prompts);
+    SimulatedBoard simulated(options.board, port, std::cerr);
+    SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
+
+    link::SerialBoardLink boardLink(link::serialPortChannels());
+    SystemClock clock;
+    TerminalNotices notices(std::cout, ::isatty(STDOUT_FILENO) == 1);
+    flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices});
+
+    simulated.report(std::cerr);
+    if (notices.result() == UPG_RESULT_SUCCESS)
+        return kExitDone;
+    if (const auto hint = openFailureHint(boardLink, port); !hint.empty())
+        std::cerr << hint << '\n';
+    return prompts.declined() ? kExitDeclined : kExitFailed;
+}
+
+} // namespace
+
+void addUpgradeCommand(CLI::App& app, int& exitStatus)
+{
+    auto options = std::make_shared<UpgradeOptions>();
+    CLI::App* command = app.add_subcommand(
+        "upgrade", "Upgrade the Lodestar board with corvo_boot.s19 and corvo_fwapp.s19 from the current directory");
+    addBoardPortOptions(*command, options->board);
+    command->add_flag("--yes", options->assumeYes, "Answer Yes to every question");
+    command->callback([options, &exitStatus] { exitStatus = runUpgradeCommand(*options); });
+}
+
+} // namespace fieldkit::cli

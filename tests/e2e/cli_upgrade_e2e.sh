@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# End to end: fieldkit-cli against the emulated board on a pseudo-terminal, through the real
+# serial code. After a successful upgrade the board's flash must hold the image that
+# `fieldkit-cli image` builds for the same board, byte for byte.
+# Usage: cli_upgrade_e2e.sh FIELDKIT_CLI EXAMPLES_DIR WORK_DIR
+set -euo pipefail
+cli=$1 examples=$2 work=$3
+
+rm -rf "$work"
+cp -r "$examples" "$work"
+cd "$work"
+failures=0
+check() { # description, then a command that must succeed
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+
+# A board of band 2 with the variant flag set, and parameters of its own.
+board="--band-edge 746000000 --variant-flag 0x80 --version R07.10.00"
+params=$(printf '%02X' $(seq 101 152))
+
+"$cli" image --out expected.bin --band-edge 746000000 --variant-flag 0x80 --param-block "$params" --yes > image.log
+check "image reports configVariant 5" grep -q "configVariant: 5" image.log
+
+set +e
+"$cli" upgrade --simulate --sim-option="$board --param-block $params --dump-flash flash.bin" < /dev/null > upgrade.log 2>&1
+status=$?
+set -e
+cat upgrade.log
+check "upgrade exits 0" test "$status" -eq 0
+check "upgrade reports its time" grep -q "^Ready - Took 0 minutes and [0-9]* seconds" upgrade.log
+check "upgrade asked nothing" bash -c '! grep -q "^Question:" upgrade.log'
+# The application region is image offset 0, flash 0xA0000 (4 KB block 160), 0x50000 long;
+# the boot region image offset 0x5C000 (block 92), flash 0xFC000 (block 252), 0x4000 long.
+region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
+check "application region in flash" cmp -s <(region expected.bin 0 80) <(region flash.bin 160 80)
+check "boot region in flash" cmp -s <(region expected.bin 92 4) <(region flash.bin 252 4)
+
+# A board that fails the erase of row 8: the exact message with its advice, exit 1.
+set +e
+"$cli" upgrade --simulate --sim-option="--fail-command 0x1118" --yes > erase.log 2>&1
+status=$?
+set -e
+check "erase failure exits 1" test "$status" -eq 1
+check "erase failure message" grep -qx "Failed to erase block 8." erase.log
+check "erase failure advice" grep -qx "Please turn the radio off and back on." erase.log
+check "erase failure ends with Ready" grep -qx "Ready" erase.log
+
+# The same version on board and in the settings, answered No at end of input: exit 3.
+sed -i 's/^Version=.*/Version=R07.12.00/' AppConfig.ini
+set +e
+"$cli" upgrade --simulate --sim-option="--version R07.12.00" < /dev/null > declined.log 2>&1
+status=$?
+set -e
+check "declined question exits 3" test "$status" -eq 3
+check "declined question text" grep -q "^firmware version R07.12.00.$" declined.log
+
+# Board information, and a board that does not answer the ping.
+"$cli" info --simulate --sim-option="--esn 0x80000000 --version-hex 41423120202000" > info.log 2>&1
+check "info shows the ESN as a signed number" grep -qx "Lodestar Board ESN: -2147483648" info.log
+check "info keeps trailing spaces" grep -qx "Lodestar Board Firmware Version: AB1   " info.log
+set +e
+"$cli" info --simulate --sim-option=--no-ping > noping.log 2>&1
+status=$?
+set -e
+check "no ping exits 1" test "$status" -eq 1
+check "no ping message" grep -qx "Please switch the radio to a Lodestar zone." noping.log
+
+# A port whose device does not exist: the system's text and a hint.
+set +e
+FIELDKIT_COM2=/nonexistent/ttyUSB9 "$cli" info --port 2 > missing.log 2>&1
+status=$?
+set -e
+check "missing device exits 1" test "$status" -eq 1
+check "missing device message" grep -qx "Failed to open serial port" missing.log
+check "missing device hint" grep -q "^Hint: COM2 is /nonexistent/ttyUSB9, which does not exist" missing.log
+
+echo "$failures failed"
+test "$failures" -eq 0
