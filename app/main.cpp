@@ -1,0 +1,92 @@
+// fieldkit: the desktop program that upgrades a Lodestar option board's firmware and reads
+// its identity, through the radio's programming cable.
+
+#include "app/command_line.h"
+#include "app/fieldkit_app.h"
+#include "app/main_frame.h"
+#include "sim/board_options.h"
+#include "sim/pty_host.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kStartFailed = 1;
+
+// Whether a desktop is there to show the window on. The toolkit aborts without one, so the
+// program says so itself first.
+bool haveDisplay()
+{
+#if defined(__unix__) && !defined(__APPLE__)
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Help needs no display.
+    const std::vector<std::string> allArgs(argv + 1, argv + argc);
+    if (std::find_if(allArgs.begin(), allArgs.end(), [](const std::string& arg) {
+            return arg == "--help" || arg == "-h";
+        }) != allArgs.end()) {
+        std::fputs(fieldkit::app::kUsage, stdout);
+        return 0;
+    }
+
+    if (!haveDisplay()) {
+        std::fputs("fieldkit: there is no display to show the window on (DISPLAY is not set).\n"
+                   "On a terminal, fieldkit-cli does the same work.\n",
+                   stderr);
+        return kStartFailed;
+    }
+
+    // The toolkit takes its own arguments (-platform, -style, ...) out of argv.
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fieldkit"));
+    QApplication::setApplicationVersion(QStringLiteral(FIELDKIT_VERSION));
+
+    std::string error;
+    const auto commandLine = fieldkit::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!commandLine) {
+        std::fprintf(stderr, "fieldkit: %s\n\n%s", error.c_str(), fieldkit::app::kUsage);
+        return kUsageError;
+    }
+
+    // The emulated board outlives the window, whose upgrade thread may still be talking to it.
+    std::unique_ptr<fieldkit::sim::PtyBoardHost> board;
+    if (commandLine->simulate) {
+        try {
+            board = std::make_unique<fieldkit::sim::PtyBoardHost>(
+                fieldkit::sim::parseBoardOptions(commandLine->boardOptions));
+        } catch (const std::invalid_argument& badOption) {
+            std::fprintf(stderr, "fieldkit: %s\n", badOption.what());
+            return kUsageError;
+        }
+        if (!board->start(&error)) {
+            std::fprintf(stderr, "fieldkit: the emulated board could not be started: %s\n", error.c_str());
+            return kStartFailed;
+        }
+    }
+
+    fieldkit::app::CFieldKitApp app;
+    app.InitInstance();
+    if (board) {
+        const int port = app.GetMainWnd()->GetPort();
+        qputenv(("FIELDKIT_COM" + std::to_string(port)).c_str(), QByteArray::fromStdString(board->devicePath()));
+        std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d\n", board->devicePath().c_str(), port);
+    }
+    return application.exec();
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "flash/upgrade_worker.h"
+#include "link/board_link.h"
+#include "settings/app_settings.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+class QStatusBar;
+class QThread;
+class QToolBar;
+
+namespace fieldkit::app {
+
+class CUpgradeDoc;
+class CUpgradeView;
+class UpgradeStop;
+
+// Makes a board link. Called on the thread that will use it: a serial port belongs to the
+// thread that opened it.
+using BoardLinkFactory = std::function<std::unique_ptr<link::BoardLink>()>;
+
+// The serial link over the COM port mapping of `settingsFile`.
+BoardLinkFactory serialBoardLinks(std::filesystem::path settingsFile);
+
+// What the frame works with; tests put an emulated board and a fake clock here.
+struct FrameServices {
+    BoardLinkFactory makeLink; // empty: the serial link
+    Clock* clock = nullptr;    // empty: real time
+    std::filesystem::path settingsFile = settings::settingsFile();
+    std::filesystem::path firmwareDirectory = ".";
+};
+
+// The enable state of one command, asked for before the command is shown or run.
+struct CCmdUI {
+    int m_nID;
+    bool m_bEnabled = true;
+    void Enable(bool enabled = true) { m_bEnabled = enabled; }
+};
+
+// The main window: menu, tool bar and a status bar with one message pane around the form.
+// It holds the COM port and firmware version settings, carries the busy mark while an
+// upgrade runs on its own thread, shows the upgrade's progress and guards closing.
+class CMainFrame final : public QMainWindow, public flash::UpgradeFrame {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CUpgradeDoc& document, FrameServices services = {});
+    ~CMainFrame() override;
+
+    // Builds the menu, the tool bar and the status bar and reads the settings (which may warn).
+    void OnCreate();
+
+    void SetActiveView(CUpgradeView* view);
+    CUpgradeView* GetActiveView() const { return m_view; }
+    CUpgradeDoc* GetActiveDocument() const { return &m_document; }
+
+    // flash::UpgradeFrame: read by the upgrade thread while the commands that would change
+    // these settings are disabled.
+    int GetPort() override;
+    int GetFirmwareVersion(char* buffer, int size) override;
+
+    void ReadFirmwareVersionSetting();
+    void ReadPortSetting();
+
+    // Starts an upgrade on a thread of its own; does nothing while one runs.
+    void StartUpgrade();
+
+    void OnUpdateBusyCommand(CCmdUI* pCmdUI);
+
+    // An upgrade notice: UPG_* code and its argument (for UPG_STATUS_TEXT the address of a
+    // NUL-terminated text). Always returns 0.
+    int OnUpgradeMessage(int code, std::intptr_t argument);
+
+    // Runs a command the way the menu, the tool bar and the keyboard do: a disabled one does
+    // nothing.
+    void OnCommand(int id);
+    QAction* CommandAction(int id) const;
+    bool IsBusy() const { return m_bBusy; }
+
+    void RecalcLayout();
+    // Fits the window around the form, shrinking only.
+    void ResizeParentToFit();
+
+signals:
+    // Commands the application object handles: the about box and the new document.
+    void applicationCommand(int id);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class WorkerPrompts;
+    class WorkerNotices;
+    enum class BoxKind { Error, Question, Warning };
+
+    void CreateCommands();
+    void CreateMenu();
+    void CreateToolBar();
+    void CreateStatusBar();
+
+    void OnUpgrade();
+    void OnComPort();
+    void OnBoardInfo();
+    void OnHowTo();
+    void OnFileClose();
+    void OnClose(QCloseEvent* event);
+
+    void SetBusy(bool busy);
+    void UpdateCommandUI();
+    bool IsCommandEnabled(int id);
+    void ShowIdleMessage();
+    Clock& BoardClock();
+
+    // The upgrade thread's body and the box it asks this thread to show.
+    void RunUpgradeWorker(UpgradeStop& stop);
+    Answer ShowWorkerBox(BoxKind kind, const std::string& text);
+    // Ends a running upgrade thread for good; the window then takes no more notices.
+    void StopWorker();
+
+    QStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    int m_nPort = 1;
+    char m_szFirmwareVersion[settings::kVersionBuffer] = {};
+    bool m_bBusy = false;
+
+    CUpgradeDoc& m_document;
+    CUpgradeView* m_view = nullptr;
+    FrameServices m_services;
+    SystemClock m_systemClock;
+    std::map<int, QAction*> m_commands;
+    std::unique_ptr<QThread> m_worker;
+    std::shared_ptr<UpgradeStop> m_stop;
+    // Set once the window is going away during an upgrade: notices and boxes are dropped.
+    bool m_bQuitting = false;
+};
+
+} // namespace fieldkit::app

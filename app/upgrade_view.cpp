@@ -1,0 +1,86 @@
+#include "app/upgrade_view.h"
+
+#include "app/dialog.h"
+#include "app/dialog_units.h"
+#include "app/info_text.h"
+#include "app/main_frame.h"
+#include "app/resource.h"
+
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace fieldkit::app {
+namespace {
+
+// The form's size in dialog units.
+constexpr int kFormWidth = 342;
+constexpr int kFormHeight = 129;
+
+} // namespace
+
+QString infoTextForDisplay(const std::string& bytes)
+{
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+CUpgradeView::CUpgradeView(CMainFrame& frame)
+    : QWidget(&frame), m_frame(frame)
+{
+    setFont(dialogFont());
+    const DialogUnits units(font());
+
+    m_group = new QGroupBox(QStringLiteral("Information"), this);
+    m_group->setGeometry(units.rect(5, 4, 332, 97));
+
+    // Styles that draw the group's title above its frame, rather than on it, push the frame
+    // down; the text starts below the frame whatever the style.
+    QRect infoPlace = units.rect(11, 15, 320, 80);
+    infoPlace.setTop(std::max(infoPlace.top(), m_group->geometry().top() + m_group->contentsRect().top()));
+    m_info = addFormText(this, infoPlace);
+    m_info->setObjectName(QStringLiteral("IDC_INFO_TEXT"));
+    m_info->setFocusPolicy(Qt::ClickFocus);
+
+    m_btnUpgrade = new QPushButton(QStringLiteral("&Upgrade"), this);
+    m_btnUpgrade->setObjectName(QStringLiteral("IDC_UPGRADE_BUTTON"));
+    m_btnUpgrade->setGeometry(units.rect(5, 106, 57, 19));
+    connect(m_btnUpgrade, &QPushButton::clicked, this, &CUpgradeView::OnUpgradeButton);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("IDC_PROGRESS"));
+    m_progress->setGeometry(units.rect(68, 106, 269, 19));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    setMinimumSize(units.size(kFormWidth, kFormHeight));
+}
+
+QSize CUpgradeView::sizeHint() const
+{
+    return minimumSize();
+}
+
+void CUpgradeView::OnInitialUpdate()
+{
+    m_strInfo = infoTextForDisplay(loadInfoText(kInfoFileName));
+    m_info->setPlainText(m_strInfo);
+    m_frame.RecalcLayout();
+    m_frame.ResizeParentToFit();
+}
+
+void CUpgradeView::OnUpgradeButton()
+{
+    m_frame.StartUpgrade();
+}
+
+} // namespace fieldkit::app
