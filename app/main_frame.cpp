@@ -4,7 +4,7 @@
 #include "app/board_info_dlg.h"
 #include "app/com_port_dlg.h"
 #include "app/message_boxes.h"
-#include "app/progress_title.h"
+#include "core/progress_text.h"
 #include "app/resource.h"
 #include "app/upgrade_doc.h"
 #include "app/upgrade_run.h"

@@ -1,4 +1,4 @@
-#include "app/progress_title.h"
+#include "core/progress_text.h"
 #include "app/resource.h"
 #include "core/upgrade_notices.h"
 #include "tests/app/app_fixture.h"
@@ -29,7 +29,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgressTitle,
                          ::testing::Values(ProgressCase{1, 3, " 33.3% Done"}, ProgressCase{2, 3, " 66.6% Done"},
                                            ProgressCase{3, 3, " 100.0% Done"}, ProgressCase{1, 1536, " 0.0% Done"},
                                            ProgressCase{2, 1536, " 0.1% Done"}, ProgressCase{1536, 1536, " 100.0% Done"},
-                                           ProgressCase{0, 0, std::nullopt}, ProgressCase{1, 0, std::nullopt}));
+                                           ProgressCase{0, 0, std::nullopt}, ProgressCase{1, 0, std::nullopt}),
+                         [](const auto& info) {
+                             return "Page" + std::to_string(info.param.position) + "Of" +
+                                    std::to_string(info.param.upperBound);
+                         });
 
 TEST_F(AppTest, CaptionIsDocumentTitleThenFrameTitleAndTheStatusPaneIsReady)
 {
