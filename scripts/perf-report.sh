@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Measures FieldKit's performance figures side by side, in one run, and writes them with
+# their targets to docs/performance.md:
+#   - building an upgrade's image against srec_cat converting the same application file;
+#   - wire bytes per payload byte of a whole upgrade, from lodestar-sim's counters;
+#   - whole simulated upgrades against their floors: paced at 115200 baud with and without
+#     2 ms of answer latency, and unpaced;
+#   - CPU time and peak memory of fieldkit-cli (the emulator runs as a separate process, so
+#     its memory is not counted) and of the desktop program during an upgrade.
+# Needs a build with fieldkit-cli, lodestar-sim and bench/image_bench (and app/fieldkit for
+# the desktop figures), plus srec_cat, GNU time, xvfb-run and xdotool.
+# Usage: scripts/perf-report.sh [build directory, default build/default] [output, default docs/performance.md]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build/default}")
+report=${2:-docs/performance.md}
+cli=$build/cli/fieldkit-cli
+sim=$build/sim/lodestar-sim
+app=$build/app/fieldkit
+for tool in "$cli" "$sim" "$build/bench/image_bench"; do
+  [ -x "$tool" ] || { echo "perf-report: no $tool; build it first" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "perf-report: needs GNU time (/usr/bin/time)" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/fieldkit-perf.XXXXXX)
+sim_pid=
+relay_pid=
+cleanup() {
+  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp examples/* "$work/"
+
+# The fixed pauses of a successful upgrade: 200 ms after the ping and after each of the
+# identity, parameter and version reads, 500 ms after programming mode, 2000 ms in each
+# verify and after the boot copy.
+pause_floor=7.3
+baud=115200
+calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
+
+start_board() { # name, emulator options...
+  local name=$1; shift
+  "$sim" --link "$work/board-$name" "$@" > "$work/sim-$name.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -e "$work/board-$name" ] && return; sleep 0.05; done
+  echo "perf-report: lodestar-sim did not start: $(cat "$work/sim-$name.log")" >&2
+  exit 1
+}
+stop_board() { # name; leaves the emulator's counters in the variables below
+  kill "$sim_pid"; wait "$sim_pid" || true; sim_pid=
+  local log=$work/sim-$1.log
+  requests=$(sed -n 's/.*requests \([0-9]*\)$/\1/p' "$log")
+  read -r payload_in payload_out < <(sed -n 's/.*payload bytes in \([0-9]*\), out \([0-9]*\)/\1 \2/p' "$log")
+  read -r wire_in wire_out < <(sed -n 's/.*wire bytes in \([0-9]*\), out \([0-9]*\)/\1 \2/p' "$log")
+}
+# A whole upgrade against an emulator started with the given options; sets elapsed, user,
+# system (s) and peak (KB) of fieldkit-cli, and the emulator's counters.
+upgrade() { # name, emulator options...
+  local name=$1; shift
+  start_board "$name" "$@"
+  (cd "$work" && FIELDKIT_COM1="$work/board-$name" /usr/bin/time -o "$work/time-$name" -f '%e %U %S %M' \
+    "$cli" upgrade --port 1 --yes < /dev/null > "$work/cli-$name.log" 2>&1) || true
+  stop_board "$name"
+  grep -q '^Ready - Took' "$work/cli-$name.log" ||
+    { echo "perf-report: the $name upgrade did not succeed:" >&2; cat "$work/cli-$name.log" >&2; exit 1; }
+  read -r elapsed user system peak < <(tail -n 1 "$work/time-$name")
+}
+
+echo "image build against srec_cat ..."
+image_out=$(scripts/bench-image.sh "$build")
+image_ms=$(sed -n 's/^image build (median): *\([0-9.]*\) ms/\1/p' <<<"$image_out")
+srec_ms=$(sed -n 's/^srec_cat application file (median): *\([0-9.]*\) ms/\1/p' <<<"$image_out")
+speedup=$(calc "$srec_ms / $image_ms" 1)
+
+# The same upgrade three times; its median run's figures stay set, the three times go to
+# `spread`. The machine may be shared, so one run alone can be an outlier.
+upgrade3() { # name, emulator options...
+  local times=()
+  for round in 1 2 3; do
+    upgrade "$@"
+    times+=("$elapsed $user $system $peak")
+  done
+  read -r elapsed user system peak < <(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+  spread=$(printf '%s\n' "${times[@]}" | cut -d' ' -f1 | sort -n | paste -sd/ | sed 's|/| / |g')
+}
+
+echo "unpaced upgrades ..."
+upgrade3 unpaced
+unpaced_s=$elapsed unpaced_spread=$spread unpaced_cpu=$(calc "$user + $system") cli_peak_mb=$(calc "$peak / 1024" 1)
+wire_ratio=$(calc "($wire_in + $wire_out) / ($payload_in + $payload_out)" 3)
+wire_total=$((wire_in + wire_out)) payload_total=$((payload_in + payload_out)) answers=$requests
+echo "upgrades at $baud baud ..."
+upgrade3 paced --baud "$baud"
+paced_s=$elapsed paced_spread=$spread paced_cpu=$(calc "$user + $system")
+wire_floor=$(calc "$pause_floor + ($wire_in + $wire_out) * 10 / $baud")
+echo "upgrades at $baud baud with 2 ms latency ..."
+upgrade3 latency --baud "$baud" --latency 2
+latency_s=$elapsed latency_spread=$spread
+latency_floor=$(calc "$wire_floor + $requests * 0.002")
+
+# Where the time above the floor goes: one more paced upgrade through the soak's relay,
+# which records every byte with its time on the way.
+echo "upgrade at $baud baud through a recording relay ..."
+start_board split --baud "$baud"
+python3 scripts/soak.py relay "$work/board-split" "$work/host-split" "$work/trace-split" > "$work/relay.out" &
+relay_pid=$!
+for _ in $(seq 100); do [ -e "$work/host-split" ] && break; sleep 0.05; done
+(cd "$work" && FIELDKIT_COM1="$work/host-split" "$cli" upgrade --port 1 --yes < /dev/null > "$work/cli-split.log" 2>&1) || true
+kill "$relay_pid"; wait "$relay_pid" || true; relay_pid=
+stop_board split
+read -r host_s board_s < <(python3 scripts/soak.py turnarounds "$work/trace-split" "$baud")
+
+# The desktop program: an emulator of its own, the window on a virtual X display, the
+# upgrade started with its keyboard command (Ctrl+U) and the program closed once the
+# emulator has dumped its flash after the finish command.
+desktop_row="| fieldkit (desktop), whole upgrade | **not measured**: $app was not built | | |"
+if [ -x "$app" ] && command -v xvfb-run > /dev/null && command -v xdotool > /dev/null; then
+  echo "desktop upgrade ..."
+  # Another version than the settings name, so that no question stops the run.
+  start_board desktop --dump-flash "$work/desktop-flash.bin" --version R07.13.00
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    work=$1 app=$2
+    cd "$work" && FIELDKIT_COM1="$work/board-desktop" /usr/bin/time -o "$work/time-desktop" -f "%e %U %S %M" \
+      "$app" > "$work/app.log" 2>&1 &
+    timer=$!
+    window=$(xdotool search --sync --onlyvisible --name "Lodestar Board Upgrade" | head -n 1)
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    xdotool key --clearmodifiers ctrl+u
+    for _ in $(seq 600); do [ -e "$work/desktop-flash.bin" ] && break; sleep 0.1; done
+    sleep 1
+    xdotool key Return   # the success box
+    sleep 0.5
+    # Without a window manager the focus does not come back by itself after the box.
+    xdotool windowfocus --sync "$window"
+    xdotool key --clearmodifiers ctrl+e
+    for _ in $(seq 100); do kill -0 "$timer" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$timer" 2>/dev/null; then
+      echo "the Exit command did not end the program" >> "$work/app.log"
+      pkill -TERM -P "$timer"
+    fi
+    wait "$timer"' _ "$work" "$app" || true
+  stop_board desktop
+  if [ -e "$work/desktop-flash.bin" ] && [ -s "$work/time-desktop" ]; then
+    read -r d_elapsed d_user d_system d_peak < <(tail -n 1 "$work/time-desktop")
+    desktop_row="| fieldkit (desktop), whole upgrade with start and exit | $(calc "$d_user + $d_system") s CPU in ${d_elapsed} s, peak $(calc "$d_peak / 1024" 1) MB | none given (the command line's: < 32 MB) | |"
+  else
+    desktop_row="| fieldkit (desktop), whole upgrade | **not measured**: the upgrade did not run to its end under xvfb ($(tail -n 1 "$work/app.log" 2>/dev/null)) | | |"
+  fi
+fi
+
+verdict() { awk "BEGIN { print ($1) ? \"met\" : \"**missed**\" }"; }
+{
+  cat <<EOF
+# Performance
+
+Measured by \`scripts/perf-report.sh\`, all figures from one run, side by side. Rerun it after a
+change that could matter (link, flash, image, emulator) and commit the new file.
+Each upgrade figure is the median of three runs, all three shown; on a machine shared with
+other work they differ by several percent from run to run, the paced ones most.
+
+Run on $(date '+%Y-%m-%d %H:%M %Z'), build \`$(basename "$build")\` ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")),
+$(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)), load average $(cut -d' ' -f1 /proc/loadavg) at the end.
+
+| What | Measured | Target | |
+|---|---|---|---|
+| image build from the sample files (bench/image_bench, median) | ${image_ms} ms | < 5 ms | $(verdict "$image_ms < 5") |
+| srec_cat converting the application file alone (median) | ${srec_ms} ms | | |
+| image build against srec_cat | ${speedup}x faster | >= 5x | $(verdict "$speedup >= 5") |
+| wire bytes per payload byte, whole upgrade | ${wire_total} / ${payload_total} = ${wire_ratio} | <= 1.10 | $(verdict "$wire_ratio <= 1.10") |
+| upgrade at ${baud} baud (median of ${paced_spread} s) | ${paced_s} s against a floor of ${wire_floor} s: $(calc "$paced_s / $wire_floor" 3)x | within 10 % (<= 1.10x) | $(verdict "$paced_s / $wire_floor <= 1.10") |
+| upgrade at ${baud} baud, 2 ms answer latency (median of ${latency_spread} s) | ${latency_s} s: $(calc "$latency_s / $wire_floor" 3)x the floor without latency, $(calc "$latency_s / $latency_floor" 3)x the floor with ${answers} x 2 ms | | |
+| time above the floor at ${baud} baud, split (one run through a recording relay) | fieldkit-cli from each answer to its next frame, fixed pauses left out: ${host_s} s ($(calc "$host_s / $answers * 1000") ms a request, the relay's two hops included); emulator from each frame to its answer beyond the line time of both: ${board_s} s ($(calc "$board_s / $answers * 1000") ms a request) | | |
+| unpaced upgrade, pseudo-terminal at full speed (median of ${unpaced_spread} s) | ${unpaced_s} s against the pause floor of ${pause_floor} s: $(calc "$unpaced_s / $pause_floor" 3)x, $(calc "$unpaced_s - $pause_floor") s above it | | |
+| fieldkit-cli, unpaced upgrade | ${unpaced_cpu} s CPU in ${unpaced_s} s, peak ${cli_peak_mb} MB | < 32 MB | $(verdict "$cli_peak_mb < 32") |
+| fieldkit-cli, upgrade at ${baud} baud | ${paced_cpu} s CPU in ${paced_s} s | | |
+${desktop_row}
+
+How the floors are made:
+
+- Pause floor: the fixed pauses of a successful upgrade, ${pause_floor} s (200 ms after the ping
+  and after each of the identity, parameter and version reads, 500 ms after programming mode,
+  2000 ms in each of the two verifies and after the boot copy).
+- Floor at ${baud} baud: the pause floor plus the time the line needs for every byte that must
+  cross it, ${wire_total} bytes of frames and answers, at 10 bits a byte: $(calc "$wire_total * 10 / $baud") s.
+  The emulator paces each direction like a serial port (\`--baud\`); requests and answers
+  never overlap, so the two directions add up.
+- With latency the emulator waits 2 ms before each of the ${answers} answers, which adds $(calc "$answers * 0.002") s to
+  the floor.
+- The split: the floor counts neither side's own time. What a paced run spends above it is
+  the host's turnaround (from an answer's arrival to the next frame) and the emulator's (the
+  pacing sleeps of \`--baud\` wake a little late, twice a request), ${answers} times each. The
+  relay forwards in both directions, so its own time shows in the host's figure.
+- Wire bytes per payload byte: every byte on the line both ways (\`lodestar-sim\` counters
+  "wire bytes in, out") over the data the requests and answers carry ("payload bytes in, out").
+  A page costs 287 wire bytes for 263 payload bytes (docs/link-protocol.md).
+- Peak memory is the maximum resident set size that GNU time reports (%M); CPU time is user
+  plus system time.
+EOF
+} > "$report"
+echo "written to $report"
+cat "$report"

@@ -1,0 +1,847 @@
+#!/usr/bin/env python3
+"""Fault soak: many whole upgrades of fieldkit-cli against lodestar-sim with random faults.
+
+Every run starts its own emulated board (a random band, variant flag, parameter block, ESN
+and version) with one random fault or a mix of two, puts a small relay between the board's
+pseudo-terminal and the one fieldkit-cli opens, and runs `fieldkit-cli upgrade --yes`. The
+relay records every byte the host sends, so the run can be judged by what actually went to
+the board. Each run ends in one of three classes:
+
+  success        exit 0, "Ready - Took ...", and the board's whole 1 MiB flash equal to the
+                 image `fieldkit-cli image` builds for that board (boot code in its place,
+                 application in its region, every other byte erased);
+  clean failure  exit 1, exactly one error message, the one that the fault calls for (or,
+                 for line faults, the one that belongs to the step the host stopped at),
+                 the plain "Ready", nothing sent to the board after the failing request,
+                 and the port closed before the final text;
+  bad outcome    everything else: a success with wrong flash, a success where the fault
+                 forbids one, a wrong or missing message, a request after the stop, a
+                 malformed frame, a hang past the time bound, a crash, a port left open.
+
+The same seed gives the same runs (faults, boards and the emulator's noise seeds).
+
+Usage:
+  scripts/soak.py --quick                 # CI sample: 12 runs, fast faults
+  scripts/soak.py                         # full soak: 320 runs, writes docs/soak.md
+  scripts/soak.py --runs 40 --seed 7 --jobs 4 --build build-hard
+Helpers that other scripts use:
+  scripts/soak.py relay BOARD_DEVICE HOST_LINK TRACE   # the recording relay alone
+  scripts/soak.py turnarounds TRACE BAUD               # host and emulator time in a record
+"""
+
+import argparse
+import collections
+import concurrent.futures
+import datetime
+import os
+import pathlib
+import platform
+import random
+import re
+import select
+import shlex
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+ADVICE = "\n\nPlease turn the radio off and back on.\n\nThen, try upgrading again.\n\n"
+MSG_OPEN = "Failed to open serial port"
+MSG_PING = "Failed to communicate with the option board.\n\nPlease switch the radio to a Lodestar zone."
+MSG_ESN = "Failed to read ESN"
+MSG_PROGRAMMING_MODE = "Failed to switch to programming mode"
+MSG_ERASE = "Failed to erase block {}." + ADVICE
+MSG_BOOT_WRITE = "Failed to write to boot code temporary storage area." + ADVICE
+MSG_BOOT_VERIFY = "Failed to verify boot code integrity." + ADVICE
+MSG_BOOT_COPY = "Failed to copy boot code from temporary storage area." + ADVICE
+MSG_APP_WRITE = "Failed to write to application code area." + ADVICE
+MSG_APP_VERIFY = "Failed to verify application code integrity." + ADVICE
+WARN_RESET = "Please reset your radio"
+QUESTION_SAME = "The Lodestar board is already flashed with\nfirmware version {}.\n\nFlash anyway?"
+QUESTION_INCOMPATIBLE = "The Lodestar board is flashed with firmware version {}."
+
+SETTINGS_VERSION = "R07.12.00"  # examples/AppConfig.ini
+BAND_EDGES = {403000000: 0, 450000000: 0, 217000000: 1, 746000000: 2, 762000000: 2,
+              776000000: 2, 792000000: 2, 136000000: 3}
+BOARD_VERSIONS = ["R07.12.00", "R07.10.00", "R05.01.00", "X03.99", "R08.00.00   "]
+
+# Board addresses and command words of the programming protocol.
+ADDR_ESN, ADDR_VERIFY_STATUS, ADDR_VERSION = 0x0500, 0x0C00, 0x0D00
+ADDR_IDENTITY, ADDR_PARAMETERS = 0x2600, 0x4100
+ADDR_PAGE_DATA, ADDR_PAGE_COMMIT = 0x0000, 0xFFFF
+CMD_SELECT_BLOCK, CMD_ERASE_BLOCK = 0x0100, 0x1100
+CMD_PROGRAMMING_MODE, CMD_VERIFY_BOOT, CMD_BOOT_COPY = 0x1201, 0x3000, 0x3100
+CMD_VERIFY_APP, CMD_FINISH = 0x1599, 0x1313
+APP_BLOCKS = [0x1A, 0x19, 0x18, 0x17, 0x16]  # erase order: rows 10 down to 6
+FLASH_BASE, BOOT_FLASH_BASE, FLASH_SIZE, PAGE = 0xA0000, 0xFC000, 0x100000, 256
+IMAGE_SIZE, APP_SIZE, BOOT_OFFSET, BOOT_SIZE = 0x60000, 0x50000, 0x5C000, 0x4000
+
+READ, WRITE, PING = 1, 2, 3
+
+
+# ---------------------------------------------------------------------------------------
+# The relay: a pseudo-terminal for fieldkit-cli whose bytes are passed to and from the
+# emulator's pseudo-terminal and recorded with their time.
+
+def run_relay(board_device, link_path, trace_path):
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    slave_name = os.ttyname(slave)
+    os.close(slave)
+    os.set_blocking(master, False)
+    board = os.open(board_device, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    tty.setraw(board)
+    os.symlink(slave_name, link_path)
+
+    trace = open(trace_path, "wb")
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(True))
+    print(slave_name, flush=True)
+
+    def record(direction, data):
+        trace.write(struct.pack("<cQI", direction, time.monotonic_ns(), len(data)) + data)
+
+    poller = select.poll()
+    poller.register(master, select.POLLIN)
+    poller.register(board, select.POLLIN)
+    while not stop:
+        hung_up = False
+        for fd, event in poller.poll(50):
+            try:
+                data = os.read(fd, 4096) if event & select.POLLIN else b""
+            except BlockingIOError:
+                continue
+            except OSError:  # EIO: nobody has the host side open
+                data = b""
+            if fd == master and not data:
+                hung_up = True
+            elif fd == master:
+                record(b"H", data)
+                os.write(board, data)
+            elif data:
+                record(b"B", data)
+                try:
+                    os.write(master, data)
+                except OSError:
+                    pass  # the host's port is closed: the answer is lost, as on a cable
+        if hung_up:
+            time.sleep(0.002)  # a master without a host reports hang-up on every poll
+    trace.close()
+    os.unlink(link_path)
+
+
+def read_trace(path):
+    records = []
+    data = path.read_bytes()
+    offset = 0
+    header = struct.calcsize("<cQI")
+    while offset + header <= len(data):
+        direction, stamp, length = struct.unpack_from("<cQI", data, offset)
+        offset += header
+        records.append((direction, stamp, data[offset:offset + length]))
+        offset += length
+    return records
+
+
+def print_turnarounds(trace_path, baud):
+    """Where the time of a paced run goes, from a relay record: the host's own time from an
+    answer to its next frame (without the fixed pauses of 50 ms and more), and the board's
+    time from a frame to its answer beyond what the line needs for both."""
+    records = read_trace(pathlib.Path(trace_path))
+    byte_s = 10 / int(baud)
+    host = board = 0.0
+    for (kind, stamp, data), (next_kind, next_stamp, next_data) in zip(records, records[1:]):
+        gap = (next_stamp - stamp) / 1e9
+        if kind == b"B" and next_kind == b"H" and gap < 0.05:
+            host += gap
+        elif kind == b"H" and next_kind == b"B":
+            board += gap - (len(data) + len(next_data)) * byte_s
+    print(f"{host:.2f} {board:.2f}")
+
+
+# ---------------------------------------------------------------------------------------
+# The host's frames, decoded from the relay's record.
+
+def crc16(data):
+    """CRC-16/CCITT-FALSE, as the link frames use it."""
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
+            crc &= 0xFFFF
+    return crc
+
+
+# identity: the control byte and the CRC, which a resend repeats and a new request changes.
+Frame = collections.namedtuple("Frame", "kind address count payload identity")
+
+
+def parse_host_frames(stream):
+    """The frames the host sent, in order; raises ValueError on a malformed one."""
+    frames = []
+    i = 0
+    while i < len(stream):
+        if len(stream) - i < 6:
+            raise ValueError(f"frame cut short at host byte {i}")
+        control = stream[i]
+        kind = control >> 6
+        if kind == 0:
+            raise ValueError(f"unknown frame kind at host byte {i}")
+        address = stream[i + 1] | stream[i + 2] << 8
+        count = stream[i + 3] + 1
+        payload_size = 0 if kind == READ else count
+        end = i + 4 + payload_size + 2
+        if end > len(stream):
+            raise ValueError(f"frame cut short at host byte {i}")
+        crc = stream[end - 2] | stream[end - 1] << 8
+        if crc16(stream[i:end - 2]) != crc:
+            raise ValueError(f"bad frame CRC at host byte {i}")
+        frames.append(Frame(kind, address, count, bytes(stream[i + 4:end - 2]), (control, crc)))
+        i = end
+    return frames
+
+
+def distinct_requests(frames):
+    """Frames without the resends: a resend is the very same frame as the one before it."""
+    requests = []
+    for frame in frames:
+        if not requests or requests[-1].identity != frame.identity:
+            requests.append(frame)
+    return requests
+
+
+def stop_message(requests):
+    """The message that a stop at the last request the host sent must carry; None when the
+    run cannot end there (only a finish ends a successful run)."""
+    if not requests:
+        return MSG_OPEN
+    copied = any(r.kind == WRITE and r.address == CMD_BOOT_COPY for r in requests)
+    last = requests[-1]
+    if last.kind == PING:
+        return MSG_PING
+    if last.kind == READ:
+        if last.address == ADDR_ESN:
+            return MSG_ESN
+        if last.address == ADDR_VERIFY_STATUS:
+            return MSG_APP_VERIFY if copied else MSG_BOOT_VERIFY
+        return None  # identity, parameter and version reads fail silently: the run goes on
+    word = last.address
+    if word == CMD_PROGRAMMING_MODE:
+        return MSG_PROGRAMMING_MODE
+    if CMD_ERASE_BLOCK + 0x16 <= word <= CMD_ERASE_BLOCK + 0x1A:
+        return MSG_ERASE.format(10 - (0x1A - (word - CMD_ERASE_BLOCK)))
+    if word in (ADDR_PAGE_DATA, ADDR_PAGE_COMMIT) or CMD_SELECT_BLOCK + 0x16 <= word <= CMD_SELECT_BLOCK + 0x1A:
+        return MSG_APP_WRITE if copied else MSG_BOOT_WRITE
+    if word == CMD_VERIFY_BOOT:
+        return MSG_BOOT_VERIFY
+    if word == CMD_BOOT_COPY:
+        return MSG_BOOT_COPY
+    if word == CMD_VERIFY_APP:
+        return MSG_APP_VERIFY
+    return None
+
+
+# ---------------------------------------------------------------------------------------
+# Boards, faults and what each fault must lead to.
+
+class Board:
+    """One emulated board's identity and the lodestar-sim options that give it."""
+
+    def __init__(self, rng):
+        self.band_edge = rng.choice(list(BAND_EDGES) + [rng.randrange(1, 2**32)])
+        self.variant_flag = rng.choice([0, 1, 0x80, rng.randrange(256)])
+        self.params = bytes(rng.randrange(256) for _ in range(52))
+        self.esn = rng.randrange(2**32)
+        self.version = rng.choice(BOARD_VERSIONS)
+
+    def sim_args(self):
+        return ["--band-edge", str(self.band_edge), "--variant-flag", str(self.variant_flag),
+                "--param-block", self.params.hex(), "--esn", str(self.esn),
+                "--version", self.version]
+
+    def image_args(self, identity_read, parameters_read):
+        args = []
+        if identity_read:
+            args += ["--band-edge", str(self.band_edge), "--variant-flag", str(self.variant_flag)]
+        if parameters_read:
+            args += ["--param-block", self.params.hex()]
+        else:
+            args += ["--esn", str(self.esn)]
+        return args
+
+    def questions(self, version_bytes=15):
+        text = self.version[:min(13, version_bytes)].rstrip(" ")
+        asked = []
+        if text == SETTINGS_VERSION:
+            asked.append(QUESTION_SAME.format(text))
+        if len(text) >= 4 and text[1] == "0" and "1" <= text[2] <= "6" and text[3] == ".":
+            asked.append(QUESTION_INCOMPATIBLE.format(text))
+        return asked
+
+
+class Fault:
+    """A fault (or a mix of two) and what it must lead to.
+
+    expect: "success", a message the run must stop with, or None when either is fine (line
+    faults: a success, or a clean stop whose message fits the step the host stopped at).
+    """
+
+    def __init__(self, family, args, expect=None, line=False, identity_read=True,
+                 parameters_read=True, version_bytes=15, warning=None):
+        self.family, self.args, self.expect, self.line = family, args, expect, line
+        self.identity_read, self.parameters_read = identity_read, parameters_read
+        self.version_bytes, self.warning = version_bytes, warning
+
+    def describe(self):
+        return " ".join(self.args) or "(none)"
+
+
+class ImageFacts:
+    """Where the non-blank pages of a board's image are: what page faults hit."""
+
+    def __init__(self, image):
+        self.boot_pages = [FLASH_BASE + off for off in range(0, BOOT_SIZE, PAGE)
+                           if image[BOOT_OFFSET + off:BOOT_OFFSET + off + PAGE] != b"\xff" * PAGE]
+        self.app_pages = [FLASH_BASE + off for off in range(0, APP_SIZE, PAGE)
+                          if image[off:off + PAGE] != b"\xff" * PAGE]
+
+    def blank_page(self, rng):
+        blank = sorted(set(range(FLASH_BASE, FLASH_BASE + APP_SIZE, PAGE)) - set(self.app_pages)
+                       - set(self.boot_pages))
+        return rng.choice(blank) if blank else FLASH_BASE
+
+    def page_failure(self, failing):
+        """The message of a run whose page writes at these addresses fail three times."""
+        if any(address in failing for address in self.boot_pages):
+            return MSG_BOOT_WRITE
+        if any(address in failing for address in self.app_pages):
+            return MSG_APP_WRITE
+        return "success"
+
+    def select_failure(self, block):
+        """The message of a run whose board refuses to select this block: every page in it fails."""
+        base = FLASH_BASE + (0x1A - block) * 0x10000
+        in_block = {p for p in self.boot_pages + self.app_pages if base <= p < base + 0x10000}
+        return self.page_failure(in_block)
+
+
+# Line fault rates: one byte in 20 to 50 spoils nearly every page frame, so the run stops
+# within seconds; one in 1000 or fewer lets it through with retries. Rates in between (one
+# in 200 to 500) are left out: every page then takes several tries but seldom all seven,
+# and a run may take a quarter of an hour before it ends either way.
+def noise_fault(rng, quick):
+    n = rng.choice([3, 50, 5000] if quick else [3, 20, 50, 1000, 2000, 5000, 20000])
+    return Fault("line noise (--noise)", ["--noise", str(n)], line=True)
+
+
+def drop_fault(rng, quick):
+    n = rng.choice([20, 50, 5000] if quick else [20, 50, 1000, 2000, 5000, 20000])
+    return Fault("lost bytes (--drop)", ["--drop", str(n)], line=True)
+
+
+def page_write_fault(rng, quick, facts):
+    kind = rng.choice(["boot", "app", "blank", "every", "several"])
+    if kind == "every":
+        return Fault("page writes failing (--fail-page-writes)", ["--fail-page-writes", "3"],
+                     expect=facts.page_failure(set(facts.boot_pages)))
+    if kind == "several":
+        pages = rng.sample(facts.boot_pages + facts.app_pages, 3)
+        counts = [rng.choice([1, 2, 3]) for _ in pages]
+    else:
+        pages = [{"boot": lambda: rng.choice(facts.boot_pages),
+                  "app": lambda: rng.choice(facts.app_pages),
+                  "blank": lambda: facts.blank_page(rng)}[kind]()]
+        counts = [rng.choice([1, 2, 3, 3, 5])]
+    args = []
+    for page, count in zip(pages, counts):
+        args += ["--fail-page-writes", f"{count}@0x{page:05X}"]
+    failing = {page for page, count in zip(pages, counts) if count >= 3}
+    return Fault("page writes failing (--fail-page-writes)", args, expect=facts.page_failure(failing))
+
+
+def verify_fault(rng, quick):
+    target = rng.choice(["boot", "app"])
+    return Fault("verify rejected (--reject-verify)", ["--reject-verify", target],
+                 expect=MSG_BOOT_VERIFY if target == "boot" else MSG_APP_VERIFY)
+
+
+def command_fault(rng, quick, facts):
+    word = rng.choice([CMD_PROGRAMMING_MODE, CMD_VERIFY_BOOT, CMD_BOOT_COPY, CMD_VERIFY_APP,
+                       CMD_FINISH, ADDR_PAGE_DATA, ADDR_PAGE_COMMIT]
+                      + [CMD_ERASE_BLOCK + b for b in APP_BLOCKS]
+                      + [CMD_SELECT_BLOCK + b for b in APP_BLOCKS])
+    args = ["--fail-command", f"0x{word:04X}"]
+    family = "command refused (--fail-command)"
+    if word == CMD_FINISH:
+        return Fault(family, args, expect="success", warning=WARN_RESET)
+    if CMD_ERASE_BLOCK + 0x16 <= word <= CMD_ERASE_BLOCK + 0x1A:
+        return Fault(family, args, expect=MSG_ERASE.format(10 - (0x1A - (word - CMD_ERASE_BLOCK))))
+    if CMD_SELECT_BLOCK + 0x16 <= word <= CMD_SELECT_BLOCK + 0x1A:
+        return Fault(family, args, expect=facts.select_failure(word - CMD_SELECT_BLOCK))
+    expect = {CMD_PROGRAMMING_MODE: MSG_PROGRAMMING_MODE, CMD_VERIFY_BOOT: MSG_BOOT_VERIFY,
+              CMD_BOOT_COPY: MSG_BOOT_COPY, CMD_VERIFY_APP: MSG_APP_VERIFY,
+              ADDR_PAGE_DATA: MSG_BOOT_WRITE, ADDR_PAGE_COMMIT: MSG_BOOT_WRITE}[word]
+    return Fault(family, args, expect=expect)
+
+
+def read_fault(rng, quick):
+    family = "board read refused (--fail-read)"
+    return rng.choice([
+        Fault(family, ["--fail-read", "0x2600"], expect="success", identity_read=False),
+        Fault(family, ["--fail-read", "0x4100"], expect="success", parameters_read=False),
+        Fault(family, ["--fail-read", "0x4100", "--fail-read", "0x0500"], expect=MSG_ESN),
+        Fault(family, ["--fail-read", "0x0D00"], expect="success", version_bytes=0),
+        Fault(family, ["--fail-read-len", "0x0D00:15"], expect="success", version_bytes=13),
+        Fault(family, ["--fail-read", "0x0500"], expect="success"),
+    ])
+
+
+def dead_fault(rng, quick, wire_bytes):
+    # Half of the cuts fall among the first requests, where every read and the ping are.
+    after = rng.randrange(0, 2000) if rng.random() < 0.5 else rng.randrange(0, wire_bytes + 100)
+    return Fault("line goes dead (--dead-after)", ["--dead-after", str(after)], line=True)
+
+
+def no_ping_fault(rng, quick):
+    return Fault("no answer to the ping (--no-ping)", ["--no-ping"], expect=MSG_PING)
+
+
+def latency_fault(rng, quick):
+    # Answers later than every try of the ping leave the board unheard; short latencies only
+    # slow the run (each of the ~3200 answers waits once).
+    ms = rng.choice([1, 2, 5, 3000] if quick else [1, 2, 5, 10, 3000])
+    return Fault("answer latency (--latency)", ["--latency", str(ms)],
+                 expect=MSG_PING if ms >= 3000 else None, line=True)
+
+
+def mixed_fault(rng, quick, facts, wire_bytes):
+    makers = [lambda: noise_fault(rng, True), lambda: drop_fault(rng, True),
+              lambda: page_write_fault(rng, quick, facts), lambda: verify_fault(rng, quick),
+              lambda: command_fault(rng, quick, facts), lambda: latency_fault(rng, True),
+              lambda: dead_fault(rng, quick, wire_bytes)]
+    first, second = (maker() for maker in rng.sample(makers, 2))
+    line = first.line or second.line
+    # With a line fault in the mix any clean stop that fits the step is right; a success
+    # is still only allowed when neither fault forbids one.
+    expectations = {first.expect, second.expect} - {None}
+    if line:
+        expect = None if expectations <= {"success"} else "failure"
+    else:
+        expect = first.expect if first.expect == second.expect else "failure"
+    return Fault("two faults mixed", first.args + second.args, expect=expect, line=line,
+                 warning=first.warning or second.warning)
+
+
+FAMILIES = ["none", "noise", "drop", "page", "verify", "command", "read", "dead", "ping",
+            "latency", "mixed"]
+QUICK_FAMILIES = ["none", "noise", "drop", "page", "verify", "command", "command", "read",
+                  "dead", "ping", "latency", "mixed"]
+
+
+def make_fault(family, rng, quick, facts, wire_bytes):
+    return {
+        "none": lambda: Fault("no fault", [], expect="success"),
+        "noise": lambda: noise_fault(rng, quick),
+        "drop": lambda: drop_fault(rng, quick),
+        "page": lambda: page_write_fault(rng, quick, facts),
+        "verify": lambda: verify_fault(rng, quick),
+        "command": lambda: command_fault(rng, quick, facts),
+        "read": lambda: read_fault(rng, quick),
+        "dead": lambda: dead_fault(rng, quick, wire_bytes),
+        "ping": lambda: no_ping_fault(rng, quick),
+        "latency": lambda: latency_fault(rng, quick),
+        "mixed": lambda: mixed_fault(rng, quick, facts, wire_bytes),
+    }[family]()
+
+
+# ---------------------------------------------------------------------------------------
+# Running one upgrade.
+
+class Tools:
+    def __init__(self, build, workdir):
+        self.cli = build / "cli" / "fieldkit-cli"
+        self.sim = build / "sim" / "lodestar-sim"
+        for tool in (self.cli, self.sim):
+            if not os.access(tool, os.X_OK):
+                sys.exit(f"soak: no {tool}; build fieldkit-cli and lodestar-sim first")
+        self.firmware = workdir / "firmware"
+        shutil.copytree(ROOT / "examples", self.firmware)
+        self.images = {}
+        self.lock = threading.Lock()
+
+    def image(self, args):
+        """The 0x60000-byte image `fieldkit-cli image` builds for these board facts."""
+        key = tuple(args)
+        with self.lock:
+            if key not in self.images:
+                out = self.firmware / f"expected-{len(self.images)}.bin"
+                subprocess.run([str(self.cli), "image", "--out", str(out), "--yes", *args],
+                               cwd=self.firmware, check=True, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                self.images[key] = out.read_bytes()
+            return self.images[key]
+
+
+def expected_flash(image):
+    flash = bytearray(b"\xff" * FLASH_SIZE)
+    flash[FLASH_BASE:FLASH_BASE + APP_SIZE] = image[:APP_SIZE]
+    flash[BOOT_FLASH_BASE:BOOT_FLASH_BASE + BOOT_SIZE] = image[BOOT_OFFSET:BOOT_OFFSET + BOOT_SIZE]
+    return bytes(flash)
+
+
+def wait_for_link(path, process, timeout):
+    """Whether `process` made the symbolic link `path` within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and process.poll() is None:
+        if path.is_symlink():
+            return True
+        time.sleep(0.01)
+    return False
+
+
+def sim_counters(text):
+    numbers = {}
+    for name, pattern in [("requests", r"requests (\d+)"), ("wire_in", r"wire bytes in (\d+)"),
+                          ("repeats", r"retries \(repeated requests\) (\d+)"),
+                          ("pages", r"pages programmed (\d+)")]:
+        match = re.search(pattern, text)
+        numbers[name] = int(match.group(1)) if match else None
+    return numbers
+
+
+def stop(process, how=signal.SIGTERM, wait=10):
+    if process.poll() is None:
+        process.send_signal(how)
+    try:
+        return process.communicate(timeout=wait)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return process.communicate()
+
+
+class Run:
+    def __init__(self, number, board, fault, sim_seed):
+        self.number, self.board, self.fault, self.sim_seed = number, board, fault, sim_seed
+        self.outcome, self.reasons, self.seconds, self.directory = None, [], 0.0, None
+
+    def bad(self, reason):
+        self.reasons.append(reason)
+
+
+def execute(run, tools, workdir, bound):
+    directory = workdir / f"run-{run.number:03d}"
+    directory.mkdir()
+    run.directory = directory
+    for name in ("corvo_boot.s19", "corvo_fwapp.s19", "Info.txt", "AppConfig.ini"):
+        (directory / name).symlink_to(tools.firmware / name)
+    board_link, host_link = directory / "board", directory / "host"
+    sim_command = [str(tools.sim), "--link", str(board_link), "--dump-flash", str(directory / "flash.bin"),
+                   "--seed", str(run.sim_seed), *run.board.sim_args(), *run.fault.args]
+    (directory / "command").write_text(shlex.join(sim_command) + "\n")
+    sim = subprocess.Popen(sim_command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                           stdin=subprocess.DEVNULL)
+    if not wait_for_link(board_link, sim, 10):
+        out, _ = stop(sim)
+        run.outcome = "bad"
+        run.bad(f"lodestar-sim did not start: {out.strip()}")
+        return run
+    relay = subprocess.Popen([sys.executable, __file__, "relay", str(board_link), str(host_link),
+                              str(directory / "trace")], stdout=subprocess.PIPE, text=True,
+                             stdin=subprocess.DEVNULL)
+    host_device = relay.stdout.readline().strip()
+    if not host_device:
+        stop(relay)
+        stop(sim)
+        run.outcome = "bad"
+        run.bad("the relay did not start")
+        return run
+
+    started = time.monotonic()
+    env = dict(os.environ, FIELDKIT_COM1=str(host_link))
+    cli = subprocess.Popen([str(tools.cli), "upgrade", "--port", "1", "--yes"], cwd=directory, env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    errors = []
+    error_reader = threading.Thread(target=lambda: errors.append(cli.stderr.read()))
+    error_reader.start()
+    output, port_open_at_end = [], False
+    timer = threading.Timer(bound, cli.kill)
+    timer.start()
+    for line in iter(cli.stdout.readline, b""):
+        output.append(line)
+        # The worker closes the port before it hands over its final text, so a port still
+        # open when "Ready" arrives was left open.
+        if line.startswith(b"Ready"):
+            port_open_at_end = port_is_open(cli.pid, host_device)
+    status = cli.wait()
+    timer.cancel()
+    error_reader.join()
+    run.seconds = time.monotonic() - started
+    hung = run.seconds >= bound
+
+    stop(relay)
+    sim_out, _ = stop(sim)
+    stdout = b"".join(output).decode(errors="replace")
+    stderr = errors[0].decode(errors="replace") if errors else ""
+    (directory / "stdout").write_text(stdout)
+    (directory / "stderr").write_text(stderr)
+    (directory / "sim").write_text(sim_out)
+
+    judge(run, tools, status, hung, stdout, stderr, sim_out, port_open_at_end)
+    return run
+
+
+def port_is_open(pid, device):
+    try:
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}") == device for fd in os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return False  # the process has gone, and its ports with it
+
+
+def judge(run, tools, status, hung, stdout, stderr, sim_out, port_open_at_end):
+    fault, board = run.fault, run.board
+    if hung:
+        run.bad(f"no end within {run.seconds:.0f} s (killed)")
+    elif status < 0:
+        run.bad(f"ended by signal {-status}")
+    if port_open_at_end:
+        run.bad("the port was still open when the final text came")
+
+    try:
+        frames = parse_host_frames(b"".join(d for k, _, d in read_trace(run.directory / "trace") if k == b"H"))
+    except ValueError as error:
+        run.bad(f"malformed frame from the host: {error}")
+        frames = []
+    requests = distinct_requests(frames)
+    # The board executes each request once, however often it is sent, except a ping: a ping
+    # starts a new conversation and is never taken for a repeat.
+    sent = sum(1 for r in requests if r.kind != PING) + sum(1 for f in frames if f.kind == PING)
+    executed = sim_counters(sim_out)["requests"]
+    if executed is None:
+        run.bad("no counters from lodestar-sim")
+    elif executed > sent or (not fault.line and executed != sent):
+        run.bad(f"the board executed {executed} requests, the host sent {sent}")
+
+    error_texts = re.findall(r"^Error:\n(.*?)\n(?=^Error:|^Warning:|^Question:|^Hint:|\Z)", stderr,
+                             re.S | re.M)
+    final = stdout.rstrip("\n").rsplit("\n", 1)[-1]
+    if status == 0 and not hung:
+        run.outcome = "success"
+        judge_success(run, tools, requests, error_texts, final, stderr)
+    elif status == 1 and not hung:
+        run.outcome = "clean failure"
+        judge_failure(run, requests, error_texts, final)
+    elif not hung and status >= 0:
+        run.bad(f"exit status {status}")
+    asked = re.findall(r"^Question:\n(.*?)\n\[y/N\]", stderr, re.S | re.M)
+    reaches_questions = fault.expect not in (None, "failure", MSG_PING, MSG_ESN)
+    if not fault.line and reaches_questions:
+        wanted = board.questions(fault.version_bytes) if fault.identity_read and fault.parameters_read else []
+        if len(asked) != len(wanted) or not all(a.startswith(w) for a, w in zip(asked, wanted)):
+            run.bad(f"questions {asked!r}, expected {wanted!r}")
+    if run.reasons:
+        run.outcome = "bad"
+
+
+def judge_success(run, tools, requests, error_texts, final, stderr):
+    fault = run.fault
+    if fault.expect not in (None, "success"):
+        run.bad("success where the fault forbids one")
+    if error_texts:
+        run.bad(f"success after an error message: {error_texts!r}")
+    if not re.fullmatch(r"Ready - Took \d+ minutes and \d+ seconds", final):
+        run.bad(f"final text {final!r}")
+    if not requests or (requests[-1].kind, requests[-1].address) != (WRITE, CMD_FINISH):
+        run.bad("a success whose last request is no finish command")
+    if fault.warning and f"Warning:\n{fault.warning}\n" not in stderr:
+        run.bad(f"no warning {fault.warning!r}")
+
+    # Which reads the host saw succeed: an ESN read means the parameter block failed; a
+    # version read means identity and parameters both succeeded.
+    read_addresses = {r.address for r in requests if r.kind == READ}
+    parameters_read = ADDR_ESN not in read_addresses
+    if ADDR_VERSION in read_addresses:
+        identity_options = [True]
+    elif parameters_read:
+        identity_options = [False]
+    else:
+        identity_options = [True, False]
+    if not fault.line and (parameters_read != fault.parameters_read
+                           or fault.identity_read not in identity_options):
+        run.bad("the host took another path through the board reads than the board offered")
+    flash_file = run.directory / "flash.bin"
+    flash = flash_file.read_bytes() if flash_file.exists() else b""
+    images = [tools.image(run.board.image_args(identity, parameters_read)) for identity in identity_options]
+    if not any(flash == expected_flash(image) for image in images):
+        run.bad("SUCCESS WITH WRONG FLASH" + first_difference(flash, expected_flash(images[0])))
+
+
+def first_difference(flash, expected):
+    if len(flash) != len(expected):
+        return f" (dump of {len(flash)} bytes)"
+    at = next(i for i in range(len(flash)) if flash[i] != expected[i])
+    return f" (first difference at flash 0x{at:05X})"
+
+
+def judge_failure(run, requests, error_texts, final):
+    fault = run.fault
+    if final != "Ready":
+        run.bad(f"final text {final!r}")
+    if len(error_texts) != 1:
+        run.bad(f"{len(error_texts)} error messages")
+        return
+    message = error_texts[0]
+    at_stop = stop_message(requests)
+    if at_stop is None:
+        run.bad(f"stopped after a request that cannot stop a run: {requests[-1]}")
+    elif message != at_stop:
+        run.bad(f"message {message!r} for a stop at {requests[-1] if requests else 'no request'}"
+                f" (expected {at_stop!r}): a request after the stop, or the wrong message")
+    if fault.expect == "success":
+        run.bad(f"failed where the fault allows a success: {message!r}")
+    elif fault.expect not in (None, "failure") and message != fault.expect:
+        run.bad(f"message {message!r}, the fault calls for {fault.expect!r}")
+
+
+# ---------------------------------------------------------------------------------------
+# The soak.
+
+def plan(seed, count, quick, facts, wire_bytes):
+    rng = random.Random(seed)
+    families = QUICK_FAMILIES if quick else FAMILIES
+    runs = []
+    for number in range(count):
+        family = families[number % len(families)]
+        board = Board(rng)
+        runs.append(Run(number, board, make_fault(family, rng, quick, facts, wire_bytes),
+                        rng.randrange(1, 2**31)))
+    return runs
+
+
+def table(runs):
+    rows = collections.OrderedDict()
+    for run in runs:
+        row = rows.setdefault(run.fault.family, collections.Counter())
+        row["runs"] += 1
+        row[run.outcome] += 1
+        row["seconds"] += run.seconds
+    total = collections.Counter()
+    for row in rows.values():
+        total.update(row)
+    lines = ["| fault | runs | successes | clean failures | bad outcomes | mean run (s) |",
+             "|---|---:|---:|---:|---:|---:|"]
+    for family, row in list(rows.items()) + [("**all**", total)]:
+        lines.append(f"| {family} | {row['runs']} | {row['success']} | {row['clean failure']} | "
+                     f"{row['bad']} | {row['seconds'] / max(1, row['runs']):.1f} |")
+    return "\n".join(lines)
+
+
+def machine():
+    model = ""
+    try:
+        model = next(line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+                     if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // 2**20
+    return (f"{os.cpu_count()} CPUs ({model or platform.machine()}), {memory} MiB, "
+            f"{platform.system()} {platform.release()}, load average {os.getloadavg()[0]:.1f} at start")
+
+
+def write_report(path, text):
+    begin, end = "<!-- soak results: begin -->", "<!-- soak results: end -->"
+    document = path.read_text() if path.exists() else f"{begin}\n{end}\n"
+    if begin not in document:
+        document += f"\n{begin}\n{end}\n"
+    head, rest = document.split(begin, 1)
+    tail = rest.split(end, 1)[1]
+    path.write_text(f"{head}{begin}\n{text}\n{end}{tail}")
+
+
+def soak(options):
+    seed = options.seed if options.seed is not None else random.SystemRandom().randrange(2**32)
+    count = options.runs or (12 if options.quick else 320)
+    jobs = options.jobs or (4 if options.quick else 8)
+    command = "scripts/soak.py " + " ".join(shlex.quote(a) for a in sys.argv[1:])
+    print(f"soak: seed {seed}, {count} runs, {jobs} at once (repeat with --seed {seed})", flush=True)
+    started_at = datetime.datetime.now().astimezone()
+    figures = machine()
+
+    workdir = pathlib.Path(tempfile.mkdtemp(prefix="fieldkit-soak-"))
+    tools = Tools(options.build.resolve(), workdir)
+    reference = Board(random.Random(seed))
+    facts = ImageFacts(tools.image(reference.image_args(True, True)))
+    # Bytes a whole upgrade puts on the line, for --dead-after: 287 per page and a little more.
+    wire_bytes = 287 * (len(facts.boot_pages) + len(facts.app_pages)) + 400
+    runs = plan(seed, count, options.quick, facts, wire_bytes)
+
+    started = time.monotonic()
+    finished = []
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        futures = [pool.submit(execute, run, tools, workdir, options.bound) for run in runs]
+        for future in concurrent.futures.as_completed(futures):
+            run = future.result()
+            finished.append(run)
+            mark = "BAD " if run.outcome == "bad" else ""
+            print(f"[{len(finished):3d}/{count}] run {run.number:3d} {mark}{run.outcome:13s} "
+                  f"{run.seconds:5.1f} s  {run.fault.family}: {run.fault.describe()}", flush=True)
+            for reason in run.reasons:
+                print(f"          {reason}", flush=True)
+    wall = time.monotonic() - started
+    finished.sort(key=lambda r: r.number)
+
+    bad = [run for run in finished if run.outcome == "bad"]
+    summary = table(finished)
+    print()
+    print(summary)
+    print(f"\n{count} runs in {wall:.0f} s wall; {len(bad)} bad outcomes.")
+    if bad:
+        print(f"Run directories kept in {workdir} (command, stdout, stderr, sim, trace, flash.bin).")
+    elif not options.keep:
+        shutil.rmtree(workdir)
+
+    if not options.quick and options.report:
+        lines = [f"Run on {started_at:%Y-%m-%d %H:%M %Z} with `{command}`: seed {seed}, {count} runs, "
+                 f"{jobs} at once, {wall:.0f} s wall.", "", f"Machine: {figures}.", "", summary, ""]
+        if bad:
+            lines.append("Bad outcomes:")
+            lines.append("")
+            for run in bad:
+                lines.append(f"- run {run.number} ({run.fault.describe()}): {'; '.join(run.reasons)}")
+        else:
+            lines.append("No bad outcomes.")
+        write_report(options.report, "\n".join(lines))
+        print(f"Table written to {options.report}.")
+    return 1 if bad else 0
+
+
+def main():
+    if len(sys.argv) == 5 and sys.argv[1] == "relay":
+        run_relay(*sys.argv[2:])
+        return 0
+    if len(sys.argv) == 4 and sys.argv[1] == "turnarounds":
+        print_turnarounds(*sys.argv[2:])
+        return 0
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="the CI sample: 12 runs of quick faults")
+    parser.add_argument("--runs", type=int, help="number of runs (default 320, --quick 12)")
+    parser.add_argument("--jobs", type=int, help="runs at once (default 8, --quick 4); they mostly sleep")
+    parser.add_argument("--seed", type=int, help="seed of the run plan (default: random, printed)")
+    parser.add_argument("--build", type=pathlib.Path, default=ROOT / "build" / "default",
+                        help="build directory with cli/fieldkit-cli and sim/lodestar-sim")
+    parser.add_argument("--bound", type=float, default=300, help="seconds after which a run counts as hung")
+    parser.add_argument("--report", type=pathlib.Path, default=ROOT / "docs" / "soak.md",
+                        help="document whose results section the full soak rewrites")
+    parser.add_argument("--keep", action="store_true", help="keep the run directories")
+    return soak(parser.parse_args())
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Bad inputs a technician can give fieldkit-cli, and what each must show: the exact message,
+# the exit status (1 failed, 3 declined), and no hang. docs/bad-input.md lists them all.
+# Usage: cli_bad_input.sh FIELDKIT_CLI LODESTAR_SIM EXAMPLES_DIR WORK_DIR
+set -uo pipefail
+cli=$(realpath "$1") sim=$(realpath "$2") examples=$(realpath "$3") work=$(realpath -m "$4")
+
+rm -rf "$work"
+mkdir -p "$work"
+chmod 755 "$work"
+failures=0
+check() { # description, then a command that must succeed
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+# A fresh working directory with the sample firmware and settings.
+fresh() {
+  rm -rf "$work/dir"
+  cp -r "$examples" "$work/dir"
+  chmod -R a+rX "$work/dir"
+}
+# Runs fieldkit-cli in the working directory with no answer to any question; its output
+# goes to $work/out, its exit status to $status.
+run() {
+  (cd "$work/dir" && timeout 60 "$@" < /dev/null > "$work/out" 2>&1)
+  status=$?
+}
+has() { grep -qx -- "$1" "$work/out"; }
+hint() { grep -q -- "^Hint: $1" "$work/out"; }
+# Permission checks mean nothing to root, so they run as nobody when the test runs as root.
+unprivileged=()
+if [ "$(id -u)" -eq 0 ]; then
+  unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+
+boot_question="The boot code file (corvo_boot.s19) seems to contain errors."
+app_question="The application code file (corvo_fwapp.s19) seems to contain errors."
+
+echo "== firmware files"
+fresh; rm "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate --yes
+check "missing boot file: exit 1" test "$status" -eq 1
+check "missing boot file: text" has "Failed to process boot code file"
+check "missing boot file: plain Ready" has "Ready"
+
+fresh; rm "$work/dir/corvo_fwapp.s19"; mkdir "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate --yes
+check "application file is a directory: exit 1" test "$status" -eq 1
+check "application file is a directory: text" has "Failed to process application code file"
+
+fresh; : > "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate
+check "empty boot file: declined at end of input, exit 3" test "$status" -eq 3
+check "empty boot file: question" has "$boot_question"
+
+fresh; head -c 20000 /dev/urandom > "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate
+check "binary application file: exit 3" test "$status" -eq 3
+check "binary application file: question" has "$app_question"
+
+fresh; sed -i '5s/..$/00/' "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate
+check "bad record checksum: question" has "$app_question"
+
+fresh; chmod 000 "$work/dir/corvo_boot.s19"; run "${unprivileged[@]}" "$cli" upgrade --simulate --yes
+check "unreadable boot file: exit 1" test "$status" -eq 1
+check "unreadable boot file: text" has "Failed to process boot code file"
+
+echo "== settings"
+fresh; sed -i 's/^PortNumber=.*/PortNumber=COM0/' "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "COM0: warning" has "No valid COM port setting found in .ini file.  Using default of COM1."
+check "COM0: COM1 used" grep -q "(COM1)$" "$work/out"
+check "COM0: the command still runs" test "$status" -eq 0
+
+fresh; sed -i 's/^PortNumber=.*/PortNumber=COM123/' "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "COM123: warning" has "No valid COM port setting found in .ini file.  Using default of COM1."
+
+fresh; printf '[serialPORT]\r\n  portnumber = "com3"  \r\n' > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "odd case, quotes and CR LF: COM3" grep -q "(COM3)$" "$work/out"
+
+fresh; head -c 3000 /dev/urandom > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "garbage settings: defaults, COM1" grep -q "(COM1)$" "$work/out"
+
+fresh; rm "$work/dir/AppConfig.ini"; run "$cli" upgrade --simulate
+check "missing settings: version UNDEFINED, so no question, success" test "$status" -eq 0
+check "missing settings: settings file not created" test ! -e "$work/dir/AppConfig.ini"
+
+echo "== ports"
+fresh; run env FIELDKIT_COM2=/nonexistent/ttyUSB9 "$cli" info --port 2
+check "missing device: exit 1" test "$status" -eq 1
+check "missing device: text" has "Failed to open serial port"
+check "missing device: hint" hint "COM2 is /nonexistent/ttyUSB9, which does not exist"
+
+for device in /dev/null "$work" "$examples/Info.txt"; do
+  fresh; run env FIELDKIT_COM1="$device" "$cli" upgrade --yes
+  check "$device as a port: text" has "Failed to open serial port"
+  check "$device as a port: hint" hint "$device is not a serial port"
+done
+
+"$sim" --link "$work/board" > "$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/board" ] && break; sleep 0.1; done
+fresh; run env FIELDKIT_COM1="$work/board" "${unprivileged[@]}" "$cli" info
+check "port without permission: text" has "Failed to open serial port"
+check "port without permission: hint" hint "no permission to open $work/board"
+kill "$sim_pid"; wait "$sim_pid"
+
+echo "== board answers"
+fresh; run "$cli" upgrade --simulate --yes --sim-option="--noise 3"
+check "garbage from the board: exit 1" test "$status" -eq 1
+check "garbage from the board: zone message" has "Please switch the radio to a Lodestar zone."
+
+fresh; run "$cli" upgrade --simulate --yes --sim-option="--latency 3000"
+check "answers later than every try: zone message" has "Please switch the radio to a Lodestar zone."
+
+fresh; run "$cli" info --simulate --sim-option="--dead-after 40"
+check "cable pulled after the version read: exit 1" test "$status" -eq 1
+check "cable pulled after the version read: text" has "Failed to read ESN"
+
+fresh; run "$cli" upgrade --simulate --yes --sim-option="--dead-after 300"
+check "cable pulled at the first page: boot write message with advice" \
+  has "Failed to write to boot code temporary storage area."
+check "cable pulled at the first page: advice" has "Please turn the radio off and back on."
+
+echo "$failures failed"
+test "$failures" -eq 0
