@@ -181,6 +181,7 @@ void QtSerialChannel::close()
         port.reset();
     });
     port_.reset();
+    discardPending_ = false;
 }
 
 bool QtSerialChannel::isOpen() const { return port_ != nullptr; }
@@ -192,6 +193,7 @@ bool QtSerialChannel::write(std::span<const std::uint8_t> bytes)
     const auto onWire = std::chrono::milliseconds(bytes.size() * kBitsPerCharacter * 1000 / baudRate_ + 1);
     bool written = false;
     port_->run([&](std::unique_ptr<QSerialPort>& port) {
+        discardInputIfAsked(*port);
         const auto size = static_cast<qint64>(bytes.size());
         if (port->write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
             port->clear(QSerialPort::Output);
@@ -216,6 +218,7 @@ std::size_t QtSerialChannel::read(std::span<std::uint8_t> into, std::chrono::mil
         return 0;
     std::size_t filled = 0;
     port_->run([&](std::unique_ptr<QSerialPort>& port) {
+        discardInputIfAsked(*port);
         QDeadlineTimer deadline(timeout.count());
         bool waited = false;
         for (;;) {
@@ -236,9 +239,16 @@ std::size_t QtSerialChannel::read(std::span<std::uint8_t> into, std::chrono::mil
 
 void QtSerialChannel::discardInput()
 {
-    if (!port_)
-        return;
-    port_->run([](std::unique_ptr<QSerialPort>& port) { port->clear(QSerialPort::Input); });
+    // Done by the next write or read on the port's thread: each trip there costs a thread
+    // switch both ways, paid on every request, and nothing can tell the difference.
+    discardPending_ = port_ != nullptr;
+}
+
+void QtSerialChannel::discardInputIfAsked(QSerialPort& port)
+{
+    if (discardPending_)
+        port.clear(QSerialPort::Input);
+    discardPending_ = false;
 }
 
 } // namespace fieldkit::link

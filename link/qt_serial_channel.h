@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+class QSerialPort;
+
 namespace fieldkit::link {
 
 // Why a device cannot be a serial port, judged before trying to open it: missing, not a
@@ -35,10 +37,13 @@ public:
 
 private:
     class PortThread;
+    void discardInputIfAsked(QSerialPort& port);
+
 
     std::string device_;
     std::uint32_t baudRate_;
     std::unique_ptr<PortThread> port_;
+    bool discardPending_ = false;
 };
 
 } // namespace fieldkit::link

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -246,6 +247,9 @@ void PtyBoardHost::closeLine()
 
 void PtyBoardHost::serve()
 {
+    // The pacing of --baud sleeps twice a request; Linux lets such sleeps end up to 50 us
+    // late by default, which over thousands of requests would pass for a slow host.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const int gapMs = static_cast<int>(wire::kBoardFrameGap.count());
     std::array<std::uint8_t, kReadChunk> buffer{};
     bool bytesSinceIdle = false;
