@@ -1,6 +1,7 @@
 #include "cli/board_port.h"
 
-#include "link/serial_port.h"
+#include "cli/hints.h"
+
 #include "settings/app_settings.h"
 #include "sim/board_options.h"
 
@@ -22,14 +23,19 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options)
         ->allow_extra_args(false);
 }
 
-int resolvePort(const BoardPortOptions& options, Prompts& prompts)
+int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints)
 {
-    if (options.port)
-        return *options.port;
-    const auto setting = settings::readPortSetting(settings::settingsFile());
-    if (setting.invalid)
-        prompts.warning(settings::kInvalidPortWarning);
-    return setting.port;
+    const auto file = settings::settingsFile();
+    int port = options.port.value_or(0);
+    if (!options.port) {
+        const auto setting = settings::readPortSetting(file);
+        if (setting.invalid)
+            prompts.warning(settings::kInvalidPortWarning);
+        port = setting.port;
+    }
+    if (const auto hint = settingsFileHint(file, !options.port); !hint.empty())
+        hints << hint << '\n';
+    return port;
 }
 
 SimulatedBoard::SimulatedBoard(const BoardPortOptions& options, int port, std::ostream& log)
@@ -62,31 +68,6 @@ void SimulatedBoard::report(std::ostream& out) const
     out << "Emulated board: " << counters.requests << " requests, " << counters.payloadBytesIn
         << " payload bytes in, " << counters.wireBytesIn << " wire bytes in, " << counters.wireBytesOut
         << " wire bytes out, " << counters.repeats << " repeats\n";
-}
-
-std::string openFailureHint(const link::SerialBoardLink& link, int port)
-{
-    const auto& open = link.lastOpenResult();
-    const std::string device = link::deviceForPort(port);
-    switch (open.failure) {
-    case wire::OpenFailure::None:
-        return {};
-    case wire::OpenFailure::NotFound:
-        return "Hint: COM" + std::to_string(port) + " is " + device +
-               ", which does not exist. Plug in the programming cable, or map the port to its device with "
-               "FIELDKIT_COM" + std::to_string(port) + "=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see "
-               "'fieldkit-cli ports').";
-    case wire::OpenFailure::PermissionDenied:
-        return "Hint: no permission to open " + device +
-               ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";
-    case wire::OpenFailure::Busy:
-        return "Hint: " + device + " is in use by another program. Close it and try again.";
-    case wire::OpenFailure::NotASerialPort:
-        return "Hint: " + device + " is not a serial port. Check the COM" + std::to_string(port) + " mapping.";
-    case wire::OpenFailure::Other:
-        return "Hint: " + device + ": " + open.detail;
-    }
-    return {};
 }
 
 } // namespace fieldkit::cli

@@ -4,7 +4,6 @@
 // --simulate puts behind it.
 
 #include "core/prompts.h"
-#include "link/serial_board_link.h"
 #include "sim/pty_host.h"
 
 #include <CLI/CLI.hpp>
@@ -26,8 +25,9 @@ struct BoardPortOptions {
 void addBoardPortOptions(CLI::App& command, BoardPortOptions& options);
 
 // The port to use: --port, or "SerialPort"/"PortNumber" of AppConfig.ini with its warning
-// shown when the value names no COM port from 1 to 4.
-int resolvePort(const BoardPortOptions& options, Prompts& prompts);
+// shown when the value names no COM port from 1 to 4. A settings file that cannot be read or
+// whose port value is not of the form COMn gets a hint line on `hints`.
+int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints);
 
 // With --simulate, an emulated board on a pseudo-terminal that COM<port> is pointed at for
 // the rest of the process; without it, nothing. Throws std::runtime_error when the emulator
@@ -45,8 +45,5 @@ public:
 private:
     std::unique_ptr<sim::PtyBoardHost> host_;
 };
-
-// A line below a failure message that helps the technician find the cause, or empty.
-std::string openFailureHint(const link::SerialBoardLink& link, int port);
 
 } // namespace fieldkit::cli

@@ -2,6 +2,7 @@
 
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
+#include "cli/hints.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
 #include "link/serial_port.h"
@@ -15,10 +16,12 @@ namespace {
 int runInfoCommand(const BoardPortOptions& options)
 {
     TerminalPrompts prompts(std::cin, std::cerr, false);
-    const int port = resolvePort(options, prompts);
+    const int port = resolvePort(options, prompts, std::cerr);
     SimulatedBoard simulated(options, port, std::cerr);
 
     link::SerialBoardLink boardLink(link::serialPortChannels());
+    const FailureHints hints(boardLink, port, ".");
+    prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
     SystemClock clock;
     link::BoardConnection connection(boardLink, clock);
 
@@ -31,8 +34,6 @@ int runInfoCommand(const BoardPortOptions& options)
     if (failure) {
         connection.close();
         prompts.error(*failure);
-        if (const auto hint = openFailureHint(boardLink, port); !hint.empty())
-            std::cerr << hint << '\n';
         return kExitFailed;
     }
 

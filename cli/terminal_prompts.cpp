@@ -26,17 +26,31 @@ TerminalPrompts::TerminalPrompts(std::istream& in, std::ostream& out, bool assum
 
 void TerminalPrompts::error(const std::string& text)
 {
-    out_ << "Error:\n" << text << '\n' << std::flush;
+    out_ << "Error:\n" << text << '\n';
+    printHint(text);
+    out_ << std::flush;
 }
 
 void TerminalPrompts::warning(const std::string& text)
 {
-    out_ << "Warning:\n" << text << '\n' << std::flush;
+    out_ << "Warning:\n" << text << '\n';
+    printHint(text);
+    out_ << std::flush;
+}
+
+void TerminalPrompts::printHint(const std::string& text)
+{
+    if (!hints_)
+        return;
+    if (const std::string hint = hints_(text); !hint.empty())
+        out_ << hint << '\n';
 }
 
 Answer TerminalPrompts::question(const std::string& text)
 {
-    out_ << "Question:\n" << text << "\n[y/N] " << std::flush;
+    out_ << "Question:\n" << text << '\n';
+    printHint(text);
+    out_ << "[y/N] " << std::flush;
     if (assumeYes_) {
         out_ << "y (--yes)\n" << std::flush;
         return Answer::Yes;

@@ -2,6 +2,7 @@
 
 #include "core/prompts.h"
 
+#include <functional>
 #include <istream>
 #include <ostream>
 
@@ -12,7 +13,12 @@ namespace fieldkit::cli {
 // the end of input, is No. With assumeYes every question is answered Yes unread.
 class TerminalPrompts final : public Prompts {
 public:
+    // A line to print below a box's text ("" for none); see FailureHints.
+    using HintSource = std::function<std::string(const std::string& text)>;
+
     TerminalPrompts(std::istream& in, std::ostream& out, bool assumeYes);
+
+    void setHints(HintSource hints) { hints_ = std::move(hints); }
 
     void error(const std::string& text) override;
     Answer question(const std::string& text) override;
@@ -22,10 +28,13 @@ public:
     bool declined() const { return declined_; }
 
 private:
+    void printHint(const std::string& text);
+
     std::istream& in_;
     std::ostream& out_;
     bool assumeYes_;
     bool declined_ = false;
+    HintSource hints_;
 };
 
 } // namespace fieldkit::cli

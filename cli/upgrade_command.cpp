@@ -2,6 +2,7 @@
 
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
+#include "cli/hints.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
 #include "flash/upgrade_worker.h"
@@ -45,11 +46,13 @@ private:
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     TerminalPrompts prompts(std::cin, std::cerr, options.assumeYes);
-    const int port = resolvePort(options.board, prompts);
+    const int port = resolvePort(options.board, prompts, std::cerr);
     SimulatedBoard simulated(options.board, port, std::cerr);
     SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
 
     link::SerialBoardLink boardLink(link::serialPortChannels());
+    const FailureHints hints(boardLink, port, ".");
+    prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
     SystemClock clock;
     TerminalNotices notices(std::cout, ::isatty(STDOUT_FILENO) == 1);
     flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices});
@@ -57,8 +60,6 @@ int runUpgradeCommand(const UpgradeOptions& options)
     simulated.report(std::cerr);
     if (notices.result() == UPG_RESULT_SUCCESS)
         return kExitDone;
-    if (const auto hint = openFailureHint(boardLink, port); !hint.empty())
-        std::cerr << hint << '\n';
     return prompts.declined() ? kExitDeclined : kExitFailed;
 }
 

@@ -102,6 +102,18 @@ TEST(TerminalPrompts, ShowsEachBoxKindAndTextExactly)
     EXPECT_EQ(out.str(), "Error:\nFailed to read ESN\nWarning:\nLine one\n\nLine two\nQuestion:\nProceed?\n[y/N] ");
 }
 
+TEST(TerminalPrompts, AHintFollowsItsBoxTextAndComesBeforeTheAnswer)
+{
+    std::istringstream in("n\n");
+    std::ostringstream out;
+    TerminalPrompts prompts(in, out, false);
+    prompts.setHints([](const std::string& text) { return text == "Quiet" ? std::string{} : "Hint: " + text; });
+    prompts.error("Failed");
+    prompts.warning("Quiet");
+    prompts.question("Proceed?");
+    EXPECT_EQ(out.str(), "Error:\nFailed\nHint: Failed\nWarning:\nQuiet\nQuestion:\nProceed?\nHint: Proceed?\n[y/N] ");
+}
+
 TEST(TerminalPrompts, AssumeYesAnswersEveryQuestionWithoutReading)
 {
     std::istringstream in("n\n");

@@ -41,10 +41,12 @@ fresh; rm "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate --yes
 check "missing boot file: exit 1" test "$status" -eq 1
 check "missing boot file: text" has "Failed to process boot code file"
 check "missing boot file: plain Ready" has "Ready"
+check "missing boot file: hint names the folder" hint "corvo_boot.s19 was not found in $work/dir\. Run fieldkit-cli in the folder"
 
 fresh; rm "$work/dir/corvo_fwapp.s19"; mkdir "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate --yes
 check "application file is a directory: exit 1" test "$status" -eq 1
 check "application file is a directory: text" has "Failed to process application code file"
+check "application file is a directory: hint" hint "corvo_fwapp.s19 is a directory, not a firmware file\."
 
 fresh; : > "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate
 check "empty boot file: declined at end of input, exit 3" test "$status" -eq 3
@@ -56,10 +58,13 @@ check "binary application file: question" has "$app_question"
 
 fresh; sed -i '5s/..$/00/' "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate
 check "bad record checksum: question" has "$app_question"
+check "bad record checksum: hint names the line, before the answer" \
+  grep -Pzq "Would you like to proceed anyway\?\nHint: corvo_fwapp.s19 line 5: wrong record checksum[^\n]*\n\[y/N\]" "$work/out"
 
 fresh; chmod 000 "$work/dir/corvo_boot.s19"; run "${unprivileged[@]}" "$cli" upgrade --simulate --yes
 check "unreadable boot file: exit 1" test "$status" -eq 1
 check "unreadable boot file: text" has "Failed to process boot code file"
+check "unreadable boot file: hint" hint "corvo_boot.s19 cannot be read: Permission denied\."
 
 echo "== settings"
 fresh; sed -i 's/^PortNumber=.*/PortNumber=COM0/' "$work/dir/AppConfig.ini"; run "$cli" info --simulate
@@ -75,6 +80,15 @@ check "odd case, quotes and CR LF: COM3" grep -q "(COM3)$" "$work/out"
 
 fresh; head -c 3000 /dev/urandom > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
 check "garbage settings: defaults, COM1" grep -q "(COM1)$" "$work/out"
+
+fresh; sed -i 's/^PortNumber=.*/PortNumber=4/' "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "PortNumber=4: COM1, as it always was" grep -q "(COM1)$" "$work/out"
+check "PortNumber=4: hint" hint "PortNumber=4 in AppConfig.ini is not of the form COMn; using COM1\."
+
+fresh; sed -i 's/^PortNumber=.*/PortNumber=COM2/' "$work/dir/AppConfig.ini"; chmod 000 "$work/dir/AppConfig.ini"
+run "${unprivileged[@]}" "$cli" info --simulate
+check "unreadable settings: read as missing, COM1" grep -q "(COM1)$" "$work/out"
+check "unreadable settings: hint" hint "AppConfig.ini cannot be read (Permission denied); its settings are not used\."
 
 fresh; rm "$work/dir/AppConfig.ini"; run "$cli" upgrade --simulate
 check "missing settings: version UNDEFINED, so no question, success" test "$status" -eq 0
@@ -104,6 +118,25 @@ echo "== board answers"
 fresh; run "$cli" upgrade --simulate --yes --sim-option="--noise 3"
 check "garbage from the board: exit 1" test "$status" -eq 1
 check "garbage from the board: zone message" has "Please switch the radio to a Lodestar zone."
+check "garbage from the board: no valid request reached it, so nothing came back" hint "nothing came back on COM1"
+
+# A device that sends every byte back (a loopback plug, or the wrong device) answers, but
+# never as a board does.
+python3 - "$work/echo" <<'PY' &
+import os, pty, sys, tty
+controller, device = pty.openpty()
+tty.setraw(device)
+os.symlink(os.ttyname(device), sys.argv[1])
+while True:
+    os.write(controller, os.read(controller, 4096))
+PY
+echo_pid=$!
+for _ in $(seq 50); do [ -e "$work/echo" ] && break; sleep 0.1; done
+fresh; run env FIELDKIT_COM1="$work/echo" "$cli" info
+check "a line that echoes: exit 1" test "$status" -eq 1
+check "a line that echoes: zone message" has "Please switch the radio to a Lodestar zone."
+check "a line that echoes: hint" hint "COM1 ($work/echo) answered, but not as a Lodestar board does"
+kill "$echo_pid"; wait "$echo_pid" 2>/dev/null
 
 fresh; run "$cli" upgrade --simulate --yes --sim-option="--latency 3000"
 check "answers later than every try: zone message" has "Please switch the radio to a Lodestar zone."

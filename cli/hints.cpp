@@ -1,0 +1,156 @@
+#include "cli/hints.h"
+
+#include "image/firmware_files.h"
+#include "image/firmware_image.h"
+#include "image/srecord_loader.h"
+#include "link/board_connection.h"
+#include "link/serial_port.h"
+#include "settings/app_settings.h"
+#include "settings/profile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace fieldkit::cli {
+namespace {
+
+struct FirmwareFileHint {
+    const char* name;
+    const char* failedText;
+    const char* questionStart; // the errors question up to the file name
+    int bootFileFlag;
+    std::size_t imageOffset;
+};
+
+constexpr FirmwareFileHint kFirmwareFiles[] = {
+    {image::kBootFileName, image::kBootFileFailed, "The boot code file (", image::kBootFileFlag,
+     image::kBootRegionOffset},
+    {image::kApplicationFileName, image::kApplicationFileFailed, "The application code file (",
+     image::kApplicationFileFlag, image::kApplicationRegionOffset},
+};
+
+std::string unreadableFileHint(const fs::path& file)
+{
+    const std::string name = file.filename().string();
+    std::error_code error;
+    const auto status = fs::status(file, error);
+    if (!fs::exists(status))
+        return "Hint: " + name + " was not found in " + fs::absolute(file).lexically_normal().parent_path().string() +
+               ". Run fieldkit-cli in the folder that holds " + image::kBootFileName + " and " +
+               image::kApplicationFileName + ".";
+    if (fs::is_directory(status))
+        return "Hint: " + name + " is a directory, not a firmware file.";
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return "Hint: " + name + " cannot be read: " + std::generic_category().message(errno) + ".";
+    return {};
+}
+
+// Reads the file again, the same way the upgrade did, for the first fault the loader saw.
+std::string firmwareErrorsHint(const fs::path& file, const FirmwareFileHint& kind)
+{
+    std::vector<std::uint8_t> scratch(image::kImageSize - kind.imageOffset, 0xFF);
+    const auto read = image::SrecordReadFile(file, scratch, kind.bootFileFlag);
+    if (!read.errors || read.firstError.empty())
+        return {};
+    std::string hint = "Hint: " + file.filename().string();
+    if (read.firstErrorLine != 0)
+        hint += " line " + std::to_string(read.firstErrorLine);
+    hint += ": " + read.firstError;
+    if (read.errorCount > 1)
+        hint += " (" + std::to_string(read.errorCount) + " faults in all)";
+    return hint + ".";
+}
+
+bool startsWithCom(const std::string& value)
+{
+    return value.size() >= 3 && std::toupper(static_cast<unsigned char>(value[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(value[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(value[2])) == 'M';
+}
+
+} // namespace
+
+FailureHints::FailureHints(const link::SerialBoardLink& link, int port, fs::path directory)
+    : link_(link), port_(port), directory_(std::move(directory))
+{
+}
+
+std::string FailureHints::forMessage(const std::string& message) const
+{
+    for (const auto& file : kFirmwareFiles) {
+        if (message == file.failedText)
+            return unreadableFileHint(directory_ / file.name);
+        if (message.starts_with(file.questionStart))
+            return firmwareErrorsHint(directory_ / file.name, file);
+    }
+    if (message == link::kOpenPortFailed)
+        return openFailureHint();
+    if (message == link::kPingFailed)
+        return silentBoardHint();
+    return {};
+}
+
+std::string FailureHints::openFailureHint() const
+{
+    const auto& open = link_.lastOpenResult();
+    const std::string device = link::deviceForPort(port_);
+    const std::string com = "COM" + std::to_string(port_);
+    switch (open.failure) {
+    case wire::OpenFailure::None:
+        return {};
+    case wire::OpenFailure::NotFound:
+        return "Hint: " + com + " is " + device +
+               ", which does not exist. Plug in the programming cable, or map the port to its device with "
+               "FIELDKIT_" + com + "=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
+    case wire::OpenFailure::PermissionDenied:
+        return "Hint: no permission to open " + device +
+               ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";
+    case wire::OpenFailure::Busy:
+        return "Hint: " + device + " is in use by another program. Close it and try again.";
+    case wire::OpenFailure::NotASerialPort:
+        return "Hint: " + device + " is not a serial port. Check the " + com + " mapping.";
+    case wire::OpenFailure::Other:
+        return "Hint: " + device + ": " + open.detail;
+    }
+    return {};
+}
+
+// The ping fails alike for a board that stays silent and for a line full of bytes that are
+// no answer; the bytes that came back tell the two apart.
+std::string FailureHints::silentBoardHint() const
+{
+    const std::string where = "COM" + std::to_string(port_) + " (" + link::deviceForPort(port_) + ")";
+    if (link_.statistics().wireBytesReceived == 0)
+        return "Hint: nothing came back on " + where +
+               ": is the radio on, and the cable in its programming socket?";
+    return "Hint: " + where +
+           " answered, but not as a Lodestar board does: is this the radio's programming cable, and the line "
+           "free of other programs?";
+}
+
+std::string settingsFileHint(const fs::path& file, bool portFromFile)
+{
+    std::error_code error;
+    if (!fs::exists(file, error))
+        return {};
+    if (std::ifstream in(file, std::ios::binary); !in)
+        return "Hint: " + file.filename().string() + " cannot be read (" + std::generic_category().message(errno) +
+               "); its settings are not used.";
+    if (!portFromFile)
+        return {};
+    // Wide enough to show the value as written; the port itself is read as the program always has.
+    const std::string value = settings::readProfileString(file, "SerialPort", "PortNumber", "", 64);
+    const auto setting = settings::parsePortSetting(value);
+    if (value.empty() || setting.invalid || startsWithCom(value))
+        return {};
+    return "Hint: PortNumber=" + value + " in " + file.filename().string() + " is not of the form COMn; using COM" +
+           std::to_string(setting.port) + ".";
+}
+
+} // namespace fieldkit::cli

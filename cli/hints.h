@@ -1,0 +1,38 @@
+#pragma once
+
+// Lines the command line adds below a message of the system's own when that message alone
+// would leave the technician guessing at the cause. The messages themselves stay exactly as
+// the desktop program shows them; every function gives "" when there is nothing to add.
+
+#include "link/serial_board_link.h"
+
+#include <filesystem>
+#include <string>
+
+namespace fieldkit::cli {
+
+class FailureHints {
+public:
+    // `link` is the board link the command talks through, `port` its COM port, `directory`
+    // the folder the firmware files are read from.
+    FailureHints(const link::SerialBoardLink& link, int port, std::filesystem::path directory);
+
+    // The hint for a box with this text: why a firmware file could not be read, the first
+    // fault in a firmware file with errors, why the port did not open, or whether the board
+    // stayed silent or answered garbage.
+    std::string forMessage(const std::string& message) const;
+
+private:
+    std::string openFailureHint() const;
+    std::string silentBoardHint() const;
+
+    const link::SerialBoardLink& link_;
+    int port_;
+    std::filesystem::path directory_;
+};
+
+// What is wrong with the settings file beyond what its warning says: present but unreadable
+// (read as missing), or a port value that is not of the form COMn (read as COM1).
+std::string settingsFileHint(const std::filesystem::path& file, bool portFromFile);
+
+} // namespace fieldkit::cli
