@@ -6,6 +6,8 @@
 #include "app/message_boxes.h"
 #include "core/progress_text.h"
 #include "app/resource.h"
+#include "app/thread_handoff.h"
+#include "app/tsan_marks.h"
 #include "app/upgrade_doc.h"
 #include "app/upgrade_run.h"
 #include "app/upgrade_view.h"
@@ -100,12 +102,11 @@ public:
 private:
     Answer ask(BoxKind kind, const std::string& text)
     {
-        Answer answer = Answer::No;
-        if (!stop_.requested())
-            QMetaObject::invokeMethod(
-                &frame_, [this, kind, &text] { return frame_.ShowWorkerBox(kind, text); },
-                Qt::BlockingQueuedConnection, &answer);
-        return answer;
+        if (stop_.requested())
+            return Answer::No;
+        CMainFrame* frame = &frame_;
+        return frame_.m_workerJobs->call<Answer>([frame, kind, &text] { return frame->ShowWorkerBox(kind, text); },
+                                                 Answer::No);
     }
 
     CMainFrame& frame_;
@@ -122,27 +123,31 @@ public:
     bool hasWindow() const override { return !stop_.requested(); }
     void statusText(const char* constantText) override
     {
-        deliver(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(constantText), Qt::QueuedConnection);
+        post(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(constantText));
     }
     void beginProgress(std::uint32_t pageCount) override
     {
-        deliver(UPG_BEGIN_PROGRESS, pageCount, Qt::QueuedConnection);
+        post(UPG_BEGIN_PROGRESS, pageCount);
     }
-    void pageDone() override { deliver(UPG_PAGE_DONE, 0, Qt::QueuedConnection); }
+    void pageDone() override { post(UPG_PAGE_DONE, 0); }
     void finalText(const std::string& text) override
-    {
-        deliver(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(text.c_str()), Qt::BlockingQueuedConnection);
-    }
-    void finished(int result) override { deliver(UPG_FINISHED, result, Qt::QueuedConnection); }
-
-private:
-    void deliver(int code, std::intptr_t argument, Qt::ConnectionType connection)
     {
         if (!hasWindow())
             return;
         CMainFrame* frame = &frame_;
-        QMetaObject::invokeMethod(
-            frame, [frame, code, argument] { frame->OnUpgradeMessage(code, argument); }, connection);
+        const auto argument = reinterpret_cast<std::intptr_t>(text.c_str());
+        frame_.m_workerJobs->call<int>([frame, argument] { return frame->OnUpgradeMessage(UPG_STATUS_TEXT, argument); },
+                                       0);
+    }
+    void finished(int result) override { post(UPG_FINISHED, result); }
+
+private:
+    void post(int code, std::intptr_t argument)
+    {
+        if (!hasWindow())
+            return;
+        CMainFrame* frame = &frame_;
+        frame_.m_workerJobs->post([frame, code, argument] { frame->OnUpgradeMessage(code, argument); });
     }
 
     CMainFrame& frame_;
@@ -154,6 +159,7 @@ CMainFrame::CMainFrame(CUpgradeDoc& document, FrameServices services)
 {
     if (!m_services.makeLink)
         m_services.makeLink = serialBoardLinks(m_services.settingsFile);
+    m_workerJobs = new WindowThreadJobs(this);
     setWindowIcon(programIcon());
     const auto showCaption = [this](const QString& title) {
         setWindowTitle(title + QLatin1String(IDS_CAPTION_SEPARATOR) + QLatin1String(IDS_FRAME_TITLE));
@@ -298,11 +304,16 @@ void CMainFrame::StartUpgrade()
     CUpgradeView* view = GetActiveView();
     // The previous run's thread has posted its last notice and is on its way out.
     if (m_worker)
-        m_worker->wait();
+        WaitForWorker(QDeadlineTimer(QDeadlineTimer::Forever));
     SetBusy(true);
     view->m_btnUpgrade->setEnabled(false);
     m_stop = std::make_unique<UpgradeStop>();
-    m_worker.reset(QThread::create([this, stop = m_stop.get()] { RunUpgradeWorker(*stop); }));
+    m_worker.reset(QThread::create([this, stop = m_stop.get()] {
+        RunUpgradeWorker(*stop);
+        // The thread's end is its last hand-over to the window's thread. (Not marked on the
+        // stop flag: a later store to that atomic would replace the mark.)
+        markReleased(m_workerJobs);
+    }));
     m_worker->start();
 }
 
@@ -340,6 +351,14 @@ Answer CMainFrame::ShowWorkerBox(BoxKind kind, const std::string& text)
     return Answer::No;
 }
 
+bool CMainFrame::WaitForWorker(QDeadlineTimer deadline)
+{
+    if (!m_worker->wait(deadline))
+        return false;
+    markAcquired(m_workerJobs);
+    return true;
+}
+
 void CMainFrame::StopWorker()
 {
     m_bQuitting = true;
@@ -348,8 +367,8 @@ void CMainFrame::StopWorker()
     m_stop->request();
     // The thread may be waiting for this one to take its final text or answer a box; those
     // calls are served (they do nothing now) until it has gone.
-    while (!m_worker->wait(QDeadlineTimer(kWorkerPollInterval)))
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    while (!WaitForWorker(QDeadlineTimer(kWorkerPollInterval)))
+        m_workerJobs->runPosted();
     m_worker.reset();
 }
 

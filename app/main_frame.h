@@ -6,6 +6,7 @@
 #include "link/board_link.h"
 #include "settings/app_settings.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 
 #include <cstdint>
@@ -51,6 +52,8 @@ struct CCmdUI {
 // The main window: menu, tool bar and a status bar with one message pane around the form.
 // It holds the COM port and firmware version settings, carries the busy mark while an
 // upgrade runs on its own thread, shows the upgrade's progress and guards closing.
+class WindowThreadJobs;
+
 class CMainFrame final : public QMainWindow, public flash::UpgradeFrame {
     Q_OBJECT
 public:
@@ -128,6 +131,8 @@ private:
     Answer ShowWorkerBox(BoxKind kind, const std::string& text);
     // Ends a running upgrade thread for good; the window then takes no more notices.
     void StopWorker();
+    // Whether the upgrade thread has ended by `deadline`; all it did is then seen here.
+    bool WaitForWorker(QDeadlineTimer deadline);
 
     QStatusBar* m_wndStatusBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
@@ -141,6 +146,8 @@ private:
     SystemClock m_systemClock;
     std::map<int, QAction*> m_commands;
     std::unique_ptr<QThread> m_worker;
+    // Where the upgrade thread's notices and boxes are run on this window's thread.
+    WindowThreadJobs* m_workerJobs = nullptr;
     std::shared_ptr<UpgradeStop> m_stop;
     // Set once the window is going away during an upgrade: notices and boxes are dropped.
     bool m_bQuitting = false;
