@@ -17,6 +17,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(srecord_loader link_answers board_requests settings board_options)
 build=${FIELDKIT_FUZZ_BUILD:-build-fuzz}
 
+scripts/install-deps.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DFIELDKIT_FUZZ=ON -DFIELDKIT_BUILD_TESTS=OFF \
   -DFIELDKIT_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" >/dev/null

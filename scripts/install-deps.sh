@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages FieldKit needs to build, test and run; does nothing for
-# packages already there. Run as root or with sudo available.
+# packages already there. Run as root or with sudo available. Further packages a script
+# needs (the fuzzers' clang, say) may be given as arguments.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox
+  "$@"
 )
 
 missing=()
