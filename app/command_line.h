@@ -9,8 +9,8 @@ namespace fieldkit::app {
 inline constexpr const char* kUsage =
     "Usage: fieldkit [--simulate [--sim-option OPTION ...]]\n"
     "\n"
-    "  --simulate            serve an emulated Lodestar board on a pseudo-terminal and map the\n"
-    "                        current COM port to it, for demonstrations and tests\n"
+    "  --simulate            serve an emulated Lodestar board on a pseudo-terminal and map\n"
+    "                        COM1 to COM4 to it, for demonstrations and tests\n"
     "  --sim-option OPTION   an option of the emulated board, as lodestar-sim takes it, e.g.\n"
     "                        --sim-option --no-ping or --sim-option \"--esn 0x12345678\"\n"
     "  --help                show this text\n";

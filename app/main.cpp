@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
+#include "link/serial_board_link.h"
 #include "sim/board_options.h"
 #include "sim/pty_host.h"
 
@@ -84,9 +85,12 @@ int main(int argc, char* argv[])
     fieldkit::app::CFieldKitApp app;
     app.InitInstance();
     if (board) {
-        const int port = app.GetMainWnd()->GetPort();
-        qputenv(("FIELDKIT_COM" + std::to_string(port)).c_str(), QByteArray::fromStdString(board->devicePath()));
-        std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d\n", board->devicePath().c_str(), port);
+        // Every COM port leads to the emulated board, so that choosing another port in the
+        // COM port dialog does not turn a demonstration into a search for a real device.
+        for (int port = fieldkit::link::kLowestPort; port <= fieldkit::link::kHighestPort; ++port)
+            qputenv(("FIELDKIT_COM" + std::to_string(port)).c_str(), QByteArray::fromStdString(board->devicePath()));
+        std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->devicePath().c_str(),
+                     fieldkit::link::kLowestPort, fieldkit::link::kHighestPort);
     }
     return application.exec();
 }
