@@ -1,15 +1,22 @@
-// The wire cost and the host-side speed of programming pages through the board link: each
-// page is the flash layer's three writes (block select, 256 data bytes, 6-byte commit) sent
-// through SerialBoardLink to a frame-level board over an in-memory line.
+// The wire cost and the speed of programming pages through the board link: each page is the
+// flash layer's three writes (block select, 256 data bytes, 6-byte commit) sent through
+// SerialBoardLink, to a frame-level board over an in-memory line (the host's own speed), and
+// through the real serial channel to the emulated board on a pseudo-terminal.
 
+#include "core/clock.h"
+#include "flash/flash_programmer.h"
 #include "link/board_connection.h"
 #include "link/serial_board_link.h"
+#include "link/serial_port.h"
+#include "sim/pty_host.h"
 #include "tests/link/frame_board.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cstdlib>
 #include <numeric>
+#include <string>
 
 namespace fieldkit::link {
 namespace {
@@ -30,6 +37,20 @@ void openLink(SerialBoardLink& link)
     timers.words[TIMER_TRIES] = 7;
     link.ConfigureTimers(timers);
     link.OpenPort(kPort);
+}
+
+void reportLinkCounters(benchmark::State& state, const SerialBoardLink& link, std::size_t pages)
+{
+    const auto& stats = link.statistics();
+    const double wireBytes = static_cast<double>(stats.wireBytesSent + stats.wireBytesReceived);
+    const double wirePerPayload = stats.payloadBytes != 0 ? wireBytes / static_cast<double>(stats.payloadBytes) : 0;
+    state.counters["wire_bytes_per_payload_byte"] = wirePerPayload;
+    state.counters["pages_per_second"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
+    // What the line itself allows at 115200 baud, whatever the host's speed.
+    const double wireBytesPerPage = pages != 0 ? wireBytes / static_cast<double>(pages) : 0;
+    state.counters["line_pages_per_second"] = wireBytesPerPage != 0 ? kCharactersPerSecond / wireBytesPerPage : 0;
+    state.counters["retries"] = static_cast<double>(stats.retries);
+    state.SetBytesProcessed(static_cast<std::int64_t>(pages) * 256);
 }
 
 void pageWriteStream(benchmark::State& state, std::size_t pagesPerGarbledAnswer)
@@ -64,16 +85,7 @@ void pageWriteStream(benchmark::State& state, std::size_t pagesPerGarbledAnswer)
         ++pages;
     }
 
-    const auto& stats = link.statistics();
-    const double wireBytes = static_cast<double>(stats.wireBytesSent + stats.wireBytesReceived);
-    const double wirePerPayload = stats.payloadBytes != 0 ? wireBytes / static_cast<double>(stats.payloadBytes) : 0;
-    state.counters["wire_bytes_per_payload_byte"] = wirePerPayload;
-    state.counters["pages_per_second"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
-    // What the line itself allows at 115200 baud, whatever the host's speed.
-    const double wireBytesPerPage = pages != 0 ? wireBytes / static_cast<double>(pages) : 0;
-    state.counters["line_pages_per_second"] = wireBytesPerPage != 0 ? kCharactersPerSecond / wireBytesPerPage : 0;
-    state.counters["retries"] = static_cast<double>(stats.retries);
-    state.SetBytesProcessed(static_cast<std::int64_t>(pages) * 256);
+    reportLinkCounters(state, link, pages);
 }
 
 void BM_PageWriteStream(benchmark::State& state) { pageWriteStream(state, 0); }
@@ -82,6 +94,44 @@ BENCHMARK(BM_PageWriteStream);
 // One garbled answer in every 16 pages, each costing one resend of the 256-byte data write.
 void BM_PageWriteStreamWithGarbledAnswers(benchmark::State& state) { pageWriteStream(state, 16); }
 BENCHMARK(BM_PageWriteStreamWithGarbledAnswers);
+
+// The same pages through QtSerialChannel to lodestar-sim's board on a pseudo-terminal at full
+// speed: what the host, the serial stack and the emulator manage together, line time aside.
+void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state)
+{
+    sim::PtyBoardHost host(sim::BoardOptions{});
+    std::string error;
+    if (!host.start(&error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    ::setenv(("FIELDKIT_COM" + std::to_string(kPort)).c_str(), host.devicePath().c_str(), 1);
+    SerialBoardLink link(serialPortChannels());
+    openLink(link);
+    SystemClock clock;
+    flash::FlashProgrammer programmer(link, clock);
+    if (programmer.sendCommand(kPort, flash::CMD_PROGRAMMING_MODE) != 0) {
+        state.SkipWithError("the emulated board refused programming mode");
+        return;
+    }
+    std::array<std::uint8_t, flash::kPageSize> page{};
+    std::iota(page.begin(), page.end(), std::uint8_t{0});
+    std::uint32_t flashAddress = flash::kProgrammableFirst;
+
+    std::size_t pages = 0;
+    for (auto _ : state) {
+        if (programmer.writePage(kPort, page, flashAddress) != 0) {
+            state.SkipWithError("a page write failed");
+            break;
+        }
+        flashAddress = flashAddress + flash::kPageSize > flash::kProgrammableLast ? flash::kProgrammableFirst
+                                                                                 : flashAddress + flash::kPageSize;
+        ++pages;
+    }
+    reportLinkCounters(state, link, pages);
+    link.ClosePort();
+}
+BENCHMARK(BM_PageWriteStreamOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
 
 } // namespace
 } // namespace fieldkit::link
