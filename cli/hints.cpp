@@ -8,7 +8,6 @@
 #include "settings/app_settings.h"
 #include "settings/profile.h"
 
-#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <system_error>
@@ -65,13 +64,6 @@ std::string firmwareErrorsHint(const fs::path& file, const FirmwareFileHint& kin
     if (read.errorCount > 1)
         hint += " (" + std::to_string(read.errorCount) + " faults in all)";
     return hint + ".";
-}
-
-bool startsWithCom(const std::string& value)
-{
-    return value.size() >= 3 && std::toupper(static_cast<unsigned char>(value[0])) == 'C' &&
-           std::toupper(static_cast<unsigned char>(value[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(value[2])) == 'M';
 }
 
 } // namespace
@@ -146,11 +138,9 @@ std::string settingsFileHint(const fs::path& file, bool portFromFile)
         return {};
     // Wide enough to show the value as written; the port itself is read as the program always has.
     const std::string value = settings::readProfileString(file, "SerialPort", "PortNumber", "", 64);
-    const auto setting = settings::parsePortSetting(value);
-    if (value.empty() || setting.invalid || startsWithCom(value))
+    if (value.empty() || !settings::parsePortSetting(value).withoutPrefix)
         return {};
-    return "Hint: PortNumber=" + value + " in " + file.filename().string() + " is not of the form COMn; using COM" +
-           std::to_string(setting.port) + ".";
+    return "Hint: PortNumber=" + value + " in " + file.filename().string() + " is not of the form COMn; using COM1.";
 }
 
 } // namespace fieldkit::cli

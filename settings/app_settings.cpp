@@ -33,9 +33,10 @@ std::filesystem::path settingsFile()
 PortSetting parsePortSetting(std::string_view value)
 {
     PortSetting setting;
-    if (value.size() >= 3 && std::toupper(static_cast<unsigned char>(value[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(value[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(value[2])) == 'M')
+    setting.withoutPrefix = !(value.size() >= 3 && std::toupper(static_cast<unsigned char>(value[0])) == 'C' &&
+                              std::toupper(static_cast<unsigned char>(value[1])) == 'O' &&
+                              std::toupper(static_cast<unsigned char>(value[2])) == 'M');
+    if (!setting.withoutPrefix)
         setting.port = leadingNumber(value.substr(3));
     if (setting.port < 1 || setting.port > 4) {
         setting.port = 1;

@@ -21,7 +21,8 @@ std::filesystem::path settingsFile();
 
 struct PortSetting {
     int port = 1;
-    bool invalid = false; // the value named a COM port outside 1 to 4: warn with kInvalidPortWarning
+    bool invalid = false;       // the value named a COM port outside 1 to 4: warn with kInvalidPortWarning
+    bool withoutPrefix = false; // the value lacked "COM" and was taken as COM1 without a word
 };
 
 // The port named by a "PortNumber" value: "COM" in any case, then a number read like C's

@@ -56,6 +56,7 @@ struct PortCase {
     const char* value;
     int port;
     bool invalid;
+    bool withoutPrefix = false;
 };
 
 class PortValue : public ::testing::TestWithParam<PortCase> {};
@@ -65,15 +66,17 @@ TEST_P(PortValue, GivesThePortAndWarnsOutsideOneToFour)
     const auto setting = parsePortSetting(GetParam().value);
     EXPECT_EQ(setting.port, GetParam().port);
     EXPECT_EQ(setting.invalid, GetParam().invalid);
+    EXPECT_EQ(setting.withoutPrefix, GetParam().withoutPrefix);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, PortValue,
                          ::testing::Values(PortCase{"COM1", 1, false}, PortCase{"com3", 3, false},
-                                           PortCase{"COM 4", 4, false}, PortCase{"3", 1, false},
+                                           PortCase{"COM 4", 4, false}, PortCase{"3", 1, false, true},
                                            PortCase{"COM5", 1, true}, PortCase{"COM0", 1, true},
                                            PortCase{"COM", 1, true}, PortCase{"COMx", 1, true},
                                            PortCase{"COM12", 1, true}, PortCase{"COM-2", 1, true},
-                                           PortCase{"COM99999999999", 1, true}));
+                                           PortCase{"COM99999999999", 1, true},
+                                           PortCase{"", 1, false, true}, PortCase{"CO4", 1, false, true}));
 
 class SettingsFile : public ::testing::Test {
 protected:
