@@ -1,7 +1,6 @@
 #include "cli/hints.h"
 
 #include "image/firmware_files.h"
-#include "image/firmware_image.h"
 #include "image/srecord_loader.h"
 #include "link/board_connection.h"
 #include "link/serial_port.h"
@@ -17,21 +16,6 @@ namespace fs = std::filesystem;
 
 namespace fieldkit::cli {
 namespace {
-
-struct FirmwareFileHint {
-    const char* name;
-    const char* failedText;
-    const char* questionStart; // the errors question up to the file name
-    int bootFileFlag;
-    std::size_t imageOffset;
-};
-
-constexpr FirmwareFileHint kFirmwareFiles[] = {
-    {image::kBootFileName, image::kBootFileFailed, "The boot code file (", image::kBootFileFlag,
-     image::kBootRegionOffset},
-    {image::kApplicationFileName, image::kApplicationFileFailed, "The application code file (",
-     image::kApplicationFileFlag, image::kApplicationRegionOffset},
-};
 
 std::string unreadableFileHint(const fs::path& file)
 {
@@ -51,7 +35,7 @@ std::string unreadableFileHint(const fs::path& file)
 }
 
 // Reads the file again, the same way the upgrade did, for the first fault the loader saw.
-std::string firmwareErrorsHint(const fs::path& file, const FirmwareFileHint& kind)
+std::string firmwareErrorsHint(const fs::path& file, const image::FirmwareFile& kind)
 {
     std::vector<std::uint8_t> scratch(image::kImageSize - kind.imageOffset, 0xFF);
     const auto read = image::SrecordReadFile(file, scratch, kind.bootFileFlag);
@@ -75,10 +59,10 @@ FailureHints::FailureHints(const link::SerialBoardLink& link, int port, fs::path
 
 std::string FailureHints::forMessage(const std::string& message) const
 {
-    for (const auto& file : kFirmwareFiles) {
+    for (const auto& file : image::kFirmwareFiles) {
         if (message == file.failedText)
             return unreadableFileHint(directory_ / file.name);
-        if (message.starts_with(file.questionStart))
+        if (message == image::errorsQuestion(file))
             return firmwareErrorsHint(directory_ / file.name, file);
     }
     if (message == link::kOpenPortFailed)

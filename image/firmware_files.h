@@ -5,8 +5,10 @@
 
 #include "core/prompts.h"
 #include "image/firmware_image.h"
+#include "image/srecord_loader.h"
 
 #include <filesystem>
+#include <string>
 
 namespace fieldkit::image {
 
@@ -19,6 +21,26 @@ inline constexpr const char* kBootFileErrorsQuestion =
 inline constexpr const char* kApplicationFileErrorsQuestion =
     "The application code file (%s) seems to contain errors.\n\nIt is suggested not to write it to the radio.\n"
     "Writing it might render the radio unusable.\n\nWould you like to proceed anyway?";
+
+// One of the two firmware files: where it goes in the image, how the loader reads it, and
+// what the user is told when it cannot be processed or reports errors.
+struct FirmwareFile {
+    const char* name;
+    std::size_t imageOffset;
+    int bootFileFlag;
+    const char* failedText;
+    const char* errorsQuestion;
+};
+
+// The boot code first, then the application, each into the space up to the image's end.
+inline constexpr FirmwareFile kFirmwareFiles[] = {
+    {kBootFileName, kBootRegionOffset, kBootFileFlag, kBootFileFailed, kBootFileErrorsQuestion},
+    {kApplicationFileName, kApplicationRegionOffset, kApplicationFileFlag, kApplicationFileFailed,
+     kApplicationFileErrorsQuestion},
+};
+
+// The file's errors question with its name filled in.
+std::string errorsQuestion(const FirmwareFile& file);
 
 enum class LoadOutcome { GoOn, Stop };
 
