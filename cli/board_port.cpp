@@ -26,16 +26,16 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options)
 int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints)
 {
     const auto file = settings::settingsFile();
-    int port = options.port.value_or(0);
-    if (!options.port) {
-        const auto setting = settings::readPortSetting(file);
-        if (setting.invalid)
-            prompts.warning(settings::kInvalidPortWarning);
-        port = setting.port;
-    }
-    if (const auto hint = settingsFileHint(file, !options.port); !hint.empty())
+    if (const auto hint = unreadableSettingsHint(file); !hint.empty())
         hints << hint << '\n';
-    return port;
+    if (options.port)
+        return *options.port;
+    const auto setting = settings::readPortSetting(file);
+    if (setting.invalid)
+        prompts.warning(settings::kInvalidPortWarning);
+    if (setting.withoutPrefix)
+        hints << portWithoutPrefixHint(file) << '\n';
+    return setting.port;
 }
 
 SimulatedBoard::SimulatedBoard(const BoardPortOptions& options, int port, std::ostream& log)

@@ -110,7 +110,7 @@ std::string FailureHints::silentBoardHint() const
            "free of other programs?";
 }
 
-std::string settingsFileHint(const fs::path& file, bool portFromFile)
+std::string unreadableSettingsHint(const fs::path& file)
 {
     std::error_code error;
     if (!fs::exists(file, error))
@@ -118,12 +118,13 @@ std::string settingsFileHint(const fs::path& file, bool portFromFile)
     if (std::ifstream in(file, std::ios::binary); !in)
         return "Hint: " + file.filename().string() + " cannot be read (" + std::generic_category().message(errno) +
                "); its settings are not used.";
-    if (!portFromFile)
-        return {};
-    // Wide enough to show the value as written; the port itself is read as the program always has.
+    return {};
+}
+
+std::string portWithoutPrefixHint(const fs::path& file)
+{
+    // Read wide enough to show the value as written.
     const std::string value = settings::readProfileString(file, "SerialPort", "PortNumber", "", 64);
-    if (value.empty() || !settings::parsePortSetting(value).withoutPrefix)
-        return {};
     return "Hint: PortNumber=" + value + " in " + file.filename().string() + " is not of the form COMn; using COM1.";
 }
 

@@ -31,8 +31,10 @@ private:
     std::filesystem::path directory_;
 };
 
-// What is wrong with the settings file beyond what its warning says: present but unreadable
-// (read as missing), or a port value that is not of the form COMn (read as COM1).
-std::string settingsFileHint(const std::filesystem::path& file, bool portFromFile);
+// A settings file that is there but cannot be read, and so is read as missing; "" otherwise.
+std::string unreadableSettingsHint(const std::filesystem::path& file);
+
+// For a port value without the "COM" prefix, which is read as COM1 without a word.
+std::string portWithoutPrefixHint(const std::filesystem::path& file);
 
 } // namespace fieldkit::cli
