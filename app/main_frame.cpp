@@ -9,7 +9,8 @@
 #include "app/thread_handoff.h"
 #include "app/tsan_marks.h"
 #include "app/upgrade_doc.h"
-#include "app/upgrade_run.h"
+#include "core/stop.h"
+#include "link/stoppable_board_link.h"
 #include "app/upgrade_view.h"
 #include "core/upgrade_notices.h"
 #include "link/board_connection.h"
@@ -95,9 +96,9 @@ class CMainFrame::WorkerPrompts final : public Prompts {
 public:
     WorkerPrompts(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
 
-    void error(const std::string& text) override { ask(BoxKind::Error, text); }
-    Answer question(const std::string& text) override { return ask(BoxKind::Question, text); }
-    void warning(const std::string& text) override { ask(BoxKind::Warning, text); }
+    void error(FailureKind, const std::string& text) override { ask(BoxKind::Error, text); }
+    Answer question(QuestionKind, const std::string& text) override { return ask(BoxKind::Question, text); }
+    void warning(WarningKind, const std::string& text) override { ask(BoxKind::Warning, text); }
 
 private:
     Answer ask(BoxKind kind, const std::string& text)
@@ -121,7 +122,7 @@ public:
     WorkerNotices(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
 
     bool hasWindow() const override { return !stop_.requested(); }
-    void statusText(const char* constantText) override
+    void statusText(UpgradeStage, const char* constantText) override
     {
         post(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(constantText));
     }
@@ -323,12 +324,12 @@ void CMainFrame::RunUpgradeWorker(UpgradeStop& stop)
     WorkerNotices notices(*this, stop);
     try {
         const std::unique_ptr<link::BoardLink> boardLink = m_services.makeLink();
-        StoppableBoardLink link(*boardLink, stop);
+        link::StoppableBoardLink link(*boardLink, stop);
         StoppableClock clock(m_services.clock, stop);
-        flash::UpgradeWorker(*this, {link, clock, prompts, notices, m_services.firmwareDirectory});
+        flash::UpgradeWorker(*this, {link, clock, prompts, notices, m_services.firmwareDirectory, nullptr, &stop});
     } catch (const std::exception& fault) {
         // Whatever went wrong, the window must leave its busy state.
-        prompts.error(std::string("The upgrade stopped on an unexpected fault:\n") + fault.what());
+        prompts.error(FailureKind::Unexpected, std::string("The upgrade stopped on an unexpected fault:\n") + fault.what());
         notices.finalText(IDS_IDLE_MESSAGE);
         notices.finished(UPG_RESULT_FAILURE);
     }
@@ -496,18 +497,14 @@ void CMainFrame::OnBoardInfo()
     CBoardInfoDlg dialog(this);
     const std::unique_ptr<link::BoardLink> boardLink = m_services.makeLink();
     link::BoardConnection connection(*boardLink, BoardClock());
-    std::optional<std::string> failure;
+    std::optional<link::ConnectionFailure> failure;
     {
         const WaitCursor waiting;
-        failure = connection.open(m_nPort, false, nullptr);
-        if (!failure && !connection.readFirmwareVersion(false))
-            failure = link::kReadVersionFailed;
-        if (!failure && !connection.readEsn())
-            failure = link::kReadEsnFailed;
+        failure = connection.readBoardInformation(m_nPort);
     }
     if (failure) {
         connection.close();
-        errorBox(this, *failure);
+        errorBox(this, failure->text);
         return;
     }
     dialog.m_strFirmwareVersion = QString::fromStdString(connection.identity().boardVersionText);

@@ -21,11 +21,14 @@ class QStatusBar;
 class QThread;
 class QToolBar;
 
+namespace fieldkit {
+class UpgradeStop;
+}
+
 namespace fieldkit::app {
 
 class CUpgradeDoc;
 class CUpgradeView;
-class UpgradeStop;
 
 // Makes a board link. Called on the thread that will use it: a serial port belongs to the
 // thread that opened it.

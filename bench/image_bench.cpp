@@ -29,13 +29,13 @@ const fs::path kExamples = FIELDKIT_EXAMPLES_DIR;
 // The sample files load without a question; any box means the benchmark measures the wrong thing.
 class NoBoxes final : public Prompts {
 public:
-    void error(const std::string&) override { shown = true; }
-    Answer question(const std::string&) override
+    void error(FailureKind, const std::string&) override { shown = true; }
+    Answer question(QuestionKind, const std::string&) override
     {
         shown = true;
         return Answer::No;
     }
-    void warning(const std::string&) override { shown = true; }
+    void warning(WarningKind, const std::string&) override { shown = true; }
     bool shown = false;
 };
 

@@ -32,7 +32,7 @@ int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream&
         return *options.port;
     const auto setting = settings::readPortSetting(file);
     if (setting.invalid)
-        prompts.warning(settings::kInvalidPortWarning);
+        prompts.warning(WarningKind::InvalidPortSetting, settings::kInvalidPortWarning);
     if (setting.withoutPrefix)
         hints << portWithoutPrefixHint(file) << '\n';
     return setting.port;

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <fstream>
 #include <system_error>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -34,14 +33,12 @@ std::string unreadableFileHint(const fs::path& file)
     return {};
 }
 
-// Reads the file again, the same way the upgrade did, for the first fault the loader saw.
-std::string firmwareErrorsHint(const fs::path& file, const image::FirmwareFile& kind)
+std::string firmwareErrorsHint(const image::LoadedFile& file)
 {
-    std::vector<std::uint8_t> scratch(image::kImageSize - kind.imageOffset, 0xFF);
-    const auto read = image::SrecordReadFile(file, scratch, kind.bootFileFlag);
+    const auto& read = file.read;
     if (!read.errors || read.firstError.empty())
         return {};
-    std::string hint = "Hint: " + file.filename().string();
+    std::string hint = "Hint: " + file.path.filename().string();
     if (read.firstErrorLine != 0)
         hint += " line " + std::to_string(read.firstErrorLine);
     hint += ": " + read.firstError;
@@ -52,24 +49,29 @@ std::string firmwareErrorsHint(const fs::path& file, const image::FirmwareFile& 
 
 } // namespace
 
-FailureHints::FailureHints(const link::SerialBoardLink& link, int port, fs::path directory)
-    : link_(link), port_(port), directory_(std::move(directory))
+std::string firmwareFileHint(const Cause& cause, const std::vector<image::LoadedFile>& loaded)
+{
+    for (const auto& file : loaded) {
+        if (cause == Cause{file.file->failedKind})
+            return unreadableFileHint(file.path);
+        if (cause == Cause{file.file->errorsKind})
+            return firmwareErrorsHint(file);
+    }
+    return {};
+}
+
+FailureHints::FailureHints(const link::SerialBoardLink& link, int port, const std::vector<image::LoadedFile>& loaded)
+    : link_(link), port_(port), loaded_(loaded)
 {
 }
 
-std::string FailureHints::forMessage(const std::string& message) const
+std::string FailureHints::forCause(const Cause& cause) const
 {
-    for (const auto& file : image::kFirmwareFiles) {
-        if (message == file.failedText)
-            return unreadableFileHint(directory_ / file.name);
-        if (message == image::errorsQuestion(file))
-            return firmwareErrorsHint(directory_ / file.name, file);
-    }
-    if (message == link::kOpenPortFailed)
+    if (cause == Cause{FailureKind::OpenPort})
         return openFailureHint();
-    if (message == link::kPingFailed)
+    if (cause == Cause{FailureKind::Ping})
         return silentBoardHint();
-    return {};
+    return firmwareFileHint(cause, loaded_);
 }
 
 std::string FailureHints::openFailureHint() const

@@ -4,23 +4,29 @@
 // would leave the technician guessing at the cause. The messages themselves stay exactly as
 // the desktop program shows them; every function gives "" when there is nothing to add.
 
+#include "core/causes.h"
+#include "image/firmware_files.h"
 #include "link/serial_board_link.h"
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fieldkit::cli {
 
+// For a box about a firmware file: why it could not be read, or the first fault the loader
+// found in it and how many there were. `loaded` holds what the loader made of each file.
+std::string firmwareFileHint(const Cause& cause, const std::vector<image::LoadedFile>& loaded);
+
 class FailureHints {
 public:
-    // `link` is the board link the command talks through, `port` its COM port, `directory`
-    // the folder the firmware files are read from.
-    FailureHints(const link::SerialBoardLink& link, int port, std::filesystem::path directory);
+    // `link` is the board link the command talks through, `port` its COM port, `loaded` what
+    // the loader made of the firmware files (empty for a command that reads none).
+    FailureHints(const link::SerialBoardLink& link, int port, const std::vector<image::LoadedFile>& loaded);
 
-    // The hint for a box with this text: why a firmware file could not be read, the first
-    // fault in a firmware file with errors, why the port did not open, or whether the board
-    // stayed silent or answered garbage.
-    std::string forMessage(const std::string& message) const;
+    // The hint for a box of this kind: a firmware file's hint, why the port did not open, or
+    // whether the board stayed silent or answered garbage.
+    std::string forCause(const Cause& cause) const;
 
 private:
     std::string openFailureHint() const;
@@ -28,7 +34,7 @@ private:
 
     const link::SerialBoardLink& link_;
     int port_;
-    std::filesystem::path directory_;
+    const std::vector<image::LoadedFile>& loaded_;
 };
 
 // A settings file that is there but cannot be read, and so is read as missing; "" otherwise.

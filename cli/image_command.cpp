@@ -1,6 +1,7 @@
 #include "cli/image_command.h"
 
 #include "cli/exit_status.h"
+#include "cli/hints.h"
 #include "cli/numbers.h"
 #include "cli/terminal_prompts.h"
 #include "flash/flash_programmer.h"
@@ -17,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace fieldkit::cli {
 
@@ -34,6 +36,7 @@ struct ImageOptions {
     std::string parameterBlock;
     std::string esn = "0";
     bool assumeYes = false;
+    bool force = false;
 };
 
 // What the identity block read yields: band x 2 + variant bit, or 0 when it failed.
@@ -87,9 +90,11 @@ std::string hex16(std::uint16_t value)
 // page, then the parameter trailer.
 int runImageCommand(const ImageOptions& options)
 {
-    TerminalPrompts prompts(std::cin, std::cerr, options.assumeYes);
+    TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
+    std::vector<image::LoadedFile> loaded;
+    prompts.setHints([&loaded](const Cause& cause) { return firmwareFileHint(cause, loaded); });
     const auto image = std::make_unique<image::FirmwareImage>();
-    if (image::loadFirmwareFiles(*image, prompts) != image::LoadOutcome::GoOn)
+    if (image::loadFirmwareFiles(*image, prompts, ".", &loaded) != image::LoadOutcome::GoOn)
         return prompts.declined() ? kExitDeclined : kExitFailed;
 
     const std::uint8_t configVariant = configVariantOf(options);
@@ -110,10 +115,8 @@ int runImageCommand(const ImageOptions& options)
     }
 
     const auto bytes = image->bytes();
-    const auto headerChecksum =
-        static_cast<std::uint16_t>(bytes[image::kHeaderChecksumOffset] | bytes[image::kHeaderChecksumOffset + 1] << 8);
     std::cout << "configVariant: " << int{configVariant} << '\n'
-              << "header checksum: " << hex16(headerChecksum) << '\n'
+              << "header checksum: " << hex16(image::headerChecksum(*image)) << '\n'
               << "boot checksum: " << hex16(image::imageChecksum(image->region(image::BootRegion))) << '\n'
               << "application checksum: " << hex16(image::imageChecksum(image->region(image::ApplicationRegion)))
               << '\n'
@@ -154,7 +157,7 @@ void addImageCommand(CLI::App& app, int& exitStatus)
         ->type_name("N")
         ->check(numberUpTo(kLargestU32))
         ->excludes(parameterBlock);
-    command->add_flag("--yes", options->assumeYes, "Answer Yes to every question");
+    addAnswerOptions(*command, options->assumeYes, options->force);
     command->callback([options, &exitStatus] { exitStatus = runImageCommand(*options); });
 }
 

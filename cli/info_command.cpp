@@ -3,9 +3,11 @@
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
+#include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
 #include "link/serial_port.h"
+#include "link/stoppable_board_link.h"
 
 #include <iostream>
 #include <memory>
@@ -15,32 +17,39 @@ namespace {
 
 int runInfoCommand(const BoardPortOptions& options)
 {
-    TerminalPrompts prompts(std::cin, std::cerr, false);
+    installInterruptHandlers();
+    TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
     const int port = resolvePort(options, prompts, std::cerr);
     SimulatedBoard simulated(options, port, std::cerr);
 
-    link::SerialBoardLink boardLink(link::serialPortChannels());
-    const FailureHints hints(boardLink, port, ".");
-    prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
-    SystemClock clock;
+    link::SerialBoardLink serialLink(link::serialPortChannels());
+    const std::vector<image::LoadedFile> noFiles;
+    const FailureHints hints(serialLink, port, noFiles);
+    prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
+    UpgradeStop stop;
+    link::StoppableBoardLink boardLink(serialLink, stop);
+    StoppableClock clock(nullptr, stop);
     link::BoardConnection connection(boardLink, clock);
 
     // The information command runs its steps back to back, without the upgrade's pauses.
-    std::optional<std::string> failure = connection.open(port, false, nullptr);
-    if (!failure && !connection.readFirmwareVersion(false))
-        failure = link::kReadVersionFailed;
-    if (!failure && !connection.readEsn())
-        failure = link::kReadEsnFailed;
+    std::optional<link::ConnectionFailure> failure;
+    {
+        const InterruptWatch watch(stop);
+        failure = connection.readBoardInformation(port);
+    }
+    connection.close();
+    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
+        std::cerr << "Interrupted: the board was only being read; nothing on it was changed.\n";
+        return exitStatusFor(signal);
+    }
     if (failure) {
-        connection.close();
-        prompts.error(*failure);
+        prompts.error(failure->kind, failure->text);
         return kExitFailed;
     }
 
     const auto& identity = connection.identity();
     std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
               << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
-    connection.close();
     simulated.report(std::cerr);
     return kExitDone;
 }

@@ -11,7 +11,7 @@ constexpr int kBarWidth = 40;
 
 TerminalNotices::TerminalNotices(std::ostream& out, bool redrawInPlace) : out_(out), redrawInPlace_(redrawInPlace) {}
 
-void TerminalNotices::statusText(const char* constantText)
+void TerminalNotices::statusText(UpgradeStage, const char* constantText)
 {
     endProgressLine();
     out_ << constantText << '\n' << std::flush;

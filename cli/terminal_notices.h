@@ -16,7 +16,7 @@ public:
     TerminalNotices(std::ostream& out, bool redrawInPlace);
 
     bool hasWindow() const override { return true; }
-    void statusText(const char* constantText) override;
+    void statusText(UpgradeStage stage, const char* constantText) override;
     void beginProgress(std::uint32_t pageCount) override;
     void pageDone() override;
     void finalText(const std::string& text) override;

@@ -8,6 +8,11 @@ namespace fieldkit::cli {
 
 namespace {
 
+constexpr const char* kForceHint =
+    "Hint: --yes answers only the question about a board that already has the version. This question warns "
+    "that writing might render the radio unusable: find the cause first, and run again with --force only to "
+    "write anyway.";
+
 bool isYes(std::string answer)
 {
     const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
@@ -19,41 +24,55 @@ bool isYes(std::string answer)
 
 } // namespace
 
-TerminalPrompts::TerminalPrompts(std::istream& in, std::ostream& out, bool assumeYes)
-    : in_(in), out_(out), assumeYes_(assumeYes)
+TerminalPrompts::TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy)
+    : in_(in), out_(out), policy_(policy)
 {
 }
 
-void TerminalPrompts::error(const std::string& text)
+void TerminalPrompts::error(FailureKind kind, const std::string& text)
 {
-    out_ << "Error:\n" << text << '\n';
-    printHint(text);
+    out_ << prefix_ << "Error:\n" << text << '\n';
+    printHint(kind);
     out_ << std::flush;
 }
 
-void TerminalPrompts::warning(const std::string& text)
+void TerminalPrompts::warning(WarningKind kind, const std::string& text)
 {
-    out_ << "Warning:\n" << text << '\n';
-    printHint(text);
+    out_ << prefix_ << "Warning:\n" << text << '\n';
+    printHint(kind);
     out_ << std::flush;
 }
 
-void TerminalPrompts::printHint(const std::string& text)
+void TerminalPrompts::printHint(const Cause& cause)
 {
     if (!hints_)
         return;
-    if (const std::string hint = hints_(text); !hint.empty())
+    if (const std::string hint = hints_(cause); !hint.empty())
         out_ << hint << '\n';
 }
 
-Answer TerminalPrompts::question(const std::string& text)
+Answer TerminalPrompts::answerNo()
 {
-    out_ << "Question:\n" << text << '\n';
-    printHint(text);
+    declined_ = true;
+    return Answer::No;
+}
+
+Answer TerminalPrompts::question(QuestionKind kind, const std::string& text)
+{
+    out_ << prefix_ << "Question:\n" << text << '\n';
+    printHint(kind);
     out_ << "[y/N] " << std::flush;
-    if (assumeYes_) {
-        out_ << "y (--yes)\n" << std::flush;
+    if (policy_ == AnswerPolicy::All) {
+        out_ << "y (--force)\n" << std::flush;
         return Answer::Yes;
+    }
+    if (policy_ == AnswerPolicy::Routine) {
+        if (!warnsOfDamage(kind)) {
+            out_ << "y (--yes)\n" << std::flush;
+            return Answer::Yes;
+        }
+        out_ << "n (--yes)\n" << kForceHint << '\n' << std::flush;
+        return answerNo();
     }
     std::string answer;
     const bool answered = static_cast<bool>(std::getline(in_, answer));
@@ -61,8 +80,24 @@ Answer TerminalPrompts::question(const std::string& text)
         out_ << '\n';
     if (answered && isYes(answer))
         return Answer::Yes;
-    declined_ = true;
-    return Answer::No;
+    return answerNo();
+}
+
+AnswerPolicy answerPolicy(bool assumeYes, bool force)
+{
+    if (force)
+        return AnswerPolicy::All;
+    return assumeYes ? AnswerPolicy::Routine : AnswerPolicy::Ask;
+}
+
+void addAnswerOptions(CLI::App& command, bool& assumeYes, bool& force)
+{
+    command.add_flag("--yes", assumeYes,
+                     "Answer Yes to the routine question (the board already has the version in AppConfig.ini); "
+                     "questions that warn the radio might be made unusable are answered No");
+    command.add_flag("--force", force,
+                     "Answer Yes to every question, also those that warn the radio might be made unusable "
+                     "(implies --yes)");
 }
 
 } // namespace fieldkit::cli

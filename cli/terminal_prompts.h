@@ -2,39 +2,57 @@
 
 #include "core/prompts.h"
 
+#include <CLI/CLI.hpp>
+
 #include <functional>
 #include <istream>
 #include <ostream>
+#include <string>
 
 namespace fieldkit::cli {
 
+// Who answers the questions.
+enum class AnswerPolicy {
+    Ask,     // the person at the terminal
+    Routine, // --yes: Yes to the routine question only; No to any that warns of damage
+    All,     // --force: Yes to every question, after printing it
+};
+
+// --yes and --force as given on the command line.
+AnswerPolicy answerPolicy(bool assumeYes, bool force);
+void addAnswerOptions(CLI::App& command, bool& assumeYes, bool& force);
+
 // The boxes of the logic as lines on a terminal: each box's kind, then its text exactly.
 // A question reads one answer line: "y" or "yes" in any case is Yes; anything else, or
-// the end of input, is No. With assumeYes every question is answered Yes unread.
+// the end of input, is No.
 class TerminalPrompts final : public Prompts {
 public:
     // A line to print below a box's text ("" for none); see FailureHints.
-    using HintSource = std::function<std::string(const std::string& text)>;
+    using HintSource = std::function<std::string(const Cause& cause)>;
 
-    TerminalPrompts(std::istream& in, std::ostream& out, bool assumeYes);
+    TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy);
 
     void setHints(HintSource hints) { hints_ = std::move(hints); }
+    // Put before every box, e.g. "COM3: " when several boards are upgraded at once.
+    void setPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
-    void error(const std::string& text) override;
-    Answer question(const std::string& text) override;
-    void warning(const std::string& text) override;
+    void error(FailureKind kind, const std::string& text) override;
+    Answer question(QuestionKind kind, const std::string& text) override;
+    void warning(WarningKind kind, const std::string& text) override;
 
     // Whether any question was answered No.
     bool declined() const { return declined_; }
 
 private:
-    void printHint(const std::string& text);
+    void printHint(const Cause& cause);
+    Answer answerNo();
 
     std::istream& in_;
     std::ostream& out_;
-    bool assumeYes_;
+    AnswerPolicy policy_;
     bool declined_ = false;
     HintSource hints_;
+    std::string prefix_;
 };
 
 } // namespace fieldkit::cli

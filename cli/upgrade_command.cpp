@@ -3,6 +3,7 @@
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
+#include "cli/interrupt.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
 #include "flash/upgrade_worker.h"
@@ -21,6 +22,7 @@ namespace {
 struct UpgradeOptions {
     BoardPortOptions board;
     bool assumeYes = false;
+    bool force = false;
 };
 
 // The settings an upgrade takes from the main window, read from AppConfig.ini here.
@@ -45,25 +47,43 @@ private:
 
 int runUpgradeCommand(const UpgradeOptions& options)
 {
-    TerminalPrompts prompts(std::cin, std::cerr, options.assumeYes);
+    installInterruptHandlers();
+    TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     SimulatedBoard simulated(options.board, port, std::cerr);
     SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
 
     link::SerialBoardLink boardLink(link::serialPortChannels());
-    const FailureHints hints(boardLink, port, ".");
-    prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
-    SystemClock clock;
+    flash::UpgradeReport report;
+    const FailureHints hints(boardLink, port, report.files);
+    prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
+    UpgradeStop stop;
+    StoppableClock clock(nullptr, stop);
     TerminalNotices notices(std::cout, ::isatty(STDOUT_FILENO) == 1);
-    flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices});
+    {
+        const InterruptWatch watch(stop);
+        flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &stop});
+    }
 
     simulated.report(std::cerr);
-    if (notices.result() == UPG_RESULT_SUCCESS)
+    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None && !report.succeeded) {
+        std::cerr << interruptedUpgradeText(report.stage) << '\n';
+        return exitStatusFor(signal);
+    }
+    if (report.succeeded)
         return kExitDone;
     return prompts.declined() ? kExitDeclined : kExitFailed;
 }
 
 } // namespace
+
+std::string interruptedUpgradeText(UpgradeStage stage)
+{
+    if (!boardChangedFrom(stage))
+        return "Interrupted before the erase: nothing was written to the board, and its firmware is as it was.";
+    return "Interrupted after the board's flash was erased: the board holds no whole firmware now.\n"
+           "Switch the radio off and on, and run the upgrade again.";
+}
 
 void addUpgradeCommand(CLI::App& app, int& exitStatus)
 {
@@ -71,7 +91,7 @@ void addUpgradeCommand(CLI::App& app, int& exitStatus)
     CLI::App* command = app.add_subcommand(
         "upgrade", "Upgrade the Lodestar board with corvo_boot.s19 and corvo_fwapp.s19 from the current directory");
     addBoardPortOptions(*command, options->board);
-    command->add_flag("--yes", options->assumeYes, "Answer Yes to every question");
+    addAnswerOptions(*command, options->assumeYes, options->force);
     command->callback([options, &exitStatus] { exitStatus = runUpgradeCommand(*options); });
 }
 

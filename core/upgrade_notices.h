@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/causes.h"
+
 #include <cstdint>
 #include <string>
 
@@ -26,8 +28,8 @@ public:
     // none (its message boxes still appear).
     virtual bool hasWindow() const = 0;
 
-    // UPG_STATUS_TEXT with a text of static lifetime.
-    virtual void statusText(const char* constantText) = 0;
+    // UPG_STATUS_TEXT with a text of static lifetime, naming the step the upgrade entered.
+    virtual void statusText(UpgradeStage stage, const char* constantText) = 0;
     // UPG_BEGIN_PROGRESS with the number of pages that will be written.
     virtual void beginProgress(std::uint32_t pageCount) = 0;
     // UPG_PAGE_DONE after each page written.

@@ -37,9 +37,9 @@ int FlashProgrammer::writePage(int port, std::span<const std::uint8_t, kPageSize
 {
     const std::uint8_t selectData = kCommandDataByte;
     if (link_.WriteDataOnly(port, &selectData, blockSelectWord(address), 1, 0) != 0)
-        return -3;
+        return PAGE_SELECT_FAILED;
     if (link_.WriteDataOnly(port, page.data(), ADDR_PAGE_DATA, kPageSize, 0) != 0)
-        return -4;
+        return PAGE_DATA_FAILED;
     const std::array<std::uint8_t, 6> commit{kPageCommitMarker[0],
                                              kPageCommitMarker[1],
                                              kPageCommitMarker[2],
@@ -47,19 +47,19 @@ int FlashProgrammer::writePage(int port, std::span<const std::uint8_t, kPageSize
                                              static_cast<std::uint8_t>((address >> 8) & 0xFF),
                                              static_cast<std::uint8_t>((address >> 16) & 0xFF)};
     if (link_.WriteDataOnly(port, commit.data(), ADDR_PAGE_COMMIT, commit.size(), 0) != 0)
-        return -5;
-    return 0;
+        return PAGE_COMMIT_FAILED;
+    return FLASH_OK;
 }
 
 int FlashProgrammer::writeRegion(int port, std::span<const std::uint8_t> data, std::uint32_t address,
                                  UpgradeNotices* notifyWindow)
 {
     if (data.data() == nullptr)
-        return -1;
+        return REGION_NO_DATA;
     if (address < kProgrammableFirst || address > kProgrammableLast)
-        return -2;
+        return REGION_START_OUTSIDE;
     if (!data.empty() && std::uint64_t{address} + data.size() - 1 > kProgrammableLast)
-        return -3;
+        return REGION_END_BEYOND;
 
     for (std::size_t offset = 0; offset < data.size(); offset += kPageSize) {
         std::array<std::uint8_t, kPageSize> page;
@@ -68,20 +68,23 @@ int FlashProgrammer::writeRegion(int port, std::span<const std::uint8_t> data, s
         std::copy(given.begin(), given.end(), page.begin());
         if (isBlank(page))
             continue;
+        if (stop_ != nullptr && stop_->requested())
+            return REGION_STOPPED;
 
         const auto pageAddress = static_cast<std::uint32_t>(address + offset);
         bool written = false;
         for (int attempt = 0; attempt < kPageWriteTries && !written; ++attempt) {
-            written = writePage(port, page, pageAddress) == 0;
+            written = writePage(port, page, pageAddress) == FLASH_OK;
             if (!written)
                 clock_.sleep(kFailedPageWritePause);
         }
         if (!written)
-            return -4;
+            return REGION_PAGE_FAILED;
+        ++pagesWritten_;
         if (notifyWindow)
             notifyWindow->pageDone();
     }
-    return 0;
+    return FLASH_OK;
 }
 
 int FlashProgrammer::verifyRegionChecksum(int port, std::uint32_t commandWord, std::uint16_t checksum)
@@ -89,14 +92,14 @@ int FlashProgrammer::verifyRegionChecksum(int port, std::uint32_t commandWord, s
     const std::array<std::uint8_t, 2> sent{static_cast<std::uint8_t>(checksum >> 8),
                                            static_cast<std::uint8_t>(checksum & 0xFF)};
     if (link_.WriteDataOnly(port, sent.data(), commandWord, sent.size(), 0) != 0)
-        return -1;
+        return VERIFY_SEND_FAILED;
     clock_.sleep(kVerifyPause);
     std::array<std::uint8_t, 2> status{};
     if (link_.ReadDataOnly(port, status.data(), ADDR_VERIFY_STATUS, status.size()) != 0)
-        return -2;
+        return VERIFY_STATUS_READ_FAILED;
     if (status[0] & kChecksumRejectedBit)
-        return -3;
-    return 0;
+        return VERIFY_CHECKSUM_REJECTED;
+    return FLASH_OK;
 }
 
 int FlashProgrammer::sendCommand(int port, std::uint32_t commandWord)

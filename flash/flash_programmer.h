@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clock.h"
+#include "core/stop.h"
 #include "core/upgrade_notices.h"
 #include "link/board_link.h"
 
@@ -68,6 +69,24 @@ inline constexpr std::chrono::milliseconds kVerifyPause{2000};
 // Bit of the first status byte with which the board rejects a checksum.
 inline constexpr std::uint8_t kChecksumRejectedBit = 0x08;
 
+// Results of the programming operations: 0, or a distinct negative value per operation for
+// the step that failed. Nothing is sent after a failed step.
+inline constexpr int FLASH_OK = 0;
+// writePage: the request that failed.
+inline constexpr int PAGE_SELECT_FAILED = -3;
+inline constexpr int PAGE_DATA_FAILED = -4;
+inline constexpr int PAGE_COMMIT_FAILED = -5;
+// writeRegion
+inline constexpr int REGION_NO_DATA = -1;
+inline constexpr int REGION_START_OUTSIDE = -2; // before or after the programmable area
+inline constexpr int REGION_END_BEYOND = -3;    // runs past the programmable area
+inline constexpr int REGION_PAGE_FAILED = -4;   // a page failed all its tries
+inline constexpr int REGION_STOPPED = -5;       // a stop was requested; every page sent is whole
+// verifyRegionChecksum
+inline constexpr int VERIFY_SEND_FAILED = -1;
+inline constexpr int VERIFY_STATUS_READ_FAILED = -2;
+inline constexpr int VERIFY_CHECKSUM_REJECTED = -3;
+
 // Pages of 256 bytes, counted from the first byte, that hold anything but 0xFF; a shorter
 // last page counts by its bytes within the range.
 std::uint32_t countNonBlankPages(std::span<const std::uint8_t> data);
@@ -79,31 +98,39 @@ std::uint32_t blockSelectWord(std::uint32_t address);
 // 0 or a distinct negative value naming the step that failed, and sends nothing after it.
 class FlashProgrammer {
 public:
-    FlashProgrammer(link::BoardLink& link, Clock& clock) : link_(link), clock_(clock) {}
+    // `stop`, when given, is looked at before each page: a requested stop ends a region
+    // between two pages, never inside one.
+    FlashProgrammer(link::BoardLink& link, Clock& clock, const UpgradeStop* stop = nullptr)
+        : link_(link), clock_(clock), stop_(stop)
+    {
+    }
 
-    // Select, page data, commit: 0, or -3, -4, -5 for the write that failed.
+    // Select, page data, commit: FLASH_OK or the PAGE_ result of the write that failed.
     int writePage(int port, std::span<const std::uint8_t, kPageSize> page, std::uint32_t address);
 
     // Writes `data` to flash from `address` page by page, skipping blank pages, three tries a
     // page with a pause after each failed try, a page-done notice after each written page.
     // A last page shorter than 256 bytes is sent with its missing tail as 0xFF, which leaves
     // the erased flash behind it as it was; nothing outside `data` is read.
-    // 0, or -1 no data, -2 start outside the application area, -3 end beyond it, -4 a page
-    // failed three times.
+    // FLASH_OK or a REGION_ result.
     int writeRegion(int port, std::span<const std::uint8_t> data, std::uint32_t address,
                     UpgradeNotices* notifyWindow);
 
     // Sends the checksum (high byte first) with `commandWord`, waits for the board to sum
-    // the region and reads its verdict: 0, or -1 send failed, -2 status read failed,
-    // -3 checksum rejected.
+    // the region and reads its verdict: FLASH_OK or a VERIFY_ result.
     int verifyRegionChecksum(int port, std::uint32_t commandWord, std::uint16_t checksum);
 
     // One command word with its data byte; the link's result unchanged.
     int sendCommand(int port, std::uint32_t commandWord);
 
+    // Pages the board has confirmed, over every region written so far.
+    std::uint32_t pagesWritten() const { return pagesWritten_; }
+
 private:
     link::BoardLink& link_;
     Clock& clock_;
+    const UpgradeStop* stop_;
+    std::uint32_t pagesWritten_ = 0;
 };
 
 } // namespace fieldkit::flash

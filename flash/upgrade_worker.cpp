@@ -65,8 +65,8 @@ std::string withNumber(const char* format, int number)
 class UpgradeRun {
 public:
     UpgradeRun(UpgradeFrame& frame, const UpgradeServices& services)
-        : frame_(frame), services_(services), connection_(services.link, services.clock),
-          programmer_(services.link, services.clock)
+        : frame_(frame), services_(services), report_(services.report != nullptr ? *services.report : ownReport_),
+          connection_(services.link, services.clock), programmer_(services.link, services.clock, services.stop)
     {
     }
 
@@ -80,106 +80,167 @@ public:
         } catch (const std::exception& failure) {
             // Out of memory or a broken invariant: stop like any other failure, never crash
             // the program around it.
-            services_.prompts.error(std::string("The upgrade stopped unexpectedly: ") + failure.what());
+            fail(FailureKind::Unexpected, std::string("The upgrade stopped unexpectedly: ") + failure.what());
         }
+        report_.succeeded = succeeded;
+        report_.pagesWritten = programmer_.pagesWritten();
+        if (succeeded)
+            report_.stage = UpgradeStage::Done;
         finish(succeeded, elapsedSecondsBetween(startTick, services_.clock.tickMs()));
     }
 
 private:
     UpgradeNotices* window() { return services_.notices.hasWindow() ? &services_.notices : nullptr; }
 
-    void status(const char* text)
+    void enter(UpgradeStage stage, const char* text = nullptr)
     {
+        report_.stage = stage;
+        if (text == nullptr)
+            return;
         if (auto* notices = window())
-            notices->statusText(text);
+            notices->statusText(stage, text);
     }
 
-    bool fail(const std::string& text)
+    // A safe point: nothing is half sent. True when the run must end here.
+    bool stopRequested()
     {
-        services_.prompts.error(text);
+        if (services_.stop == nullptr || !services_.stop->requested())
+            return false;
+        report_.interrupted = true;
+        return true;
+    }
+
+    bool fail(FailureKind kind, const std::string& text)
+    {
+        report_.failure = kind;
+        report_.message = text;
+        services_.prompts.error(kind, text);
         return false;
     }
 
-    bool failWithAdvice(const std::string& text) { return fail(text + kAdvice); }
+    bool failWithAdvice(FailureKind kind, const std::string& text) { return fail(kind, text + kAdvice); }
 
-    bool ask(const std::string& text) { return services_.prompts.question(text) == Answer::Yes; }
+    // The board step failed; when a stop was requested meanwhile, the stop is the cause.
+    bool failStep(FailureKind kind, const std::string& text)
+    {
+        return stopRequested() ? false : failWithAdvice(kind, text);
+    }
+
+    bool ask(QuestionKind kind, const std::string& text)
+    {
+        const Answer answer = services_.prompts.question(kind, text);
+        report_.questions.push_back({kind, answer});
+        return answer == Answer::Yes;
+    }
 
     // Steps up to and including the finish command; false when the run stopped.
     bool programBoard()
     {
-        if (image::loadFirmwareFiles(*image_, services_.prompts, services_.firmwareDirectory) !=
-            image::LoadOutcome::GoOn)
+        enter(UpgradeStage::LoadingFiles);
+        if (!loadFiles() || stopRequested())
             return false;
 
+        enter(UpgradeStage::Connecting);
         if (const auto failure = connection_.open(port_, true, window()))
-            return fail(*failure);
+            return stopRequested() ? false : fail(failure->kind, failure->text);
 
+        enter(UpgradeStage::ReadingBoard);
         connection_.readIdentityBlock();
+        report_.identityBlockRead = identity().boardChecksEnabled;
         image::writeDefaultConfigBlock(static_cast<std::uint8_t>(identity().configVariant), image::kUpgradeConfigSlot, *image_,
                                        image::kUpgradeConfigSlotBase);
         image::writeImageHeader(*image_);
+        report_.headerChecksum = image::headerChecksum(*image_);
 
         if (!readParameterBlock(connection_, trailer_)) {
             identity().boardChecksEnabled = false;
             if (!connection_.readEsn())
-                return fail(link::kReadEsnFailed);
+                return stopRequested() ? false : fail(FailureKind::ReadEsn, link::kReadEsnFailed);
+            report_.esnRead = true;
             trailer_.fillFromEsn(identity().esn);
         }
+        report_.identity = identity();
         if (identity().boardChecksEnabled && !confirmVersion())
             return false;
         trailer_.storeInImage(*image_);
 
-        if (programmer_.sendCommand(port_, CMD_PROGRAMMING_MODE) != 0)
-            return fail(kProgrammingModeFailed);
+        if (stopRequested())
+            return false;
+        if (programmer_.sendCommand(port_, CMD_PROGRAMMING_MODE) != FLASH_OK)
+            return stopRequested() ? false : fail(FailureKind::ProgrammingMode, kProgrammingModeFailed);
         services_.clock.sleep(kProgrammingModePause);
         if (auto* notices = window())
             notices->beginProgress(countNonBlankPages(image_->bytes()));
 
-        status(kErasingStatus);
+        // From here on the board no longer holds a whole firmware until the run completes.
+        if (stopRequested())
+            return false;
+        enter(UpgradeStage::Erasing, kErasingStatus);
         for (std::size_t row = kFirstErasedRow; row >= kLastErasedRow; --row)
-            if (programmer_.sendCommand(port_, CMD_ERASE_BLOCK + FlashBlockTable[row].blockNumber) != 0)
-                return failWithAdvice(withNumber(kEraseFailed, static_cast<int>(row)));
+            if (stopRequested() ||
+                programmer_.sendCommand(port_, CMD_ERASE_BLOCK + FlashBlockTable[row].blockNumber) != FLASH_OK)
+                return failStep(FailureKind::EraseBlock, withNumber(kEraseFailed, static_cast<int>(row)));
 
         const auto boot = image_->bytes().subspan(image::kBootRegionOffset, image::kBootRegionSize);
         const auto application =
             image_->bytes().subspan(image::kApplicationRegionOffset, image::kApplicationRegionSize);
         const std::uint32_t temporaryArea = FlashBlockTable[kFirstErasedRow].baseAddress;
 
-        status(kWritingBootStatus);
-        if (programmer_.writeRegion(port_, boot, temporaryArea, window()) != 0)
-            return failWithAdvice(kBootWriteFailed);
-        status(kVerifyingBootStatus);
-        if (programmer_.verifyRegionChecksum(port_, CMD_VERIFY_BOOT, image::imageChecksum(boot)) != 0)
-            return failWithAdvice(kBootVerifyFailed);
-        if (programmer_.sendCommand(port_, CMD_BOOT_COPY) != 0)
-            return failWithAdvice(kBootCopyFailed);
+        enter(UpgradeStage::WritingBoot, kWritingBootStatus);
+        if (programmer_.writeRegion(port_, boot, temporaryArea, window()) != FLASH_OK)
+            return failStep(FailureKind::BootWrite, kBootWriteFailed);
+        if (stopRequested())
+            return false;
+        enter(UpgradeStage::VerifyingBoot, kVerifyingBootStatus);
+        if (programmer_.verifyRegionChecksum(port_, CMD_VERIFY_BOOT, image::imageChecksum(boot)) != FLASH_OK)
+            return failStep(FailureKind::BootVerify, kBootVerifyFailed);
+        if (stopRequested())
+            return false;
+        enter(UpgradeStage::CopyingBoot);
+        if (programmer_.sendCommand(port_, CMD_BOOT_COPY) != FLASH_OK)
+            return failStep(FailureKind::BootCopy, kBootCopyFailed);
         services_.clock.sleep(kBootCopyPause);
 
-        status(kWritingAppStatus);
-        if (programmer_.writeRegion(port_, application, image::kFlashBase, window()) != 0)
-            return failWithAdvice(kAppWriteFailed);
-        status(kVerifyingAppStatus);
-        if (programmer_.verifyRegionChecksum(port_, CMD_VERIFY_APP, image::imageChecksum(application)) != 0)
-            return failWithAdvice(kAppVerifyFailed);
+        if (stopRequested())
+            return false;
+        enter(UpgradeStage::WritingApplication, kWritingAppStatus);
+        if (programmer_.writeRegion(port_, application, image::kFlashBase, window()) != FLASH_OK)
+            return failStep(FailureKind::ApplicationWrite, kAppWriteFailed);
+        if (stopRequested())
+            return false;
+        enter(UpgradeStage::VerifyingApplication, kVerifyingAppStatus);
+        if (programmer_.verifyRegionChecksum(port_, CMD_VERIFY_APP, image::imageChecksum(application)) != FLASH_OK)
+            return failStep(FailureKind::ApplicationVerify, kAppVerifyFailed);
 
         // The new firmware is in place and verified; a board that misses the finish only
         // needs a reset, so the run still counts as a success.
-        if (programmer_.sendCommand(port_, CMD_FINISH) != 0)
-            services_.prompts.warning(kResetRadioWarning);
+        enter(UpgradeStage::Finishing);
+        if (programmer_.sendCommand(port_, CMD_FINISH) != FLASH_OK)
+            services_.prompts.warning(WarningKind::ResetRadio, kResetRadioWarning);
         return true;
+    }
+
+    bool loadFiles()
+    {
+        return image::loadFirmwareFiles(*image_, services_.prompts, services_.firmwareDirectory, &report_.files) ==
+               image::LoadOutcome::GoOn;
     }
 
     // The questions about the firmware the board already carries; false on a No.
     bool confirmVersion()
     {
-        if (!connection_.readFirmwareVersion(true))
+        report_.versionRead = connection_.readFirmwareVersion(true);
+        report_.identity.boardVersionText = identity().boardVersionText;
+        if (!report_.versionRead)
             return true;
         const std::string& boardVersion = identity().boardVersionText;
         std::array<char, kVersionBufferSize> settingsVersion{};
         frame_.GetFirmwareVersion(settingsVersion.data(), kVersionBufferSize);
-        if (boardVersion == settingsVersion.data() && !ask(withText(kAlreadyFlashedQuestion, boardVersion)))
+        if (boardVersion == settingsVersion.data() &&
+            !ask(QuestionKind::AlreadyFlashed, withText(kAlreadyFlashedQuestion, boardVersion)))
             return false;
-        if (isIncompatibleVersion(boardVersion) && !ask(withText(kIncompatibleQuestion, boardVersion)))
+        if (isIncompatibleVersion(boardVersion) &&
+            !ask(QuestionKind::IncompatibleFirmware, withText(kIncompatibleQuestion, boardVersion)))
             return false;
         return true;
     }
@@ -199,6 +260,8 @@ private:
 
     UpgradeFrame& frame_;
     const UpgradeServices& services_;
+    UpgradeReport ownReport_;
+    UpgradeReport& report_;
     link::BoardConnection connection_;
     FlashProgrammer programmer_;
     std::unique_ptr<image::FirmwareImage> image_ = std::make_unique<image::FirmwareImage>();

@@ -2,7 +2,9 @@
 
 #include "core/clock.h"
 #include "core/prompts.h"
+#include "core/stop.h"
 #include "core/upgrade_notices.h"
+#include "flash/upgrade_report.h"
 #include "link/board_link.h"
 
 #include <filesystem>
@@ -28,10 +30,14 @@ struct UpgradeServices {
     Prompts& prompts;         // every box, owned by the main window
     UpgradeNotices& notices;  // progress and status for the main window
     std::filesystem::path firmwareDirectory = "."; // where corvo_boot.s19 and corvo_fwapp.s19 lie
+    UpgradeReport* report = nullptr;  // filled in as the run goes, when given
+    const UpgradeStop* stop = nullptr; // looked at between steps and pages, when given
 };
 
 // One whole upgrade, from loading the firmware files to the finished notice. Returns 0 on
-// every path; the outcome reaches the window as UPG_FINISHED.
+// every path; the outcome reaches the window as UPG_FINISHED. A requested stop ends the run
+// at its next safe point (between two steps or two pages) without a box: the front end that
+// asked for it tells the user where the board stands (UpgradeReport::stage).
 int UpgradeWorker(UpgradeFrame& frame, const UpgradeServices& services);
 
 } // namespace fieldkit::flash

@@ -91,7 +91,7 @@ void runLinkSession(link::SerialBoardLink& boardLink, int rounds, KeepGoing keep
     for (int round = 0; round < rounds && keepGoing(); ++round) {
         link::BoardConnection connection(boardLink, clock);
         const auto failure = connection.open(kFuzzPort, false, nullptr);
-        require(!failure || *failure == link::kPingFailed, "only the ping of the open sequence depends on the board");
+        require(!failure || failure->kind == FailureKind::Ping, "only the ping of the open sequence depends on the board");
         judge(StepOutcome{nullptr, {}, {}, failure ? -1 : 0});
         if (failure)
             continue;

@@ -13,16 +13,20 @@ std::string errorsQuestion(const FirmwareFile& file)
     return filled;
 }
 
-LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory)
+LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory,
+                              std::vector<LoadedFile>* loaded)
 {
     for (const FirmwareFile& file : kFirmwareFiles) {
-        const SrecordLoad load =
-            loadSrecordFile(directory / file.name, image.bytes().subspan(file.imageOffset), file.bootFileFlag);
-        if (load.result != kSrecordProcessed) {
-            prompts.error(file.failedText);
+        const auto path = directory / file.name;
+        const SrecordReadResult read =
+            SrecordReadFile(path, image.bytes().subspan(file.imageOffset), file.bootFileFlag);
+        if (loaded != nullptr)
+            loaded->push_back({&file, path, read});
+        if (read.result != kSrecordProcessed) {
+            prompts.error(file.failedKind, file.failedText);
             return LoadOutcome::Stop;
         }
-        if (load.errors && prompts.question(errorsQuestion(file)) != Answer::Yes)
+        if (read.errors && prompts.question(file.errorsKind, errorsQuestion(file)) != Answer::Yes)
             return LoadOutcome::Stop;
     }
     return LoadOutcome::GoOn;

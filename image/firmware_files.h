@@ -3,12 +3,14 @@
 // Loading the two firmware files of an upgrade into a fresh image, asking the user whether
 // to go on when a file reports errors.
 
+#include "core/causes.h"
 #include "core/prompts.h"
 #include "image/firmware_image.h"
 #include "image/srecord_loader.h"
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fieldkit::image {
 
@@ -29,14 +31,17 @@ struct FirmwareFile {
     std::size_t imageOffset;
     int bootFileFlag;
     const char* failedText;
+    FailureKind failedKind;
     const char* errorsQuestion;
+    QuestionKind errorsKind;
 };
 
 // The boot code first, then the application, each into the space up to the image's end.
 inline constexpr FirmwareFile kFirmwareFiles[] = {
-    {kBootFileName, kBootRegionOffset, kBootFileFlag, kBootFileFailed, kBootFileErrorsQuestion},
+    {kBootFileName, kBootRegionOffset, kBootFileFlag, kBootFileFailed, FailureKind::BootFileUnreadable,
+     kBootFileErrorsQuestion, QuestionKind::BootFileErrors},
     {kApplicationFileName, kApplicationRegionOffset, kApplicationFileFlag, kApplicationFileFailed,
-     kApplicationFileErrorsQuestion},
+     FailureKind::ApplicationFileUnreadable, kApplicationFileErrorsQuestion, QuestionKind::ApplicationFileErrors},
 };
 
 // The file's errors question with its name filled in.
@@ -44,9 +49,19 @@ std::string errorsQuestion(const FirmwareFile& file);
 
 enum class LoadOutcome { GoOn, Stop };
 
+// What the loader made of one file: where it was read from and the loader's full account,
+// with the first faulty line and its cause.
+struct LoadedFile {
+    const FirmwareFile* file;
+    std::filesystem::path path;
+    SrecordReadResult read;
+};
+
 // Loads corvo_boot.s19 from `directory` into the boot region and then corvo_fwapp.s19 into
 // the application region. A file that cannot be processed gets an error box and stops; a
-// file with errors gets a question, and anything but Yes stops.
-LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory = ".");
+// file with errors gets a question, and anything but Yes stops. Each file read is appended
+// to `loaded` (when given) before its box is shown, so a front end can explain the box.
+LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory = ".",
+                              std::vector<LoadedFile>* loaded = nullptr);
 
 } // namespace fieldkit::image

@@ -40,4 +40,10 @@ void writeImageHeader(FirmwareImage& image)
         bytes[kComplementPageOffset + i] = static_cast<std::uint8_t>(~bytes[i]);
 }
 
+std::uint16_t headerChecksum(const FirmwareImage& image)
+{
+    const auto bytes = image.bytes();
+    return static_cast<std::uint16_t>(bytes[kHeaderChecksumOffset] | bytes[kHeaderChecksumOffset + 1] << 8);
+}
+
 } // namespace fieldkit::image

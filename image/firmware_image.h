@@ -73,4 +73,7 @@ std::uint16_t imageChecksum(std::span<const std::uint8_t> bytes);
 // default configuration block is in place and before the parameter trailer is.
 void writeImageHeader(FirmwareImage& image);
 
+// The checksum writeImageHeader stored in the header, least significant byte first.
+std::uint16_t headerChecksum(const FirmwareImage& image);
+
 } // namespace fieldkit::image

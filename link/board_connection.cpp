@@ -71,7 +71,7 @@ BoardConnection::BoardConnection(BoardLink& link, Clock& clock) : link_(link), c
 
 BoardConnection::~BoardConnection() { close(); }
 
-std::optional<std::string> BoardConnection::open(int port, bool pauses, UpgradeNotices* statusWindow)
+std::optional<ConnectionFailure> BoardConnection::open(int port, bool pauses, UpgradeNotices* statusWindow)
 {
     close();
     identity_ = BoardIdentity{};
@@ -79,22 +79,22 @@ std::optional<std::string> BoardConnection::open(int port, bool pauses, UpgradeN
     pauses_ = pauses;
 
     if (link_.BriskDllInit(kRadioModel, kModelNumber, kLargestRead, kBoardAddress) != 0)
-        return kInitFailed;
+        return ConnectionFailure{FailureKind::LinkInit, kInitFailed};
     LinkTimers timers;
     if (link_.ReadTimers(timers) != 0)
-        return kReadTimersFailed;
+        return ConnectionFailure{FailureKind::ReadTimers, kReadTimersFailed};
     timers.words[TIMER_INTER_BYTE_GAP_MS] = static_cast<std::uint32_t>(kConnectionInterByteGap.count());
     timers.words[TIMER_ANSWER_TIMEOUT_MS] = static_cast<std::uint32_t>(kConnectionAnswerTimeout.count());
     timers.words[TIMER_TRIES] = kConnectionTries;
     if (link_.ConfigureTimers(timers) != 0)
-        return kConfigureTimersFailed;
+        return ConnectionFailure{FailureKind::ConfigureTimers, kConfigureTimersFailed};
 
     if (statusWindow != nullptr && statusWindow->hasWindow())
-        statusWindow->statusText(kVerifyingBoardStatus);
+        statusWindow->statusText(UpgradeStage::Connecting, kVerifyingBoardStatus);
 
     // A probe that the port exists; the ping opens the port again on its own.
     if (link_.OpenPort(port) != 0)
-        return kOpenPortFailed;
+        return ConnectionFailure{FailureKind::OpenPort, kOpenPortFailed};
     link_.ClosePort();
 
     std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
@@ -102,10 +102,10 @@ std::optional<std::string> BoardConnection::open(int port, bool pauses, UpgradeN
     if (pauses_)
         clock_.sleep(kBoardReadPause);
     if (!answered)
-        return kPingFailed;
+        return ConnectionFailure{FailureKind::Ping, kPingFailed};
 
     if (link_.OpenPort(port) != 0)
-        return kOpenPortFailed;
+        return ConnectionFailure{FailureKind::OpenPort, kOpenPortFailed};
     identity_.portOpen = true;
     return std::nullopt;
 }
@@ -145,6 +145,17 @@ bool BoardConnection::readEsn()
     identity_.esn = esnFromBytes(bytes);
     identity_.esnText = esnTextOf(identity_.esn);
     return true;
+}
+
+std::optional<ConnectionFailure> BoardConnection::readBoardInformation(int port)
+{
+    if (auto failure = open(port, false, nullptr))
+        return failure;
+    if (!readFirmwareVersion(false))
+        return ConnectionFailure{FailureKind::ReadVersion, kReadVersionFailed};
+    if (!readEsn())
+        return ConnectionFailure{FailureKind::ReadEsn, kReadEsnFailed};
+    return std::nullopt;
 }
 
 bool BoardConnection::read(std::uint16_t address, std::span<std::uint8_t> into)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/causes.h"
 #include "core/clock.h"
 #include "core/upgrade_notices.h"
 #include "link/board_link.h"
@@ -56,6 +57,13 @@ struct BoardIdentity {
     bool boardChecksEnabled = true;
 };
 
+// A step of the connection sequence that failed: its kind and the message the user sees.
+struct ConnectionFailure {
+    FailureKind kind;
+    std::string text;
+    bool operator==(const ConnectionFailure&) const = default;
+};
+
 // Pure decoding of the board's answers.
 int bandFromEdgeFrequency(std::uint32_t bandEdgeFrequency);
 // Leading printable run (0x20-0x7E) of at most 13 bytes, trailing spaces removed if asked.
@@ -72,9 +80,9 @@ public:
     BoardConnection(const BoardConnection&) = delete;
     BoardConnection& operator=(const BoardConnection&) = delete;
 
-    // The open sequence; on failure the message of the failing step. `statusWindow`
-    // receives "Verifying the option board" when present.
-    std::optional<std::string> open(int port, bool pauses, UpgradeNotices* statusWindow);
+    // The open sequence; on failure the failing step. `statusWindow` receives "Verifying the
+    // option board" when present.
+    std::optional<ConnectionFailure> open(int port, bool pauses, UpgradeNotices* statusWindow);
 
     // Upgrade only: band, variant flag and configVariant, or boardChecksEnabled cleared.
     void readIdentityBlock();
@@ -82,6 +90,9 @@ public:
     bool readFirmwareVersion(bool trimTrailingSpaces);
     // Fills esn and esnText; false on failure (message kReadEsnFailed).
     bool readEsn();
+    // The board-information sequence: the open sequence without pauses, the firmware version
+    // as the board gives it, then the ESN. The port stays open on success.
+    std::optional<ConnectionFailure> readBoardInformation(int port);
     // One ReadDataOnly on the open connection, followed by the pause when pauses are on.
     bool read(std::uint16_t address, std::span<std::uint8_t> into);
     // ClosePort exactly when the connection's own OpenPort succeeded; idempotent.

@@ -3,7 +3,7 @@
 
 Every run starts its own emulated board (a random band, variant flag, parameter block, ESN
 and version) with one random fault or a mix of two, puts a small relay between the board's
-pseudo-terminal and the one fieldkit-cli opens, and runs `fieldkit-cli upgrade --yes`. The
+pseudo-terminal and the one fieldkit-cli opens, and runs `fieldkit-cli upgrade --force`. The
 relay records every byte the host sends, so the run can be judged by what actually went to
 the board. Each run ends in one of three classes:
 
@@ -566,7 +566,7 @@ def execute(run, tools, workdir, bound):
 
     started = time.monotonic()
     env = dict(os.environ, FIELDKIT_COM1=str(host_link))
-    cli = subprocess.Popen([str(tools.cli), "upgrade", "--port", "1", "--yes"], cwd=directory, env=env,
+    cli = subprocess.Popen([str(tools.cli), "upgrade", "--port", "1", "--force"], cwd=directory, env=env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     errors = []
     error_reader = threading.Thread(target=lambda: errors.append(cli.stderr.read()))

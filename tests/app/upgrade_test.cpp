@@ -1,5 +1,6 @@
 #include "app/resource.h"
-#include "app/upgrade_run.h"
+#include "core/stop.h"
+#include "link/stoppable_board_link.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_link.h"
@@ -115,7 +116,7 @@ TEST_F(AppTest, StoppedLinkRefusesEverythingButClosingThePort)
     link::SerialBoardLink serial([&](int) { return std::make_unique<sim::InMemoryChannel>(endpoint); });
     testing::RecordingLink recording(serial);
     UpgradeStop stop;
-    StoppableBoardLink stoppable(recording, stop);
+    link::StoppableBoardLink stoppable(recording, stop);
     ASSERT_EQ(stoppable.BriskDllInit("QM7731", "ZZQ83LKW4PXT0B", 52, 52), 0);
     ASSERT_EQ(stoppable.OpenPort(1), 0);
 

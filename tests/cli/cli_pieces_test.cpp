@@ -78,8 +78,8 @@ TEST_P(TerminalAnswer, OnlyYOrYesGoesOn)
 {
     std::istringstream in(GetParam().input);
     std::ostringstream out;
-    TerminalPrompts prompts(in, out, false);
-    EXPECT_EQ(prompts.question("Go?"), GetParam().expected);
+    TerminalPrompts prompts(in, out, AnswerPolicy::Ask);
+    EXPECT_EQ(prompts.question(QuestionKind::IncompatibleFirmware, "Go?"), GetParam().expected);
     EXPECT_EQ(prompts.declined(), GetParam().expected == Answer::No);
 }
 
@@ -95,45 +95,68 @@ TEST(TerminalPrompts, ShowsEachBoxKindAndTextExactly)
 {
     std::istringstream in("n\n");
     std::ostringstream out;
-    TerminalPrompts prompts(in, out, false);
-    prompts.error("Failed to read ESN");
-    prompts.warning("Line one\n\nLine two");
-    prompts.question("Proceed?");
+    TerminalPrompts prompts(in, out, AnswerPolicy::Ask);
+    prompts.error(FailureKind::ReadEsn, "Failed to read ESN");
+    prompts.warning(WarningKind::ResetRadio, "Line one\n\nLine two");
+    prompts.question(QuestionKind::AlreadyFlashed, "Proceed?");
     EXPECT_EQ(out.str(), "Error:\nFailed to read ESN\nWarning:\nLine one\n\nLine two\nQuestion:\nProceed?\n[y/N] ");
 }
 
-TEST(TerminalPrompts, AHintFollowsItsBoxTextAndComesBeforeTheAnswer)
+TEST(TerminalPrompts, AHintChosenByTheBoxKindFollowsItsTextAndComesBeforeTheAnswer)
 {
     std::istringstream in("n\n");
     std::ostringstream out;
-    TerminalPrompts prompts(in, out, false);
-    prompts.setHints([](const std::string& text) { return text == "Quiet" ? std::string{} : "Hint: " + text; });
-    prompts.error("Failed");
-    prompts.warning("Quiet");
-    prompts.question("Proceed?");
-    EXPECT_EQ(out.str(), "Error:\nFailed\nHint: Failed\nWarning:\nQuiet\nQuestion:\nProceed?\nHint: Proceed?\n[y/N] ");
+    TerminalPrompts prompts(in, out, AnswerPolicy::Ask);
+    prompts.setHints([](const Cause& cause) {
+        return std::holds_alternative<WarningKind>(cause) ? std::string{} : "Hint: " + std::to_string(cause.index());
+    });
+    prompts.error(FailureKind::Ping, "Failed");
+    prompts.warning(WarningKind::ResetRadio, "Quiet");
+    prompts.question(QuestionKind::BootFileErrors, "Proceed?");
+    EXPECT_EQ(out.str(), "Error:\nFailed\nHint: 0\nWarning:\nQuiet\nQuestion:\nProceed?\nHint: 1\n[y/N] ");
 }
 
-TEST(TerminalPrompts, AssumeYesAnswersEveryQuestionWithoutReading)
+struct PolicyCase {
+    AnswerPolicy policy;
+    QuestionKind kind;
+    Answer expected;
+    const char* printedAnswer;
+};
+
+class AnswerPolicies : public ::testing::TestWithParam<PolicyCase> {};
+
+// --yes goes on only past the routine question; --force past every one; neither reads input.
+TEST_P(AnswerPolicies, AnswerWithoutReadingAndSayWhy)
 {
-    std::istringstream in("n\n");
+    const PolicyCase& c = GetParam();
+    std::istringstream in("y\n");
     std::ostringstream out;
-    TerminalPrompts prompts(in, out, true);
-    EXPECT_EQ(prompts.question("First?"), Answer::Yes);
-    EXPECT_EQ(prompts.question("Second?"), Answer::Yes);
-    EXPECT_FALSE(prompts.declined());
+    TerminalPrompts prompts(in, out, c.policy);
+    EXPECT_EQ(prompts.question(c.kind, "Proceed?"), c.expected);
+    EXPECT_EQ(prompts.declined(), c.expected == Answer::No);
+    EXPECT_TRUE(out.str().starts_with(std::string("Question:\nProceed?\n[y/N] ") + c.printedAnswer)) << out.str();
+    EXPECT_EQ(out.str().find("--force only") != std::string::npos, c.expected == Answer::No);
     std::string unread;
     EXPECT_TRUE(std::getline(in, unread));
-    EXPECT_EQ(unread, "n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    YesAndForce, AnswerPolicies,
+    ::testing::Values(PolicyCase{AnswerPolicy::Routine, QuestionKind::AlreadyFlashed, Answer::Yes, "y (--yes)\n"},
+                      PolicyCase{AnswerPolicy::Routine, QuestionKind::IncompatibleFirmware, Answer::No, "n (--yes)\n"},
+                      PolicyCase{AnswerPolicy::Routine, QuestionKind::BootFileErrors, Answer::No, "n (--yes)\n"},
+                      PolicyCase{AnswerPolicy::Routine, QuestionKind::ApplicationFileErrors, Answer::No, "n (--yes)\n"},
+                      PolicyCase{AnswerPolicy::All, QuestionKind::AlreadyFlashed, Answer::Yes, "y (--force)\n"},
+                      PolicyCase{AnswerPolicy::All, QuestionKind::IncompatibleFirmware, Answer::Yes, "y (--force)\n"},
+                      PolicyCase{AnswerPolicy::All, QuestionKind::ApplicationFileErrors, Answer::Yes, "y (--force)\n"}));
 
 TEST(TerminalPrompts, RemembersANoAfterLaterYes)
 {
     std::istringstream in("n\ny\n");
     std::ostringstream out;
-    TerminalPrompts prompts(in, out, false);
-    prompts.question("First?");
-    prompts.question("Second?");
+    TerminalPrompts prompts(in, out, AnswerPolicy::Ask);
+    prompts.question(QuestionKind::AlreadyFlashed, "First?");
+    prompts.question(QuestionKind::AlreadyFlashed, "Second?");
     EXPECT_TRUE(prompts.declined());
 }
 

@@ -167,10 +167,11 @@ TEST_P(ImageCommandExit, StatusAndMessage)
     EXPECT_FALSE(fs::exists(dir / "image.bin.new"));
 }
 
+// The question, then the first fault the loader found, then the answer.
 const std::string kApplicationQuestion =
     "Question:\nThe application code file (corvo_fwapp.s19) seems to contain errors.\n\nIt is suggested not to write "
-    "it "
-    "to the radio.\nWriting it might render the radio unusable.\n\nWould you like to proceed anyway?\n[y/N] ";
+    "it to the radio.\nWriting it might render the radio unusable.\n\nWould you like to proceed anyway?\n"
+    "Hint: corvo_fwapp.s19 line 1: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ImageCommandExit,
@@ -182,7 +183,11 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"AnswerNo", Setup::BadApplicationFile, "image --out image.bin", "n\n", 3, kApplicationQuestion},
         ExitCase{"EndOfInputIsNo", Setup::BadApplicationFile, "image --out image.bin", "", 3, kApplicationQuestion},
         ExitCase{"AnswerYes", Setup::BadApplicationFile, "image --out image.bin", "yes\n", 0, kApplicationQuestion},
-        ExitCase{"AssumeYes", Setup::BadApplicationFile, "image --out image.bin --yes", "n\n", 0, kApplicationQuestion},
+        // --yes does not answer a question that warns of damage; --force does, after printing it.
+        ExitCase{"AssumeYesRefusesADamagedFile", Setup::BadApplicationFile, "image --out image.bin --yes", "y\n", 3,
+                 "[y/N] n (--yes)\nHint: --yes answers only"},
+        ExitCase{"ForceWritesADamagedFile", Setup::BadApplicationFile, "image --out image.bin --force", "n\n", 0,
+                 kApplicationQuestion},
         ExitCase{"UnwritableOutput", Setup::Examples, "image --out missing/image.bin", "", 1, "missing/image.bin"},
         ExitCase{"NoCommand", Setup::Examples, "", "", 2, ""},
         ExitCase{"UnknownCommand", Setup::Examples, "flash --out image.bin", "", 2, ""},

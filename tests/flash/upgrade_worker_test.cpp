@@ -101,7 +101,8 @@ protected:
         recording = std::make_unique<testing::RecordingLink>(*serial);
         for (const auto& [function, occurrence] : injectedFailures)
             recording->failCall(function, occurrence);
-        EXPECT_EQ(UpgradeWorker(frame, {*recording, clock, prompts, notices, dir}), 0);
+        recording->afterCall = recordingHook;
+        EXPECT_EQ(UpgradeWorker(frame, {*recording, clock, prompts, notices, dir, &report, stop.get()}), 0);
     }
 
     // The image an upgrade of this board must leave in flash.
@@ -156,6 +157,9 @@ protected:
     ScriptedPrompts prompts;
     testing::RecordingNotices notices;
     Frame frame;
+    UpgradeReport report;
+    std::unique_ptr<UpgradeStop> stop;
+    std::function<void(const testing::RecordingLink::Call&)> recordingHook;
 };
 
 TEST_F(UpgradeWorkerTest, ASuccessfulRunLeavesTheImageInFlashWithItsPausesNoticesAndTimedFinalText)
@@ -215,6 +219,7 @@ struct FailureRow {
     const char* name;
     std::vector<std::string> simOptions;           // faults of the emulated board
     std::vector<std::pair<std::string, int>> calls; // link calls failed before they reach it
+    FailureKind kind;
     std::string message;
     bool advice;
     bool portWasOpen;
@@ -232,6 +237,12 @@ TEST_P(UpgradeFailure, ShowsOneErrorStopsAndClosesThePort)
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
     EXPECT_EQ(prompts.boxes[0].text, row.message + (row.advice ? kAdvice : ""));
+    EXPECT_EQ(prompts.boxes[0].cause, Cause{row.kind});
+    EXPECT_EQ(report.failure, row.kind);
+    EXPECT_EQ(report.message, prompts.boxes[0].text);
+    EXPECT_FALSE(report.succeeded);
+    // The board is changed exactly when the failing step came after the erase began.
+    EXPECT_EQ(boardChangedFrom(report.stage), row.advice);
     EXPECT_EQ(notices.statusTexts().back(), "Ready");
     EXPECT_EQ(notices.notices.back(), (testing::RecordingNotices::Notice{UPG_FINISHED, UPG_RESULT_FAILURE, {}}));
     EXPECT_EQ(recording->openPorts, 0);
@@ -255,20 +266,66 @@ TEST_P(UpgradeFailure, ShowsOneErrorStopsAndClosesThePort)
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, UpgradeFailure,
     ::testing::Values(
-        FailureRow{"Init", {}, {{"BriskDllInit", 1}}, "Failed to initialize BriskDll.dll", false, false},
-        FailureRow{"ReadTimers", {}, {{"ReadTimers", 1}}, "Failed to read timers", false, false},
-        FailureRow{"ConfigureTimers", {}, {{"ConfigureTimers", 1}}, "Failed to configure timers", false, false},
-        FailureRow{"ProbeOpen", {}, {{"OpenPort", 1}}, "Failed to open serial port", false, false},
-        FailureRow{"Ping", {"--no-ping"}, {}, "Failed to communicate with the option board.\n\nPlease switch the radio to a Lodestar zone.", false, false},
-        FailureRow{"ConnectionOpen", {}, {{"OpenPort", 2}}, "Failed to open serial port", false, false},
-        FailureRow{"Esn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, {}, "Failed to read ESN", false, true},
-        FailureRow{"ProgrammingMode", {"--fail-command", "0x1201"}, {}, "Failed to switch to programming mode", false, true},
-        FailureRow{"EraseRow8", {"--fail-command", "0x1118"}, {}, "Failed to erase block 8.", true, true},
-        FailureRow{"BootWrite", {"--fail-page-writes", "3@0xA0000"}, {}, "Failed to write to boot code temporary storage area.", true, true},
-        FailureRow{"BootVerify", {"--reject-verify", "boot"}, {}, "Failed to verify boot code integrity.", true, true},
-        FailureRow{"BootCopy", {"--fail-command", "0x3100"}, {}, "Failed to copy boot code from temporary storage area.", true, true},
-        FailureRow{"AppWrite", {"--fail-page-writes", "3@0xEFE00"}, {}, "Failed to write to application code area.", true, true},
-        FailureRow{"AppVerify", {"--reject-verify", "app"}, {}, "Failed to verify application code integrity.", true, true}),
+        FailureRow{"Init", {}, {{"BriskDllInit", 1}}, FailureKind::LinkInit, "Failed to initialize BriskDll.dll", false, false},
+        FailureRow{"ReadTimers", {}, {{"ReadTimers", 1}}, FailureKind::ReadTimers, "Failed to read timers", false, false},
+        FailureRow{"ConfigureTimers", {}, {{"ConfigureTimers", 1}}, FailureKind::ConfigureTimers, "Failed to configure timers", false, false},
+        FailureRow{"ProbeOpen", {}, {{"OpenPort", 1}}, FailureKind::OpenPort, "Failed to open serial port", false, false},
+        FailureRow{"Ping", {"--no-ping"}, {}, FailureKind::Ping, "Failed to communicate with the option board.\n\nPlease switch the radio to a Lodestar zone.", false, false},
+        FailureRow{"ConnectionOpen", {}, {{"OpenPort", 2}}, FailureKind::OpenPort, "Failed to open serial port", false, false},
+        FailureRow{"Esn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, {}, FailureKind::ReadEsn, "Failed to read ESN", false, true},
+        FailureRow{"ProgrammingMode", {"--fail-command", "0x1201"}, {}, FailureKind::ProgrammingMode, "Failed to switch to programming mode", false, true},
+        FailureRow{"EraseRow8", {"--fail-command", "0x1118"}, {}, FailureKind::EraseBlock, "Failed to erase block 8.", true, true},
+        FailureRow{"BootWrite", {"--fail-page-writes", "3@0xA0000"}, {}, FailureKind::BootWrite, "Failed to write to boot code temporary storage area.", true, true},
+        FailureRow{"BootVerify", {"--reject-verify", "boot"}, {}, FailureKind::BootVerify, "Failed to verify boot code integrity.", true, true},
+        FailureRow{"BootCopy", {"--fail-command", "0x3100"}, {}, FailureKind::BootCopy, "Failed to copy boot code from temporary storage area.", true, true},
+        FailureRow{"AppWrite", {"--fail-page-writes", "3@0xEFE00"}, {}, FailureKind::ApplicationWrite, "Failed to write to application code area.", true, true},
+        FailureRow{"AppVerify", {"--reject-verify", "app"}, {}, FailureKind::ApplicationVerify, "Failed to verify application code integrity.", true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct StopRow {
+    const char* name;
+    const char* function;
+    std::uint32_t address; // the stop is requested when a call to this address returns...
+    int occurrence;        // ...for this time
+    UpgradeStage stage;    // where the run then ends
+};
+
+class UpgradeStopped : public UpgradeWorkerTest, public ::testing::WithParamInterface<StopRow> {};
+
+// A stop ends the run at the next safe point: no box, no page half sent, the port closed.
+TEST_P(UpgradeStopped, EndsBetweenPagesWithoutABoxAndClosesThePort)
+{
+    const auto& row = GetParam();
+    stop = std::make_unique<UpgradeStop>();
+    int seen = 0;
+    recordingHook = [&](const testing::RecordingLink::Call& call) {
+        if (call.function == row.function && call.address == row.address && ++seen == row.occurrence)
+            stop->request();
+    };
+    run();
+
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(report.interrupted);
+    EXPECT_FALSE(report.failure);
+    EXPECT_EQ(report.stage, row.stage);
+    EXPECT_EQ(notices.notices.back(), (testing::RecordingNotices::Notice{UPG_FINISHED, UPG_RESULT_FAILURE, {}}));
+    EXPECT_EQ(recording->calls.back().function, "ClosePort");
+    EXPECT_EQ(recording->openPorts, 0);
+    EXPECT_EQ(!callsTo("WriteDataOnly").empty(), boardChangedFrom(row.stage));
+    std::size_t data = 0, commits = 0;
+    for (const auto* call : callsTo("WriteDataOnly")) {
+        data += call->address == ADDR_PAGE_DATA;
+        commits += call->address == ADDR_PAGE_COMMIT;
+    }
+    EXPECT_EQ(data, commits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SafePoints, UpgradeStopped,
+    ::testing::Values(StopRow{"BeforeTheErase", "ReadDataOnly", link::ADDR_FIRMWARE_VERSION, 1, UpgradeStage::ReadingBoard},
+                      StopRow{"InsideABootPage", "WriteDataOnly", ADDR_PAGE_DATA, 3, UpgradeStage::WritingBoot},
+                      StopRow{"DuringTheBootCopy", "WriteDataOnly", CMD_BOOT_COPY, 1, UpgradeStage::CopyingBoot},
+                      StopRow{"InsideAnApplicationPage", "WriteDataOnly", ADDR_PAGE_DATA, 80, UpgradeStage::WritingApplication}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpgradeWorkerTest, AnEraseFailureAtRowEightLeavesRowsSevenAndSixAlone)

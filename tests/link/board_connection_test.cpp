@@ -19,8 +19,8 @@ const std::string kPause = "pause 200";
 
 class BoardConnectionTest : public ::testing::Test {
 protected:
-    std::optional<std::string> openForUpgrade() { return connection.open(1, true, &notices); }
-    std::optional<std::string> openForBoardInformation() { return connection.open(1, false, nullptr); }
+    std::optional<ConnectionFailure> openForUpgrade() { return connection.open(1, true, &notices); }
+    std::optional<ConnectionFailure> openForBoardInformation() { return connection.open(1, false, nullptr); }
 
     testing::FakeClock clock;
     testing::RecordingNotices notices;
@@ -48,6 +48,7 @@ TEST_F(BoardConnectionTest, NoStatusTextGoesToAWindowThatIsGone)
 
 struct OpenFailureCase {
     std::string failingCall;
+    FailureKind kind;
     std::string message;
     Calls calls;
 };
@@ -60,7 +61,7 @@ TEST_P(BoardConnectionOpenFailure, StopsAtTheFailingStepWithItsMessageAndLeavesN
 {
     const OpenFailureCase& c = GetParam();
     link.failing = {c.failingCall};
-    EXPECT_EQ(openForUpgrade(), c.message);
+    EXPECT_EQ(openForUpgrade(), (ConnectionFailure{c.kind, c.message}));
     EXPECT_FALSE(connection.identity().portOpen);
 
     connection.close();
@@ -79,15 +80,15 @@ Calls upToProbeAnd(const Calls& more)
 INSTANTIATE_TEST_SUITE_P(
     Steps, BoardConnectionOpenFailure,
     ::testing::Values(
-        OpenFailureCase{kInit, "Failed to initialize BriskDll.dll", {kInit}},
-        OpenFailureCase{"ReadTimers", "Failed to read timers", {kInit, "ReadTimers"}},
-        OpenFailureCase{"ConfigureTimers", "Failed to configure timers", {kInit, "ReadTimers", "ConfigureTimers"}},
-        OpenFailureCase{"OpenPort 1#1", "Failed to open serial port", kUpToProbe},
+        OpenFailureCase{kInit, FailureKind::LinkInit, "Failed to initialize BriskDll.dll", {kInit}},
+        OpenFailureCase{"ReadTimers", FailureKind::ReadTimers, "Failed to read timers", {kInit, "ReadTimers"}},
+        OpenFailureCase{"ConfigureTimers", FailureKind::ConfigureTimers, "Failed to configure timers", {kInit, "ReadTimers", "ConfigureTimers"}},
+        OpenFailureCase{"OpenPort 1#1", FailureKind::OpenPort, "Failed to open serial port", kUpToProbe},
         // The pause after the ping comes whatever its result; the probe closed its own port.
-        OpenFailureCase{"Ping 1",
+        OpenFailureCase{"Ping 1", FailureKind::Ping,
                         "Failed to communicate with the option board.\n\nPlease switch the radio to a Lodestar zone.",
                         upToProbeAnd({"ClosePort", "Ping 1", kPause})},
-        OpenFailureCase{"OpenPort 1#2", "Failed to open serial port",
+        OpenFailureCase{"OpenPort 1#2", FailureKind::OpenPort, "Failed to open serial port",
                         upToProbeAnd({"ClosePort", "Ping 1", kPause, "OpenPort 1"})}));
 
 TEST_F(BoardConnectionTest, ClosePortIsCalledOnceForAnOpenConnectionWhateverClosesIt)

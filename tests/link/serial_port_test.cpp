@@ -182,7 +182,7 @@ TEST_F(LinkOverPseudoTerminal, AMissingDeviceIsReportedAsNotFound)
     SerialBoardLink link(serialPortChannels(settings));
     testing::FakeClock clock;
     BoardConnection connection(link, clock);
-    EXPECT_EQ(connection.open(3, false, nullptr), std::string(kOpenPortFailed));
+    EXPECT_EQ(connection.open(3, false, nullptr), (ConnectionFailure{FailureKind::OpenPort, kOpenPortFailed}));
     EXPECT_EQ(link.lastOpenResult().failure, wire::OpenFailure::NotFound);
     EXPECT_NE(link.lastOpenResult().detail.find("ttyCable"), std::string::npos);
 }

@@ -73,6 +73,7 @@ public:
     }
 
     std::vector<Call> calls;
+    std::function<void(const Call&)> afterCall; // sees each call once it has returned
     link::LinkTimers configuredTimers;
     int openPorts = 0; // ports the link has open right now, as far as the calls tell
 
@@ -94,6 +95,8 @@ private:
             injected = injected || (failure.function == function && failure.occurrence == seen + 1);
         result = injected ? -100 : forward();
         calls.push_back({function, address, std::move(data), result});
+        if (afterCall)
+            afterCall(calls.back());
         return result;
     }
 

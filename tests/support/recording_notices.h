@@ -20,7 +20,11 @@ public:
     explicit RecordingNotices(bool window = true) : window_(window) {}
 
     bool hasWindow() const override { return window_; }
-    void statusText(const char* constantText) override { notices.push_back({UPG_STATUS_TEXT, 0, constantText}); }
+    void statusText(UpgradeStage stage, const char* constantText) override
+    {
+        notices.push_back({UPG_STATUS_TEXT, 0, constantText});
+        stages.push_back(stage);
+    }
     void beginProgress(std::uint32_t pageCount) override { notices.push_back({UPG_BEGIN_PROGRESS, pageCount, {}}); }
     void pageDone() override { notices.push_back({UPG_PAGE_DONE, 0, {}}); }
     void finalText(const std::string& text) override { notices.push_back({UPG_STATUS_TEXT, 1, text}); }
@@ -36,6 +40,7 @@ public:
     }
 
     std::vector<Notice> notices;
+    std::vector<UpgradeStage> stages; // of each status text but the final one
     bool window_;
 };
 

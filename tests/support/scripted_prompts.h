@@ -15,21 +15,25 @@ public:
     struct Box {
         Kind kind;
         std::string text;
+        Cause cause;
     };
 
     explicit ScriptedPrompts(std::deque<Answer> answers = {}) : answers_(std::move(answers)) {}
 
-    void error(const std::string& text) override { boxes.push_back({Kind::Error, text}); }
-    Answer question(const std::string& text) override
+    void error(FailureKind cause, const std::string& text) override { boxes.push_back({Kind::Error, text, cause}); }
+    Answer question(QuestionKind cause, const std::string& text) override
     {
-        boxes.push_back({Kind::Question, text});
+        boxes.push_back({Kind::Question, text, cause});
         if (answers_.empty())
             return Answer::No;
         const Answer answer = answers_.front();
         answers_.pop_front();
         return answer;
     }
-    void warning(const std::string& text) override { boxes.push_back({Kind::Warning, text}); }
+    void warning(WarningKind cause, const std::string& text) override
+    {
+        boxes.push_back({Kind::Warning, text, cause});
+    }
 
     std::vector<Box> boxes;
 

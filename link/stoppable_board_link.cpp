@@ -1,21 +1,6 @@
-#include "app/upgrade_run.h"
+#include "link/stoppable_board_link.h"
 
-namespace fieldkit::app {
-
-void UpgradeStop::request()
-{
-    {
-        const std::lock_guard lock(mutex_);
-        requested_ = true;
-    }
-    wakeUp_.notify_all();
-}
-
-void UpgradeStop::waitFor(std::chrono::milliseconds duration)
-{
-    std::unique_lock lock(mutex_);
-    wakeUp_.wait_for(lock, duration, [this] { return requested_.load(); });
-}
+namespace fieldkit::link {
 
 int StoppableBoardLink::BriskDllInit(const char* radioModel, const char* modelNumber, int largestRead,
                                      int boardAddress)
@@ -23,12 +8,12 @@ int StoppableBoardLink::BriskDllInit(const char* radioModel, const char* modelNu
     return stop_.requested() ? kStopped : link_.BriskDllInit(radioModel, modelNumber, largestRead, boardAddress);
 }
 
-int StoppableBoardLink::ReadTimers(link::LinkTimers& timers)
+int StoppableBoardLink::ReadTimers(LinkTimers& timers)
 {
     return stop_.requested() ? kStopped : link_.ReadTimers(timers);
 }
 
-int StoppableBoardLink::ConfigureTimers(const link::LinkTimers& timers)
+int StoppableBoardLink::ConfigureTimers(const LinkTimers& timers)
 {
     return stop_.requested() ? kStopped : link_.ConfigureTimers(timers);
 }
@@ -60,19 +45,4 @@ int StoppableBoardLink::WriteDataOnly(int port, const std::uint8_t* source, std:
     return stop_.requested() ? kStopped : link_.WriteDataOnly(port, source, address, count, flags);
 }
 
-std::uint32_t StoppableClock::tickMs()
-{
-    return injected_ != nullptr ? injected_->tickMs() : realTime_.tickMs();
-}
-
-void StoppableClock::sleep(std::chrono::milliseconds duration)
-{
-    if (stop_.requested())
-        return;
-    if (injected_ != nullptr)
-        injected_->sleep(duration);
-    else
-        stop_.waitFor(duration);
-}
-
-} // namespace fieldkit::app
+} // namespace fieldkit::link
