@@ -1,45 +1,46 @@
 #include "app/command_line.h"
 
-#include <sstream>
+#include "sim/board_options.h"
+
+#include <CLI/CLI.hpp>
 
 namespace fieldkit::app {
-namespace {
 
-constexpr std::string_view kSimOption = "--sim-option";
-
-void appendWords(const std::string& option, std::vector<std::string>& words)
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::ostream& out,
+                                            std::ostream& err, int* exitStatus)
 {
-    std::istringstream stream(option);
-    for (std::string word; stream >> word;)
-        words.push_back(word);
-}
-
-} // namespace
-
-std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string* error)
-{
+    CLI::App app{"FieldKit: upgrades the firmware of a Lodestar option board through the radio's "
+                 "programming cable, and reads the board's firmware version and ESN.",
+                 "fieldkit"};
     CommandLine line;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--simulate") {
-            line.simulate = true;
-        } else if (arg == kSimOption) {
-            if (i + 1 == args.size()) {
-                *error = "--sim-option needs a value";
-                return std::nullopt;
-            }
-            appendWords(args[++i], line.boardOptions);
-        } else if (arg.starts_with(std::string(kSimOption) + "=")) {
-            appendWords(arg.substr(kSimOption.size() + 1), line.boardOptions);
-        } else {
-            *error = "Unknown argument: " + arg;
-            return std::nullopt;
-        }
-    }
-    if (!line.boardOptions.empty() && !line.simulate) {
-        *error = "--sim-option needs --simulate";
+    std::vector<std::string> simOptions;
+    std::string workFolder;
+    auto* simulate = app.add_flag("--simulate", line.simulate,
+                                  "Serve an emulated Lodestar board on a pseudo-terminal and map COM1 to COM4 "
+                                  "to it, for demonstrations and tests");
+    app.add_option("--sim-option", simOptions,
+                   "An option of the emulated board as lodestar-sim takes it, several words allowed: "
+                   "--sim-option=--no-ping or --sim-option='--esn 0x12345678' (see lodestar-sim --help)")
+        ->allow_extra_args(false)
+        ->needs(simulate);
+    auto* folder = app.add_option("--work-folder", workFolder,
+                                  "Work in FOLDER instead of the current directory; without FOLDER in "
+                                  "FieldKit under the documents folder, else in ~/FieldKit. The folder is "
+                                  "created with a starter Info.txt and AppConfig.ini when they are missing")
+                       ->expected(0, 1)
+                       ->type_name("[FOLDER]");
+
+    // CLI11 takes the words last to first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        *exitStatus = app.exit(error, out, err) == 0 ? 0 : 2;
         return std::nullopt;
     }
+    line.boardOptions = sim::splitOptionWords(simOptions);
+    if (folder->count() > 0)
+        line.workFolder = std::filesystem::path(workFolder);
     return line;
 }
 

@@ -1,28 +1,26 @@
 #pragma once
 
+#include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace fieldkit::app {
 
-inline constexpr const char* kUsage =
-    "Usage: fieldkit [--simulate [--sim-option OPTION ...]]\n"
-    "\n"
-    "  --simulate            serve an emulated Lodestar board on a pseudo-terminal and map\n"
-    "                        COM1 to COM4 to it, for demonstrations and tests\n"
-    "  --sim-option OPTION   an option of the emulated board, as lodestar-sim takes it, e.g.\n"
-    "                        --sim-option --no-ping or --sim-option \"--esn 0x12345678\"\n"
-    "  --help                show this text\n";
-
 struct CommandLine {
     bool simulate = false;
-    // The emulated board's option words, each OPTION split at white space.
+    // The emulated board's option words, each --sim-option value split at white space.
     std::vector<std::string> boardOptions;
+    // --work-folder: the folder to work in instead of the current directory. Given without a
+    // value (as the menu entry does), it is empty and the standard folder is meant.
+    std::optional<std::filesystem::path> workFolder;
 };
 
-// The program's own arguments (after the toolkit has taken its own, and --help), without the
-// program name. On a bad argument returns nothing and sets `error`.
-std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string* error);
+// The program's own arguments, without the program name (and after the toolkit has taken
+// its own). Returns nothing when the program should end at once, with `*exitStatus`: 0 after
+// the help text went to `out`, 2 after a usage error went to `err`.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::ostream& out,
+                                            std::ostream& err, int* exitStatus);
 
 } // namespace fieldkit::app

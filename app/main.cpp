@@ -4,6 +4,8 @@
 #include "app/command_line.h"
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
+#include "app/message_boxes.h"
+#include "app/work_folder.h"
 #include "link/serial_board_link.h"
 #include "sim/board_options.h"
 #include "sim/pty_host.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,13 +41,15 @@ bool haveDisplay()
 
 int main(int argc, char* argv[])
 {
-    // Help needs no display.
+    // Help needs no display: the arguments are read once before the toolkit starts when they
+    // ask for it.
     const std::vector<std::string> allArgs(argv + 1, argv + argc);
     if (std::find_if(allArgs.begin(), allArgs.end(), [](const std::string& arg) {
             return arg == "--help" || arg == "-h";
         }) != allArgs.end()) {
-        std::fputs(fieldkit::app::kUsage, stdout);
-        return 0;
+        int status = 0;
+        fieldkit::app::parseCommandLine(allArgs, std::cout, std::cerr, &status);
+        return status;
     }
 
     if (!haveDisplay()) {
@@ -59,14 +64,24 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("fieldkit"));
     QApplication::setApplicationVersion(QStringLiteral(FIELDKIT_VERSION));
 
-    std::string error;
-    const auto commandLine = fieldkit::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &error);
-    if (!commandLine) {
-        std::fprintf(stderr, "fieldkit: %s\n\n%s", error.c_str(), fieldkit::app::kUsage);
-        return kUsageError;
+    int usageStatus = 0;
+    const auto commandLine = fieldkit::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                                             std::cout, std::cerr, &usageStatus);
+    if (!commandLine)
+        return usageStatus;
+
+    std::string workFolderWarning;
+    if (commandLine->workFolder) {
+        const auto folder =
+            commandLine->workFolder->empty() ? fieldkit::app::desktopWorkFolder() : *commandLine->workFolder;
+        workFolderWarning = fieldkit::app::enterWorkFolder(
+            folder, fieldkit::app::installedStarterFolder(QCoreApplication::applicationDirPath().toStdString()));
+        if (!workFolderWarning.empty())
+            std::fprintf(stderr, "fieldkit: %s\n", workFolderWarning.c_str());
     }
 
     // The emulated board outlives the window, whose upgrade thread may still be talking to it.
+    std::string error;
     std::unique_ptr<fieldkit::sim::PtyBoardHost> board;
     if (commandLine->simulate) {
         try {
@@ -92,5 +107,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->devicePath().c_str(),
                      fieldkit::link::kLowestPort, fieldkit::link::kHighestPort);
     }
+    if (!workFolderWarning.empty())
+        fieldkit::app::warningBox(app.GetMainWnd(), workFolderWarning);
     return application.exec();
 }

@@ -63,7 +63,11 @@ inline constexpr const char* IDS_HOW_TO_TEXT =
     "2. Select the correct COM port through the \"Configuration\" menu item.\n\n"
     "3. If a LXU box is used, turn it on.\n\n"
     "4. Turn on the radio and switch it to a Lodestar zone.\n\n"
-    "5. Click on the \"Upgrade\" button.";
+    "5. Click on the \"Upgrade\" button."
+    // Where the firmware goes, for a technician who started the program from the menu.
+    "\n\nPut the firmware files corvo_boot.s19 and corvo_fwapp.s19 in the working folder, beside "
+    "Info.txt and AppConfig.ini: FieldKit in your Documents folder (else in your home folder) when "
+    "FieldKit was started from the menu, else the folder it was started in.";
 
 // The information text shown in the form, read from the current directory.
 inline constexpr const char* kInfoFileName = "Info.txt";

@@ -6,7 +6,6 @@
 #include "sim/board_options.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 namespace fieldkit::cli {
@@ -42,14 +41,7 @@ SimulatedBoard::SimulatedBoard(const BoardPortOptions& options, int port, std::o
 {
     if (!options.simulate)
         return;
-    // Each --sim-option may carry several words: "--fail-command 0x1118".
-    std::vector<std::string> words;
-    for (const auto& option : options.simOptions) {
-        std::istringstream split(option);
-        for (std::string word; split >> word;)
-            words.push_back(word);
-    }
-    host_ = std::make_unique<sim::PtyBoardHost>(sim::parseBoardOptions(words));
+    host_ = std::make_unique<sim::PtyBoardHost>(sim::parseBoardOptions(sim::splitOptionWords(options.simOptions)));
     std::string error;
     if (!host_->start(&error))
         throw std::runtime_error("Cannot start the emulated board: " + error);

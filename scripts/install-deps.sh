@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  srecord time python3 xvfb xauth imagemagick xdotool openbox
+  srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
   "$@"
 )
 

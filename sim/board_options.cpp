@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -283,6 +284,17 @@ void addBoardOptions(CLI::App& app, BoardOptions& options)
     app.add_option("--dump-flash", options.dumpFlashFile,
                    "write the whole flash here after every finish command and at exit")
         ->type_name("FILE");
+}
+
+std::vector<std::string> splitOptionWords(const std::vector<std::string>& values)
+{
+    std::vector<std::string> words;
+    for (const auto& value : values) {
+        std::istringstream split(value);
+        for (std::string word; split >> word;)
+            words.push_back(word);
+    }
+    return words;
 }
 
 BoardOptions parseBoardOptions(const std::vector<std::string>& args)

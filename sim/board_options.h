@@ -79,6 +79,10 @@ struct BoardOptions {
 // a malformed value fails the parse with a message that names the option.
 void addBoardOptions(CLI::App& app, BoardOptions& options);
 
+// The option words in values of a repeatable option that each may carry several, such as
+// --sim-option "--fail-command 0x1118": every value split at white space, in order.
+std::vector<std::string> splitOptionWords(const std::vector<std::string>& values);
+
 // Parses option words (without a program name), e.g. {"--esn", "0x12345678", "--no-ping"}.
 // Throws std::invalid_argument with the reason and the usage text on a bad option.
 BoardOptions parseBoardOptions(const std::vector<std::string>& args);

@@ -2,46 +2,63 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace fieldkit::app {
 namespace {
+
+constexpr int kRuns = -1;
 
 struct CommandLineCase {
     const char* name;
     std::vector<std::string> args;
-    bool valid;
+    int exitStatus; // kRuns when the program goes on
     bool simulate;
     std::vector<std::string> boardOptions;
+    std::optional<std::filesystem::path> workFolder;
 };
 
 class CommandLineParsing : public ::testing::TestWithParam<CommandLineCase> {};
 
-TEST_P(CommandLineParsing, TakesSimulationAndPassesBoardOptionsThroughWordByWord)
+TEST_P(CommandLineParsing, TakesSimulationBoardOptionsWordByWordAndTheWorkFolder)
 {
-    std::string error;
-    const auto line = parseCommandLine(GetParam().args, &error);
-    ASSERT_EQ(line.has_value(), GetParam().valid) << error;
+    std::ostringstream out;
+    std::ostringstream err;
+    int exitStatus = kRuns;
+    const auto line = parseCommandLine(GetParam().args, out, err, &exitStatus);
+    ASSERT_EQ(line.has_value(), GetParam().exitStatus == kRuns) << err.str();
     if (!line) {
-        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(exitStatus, GetParam().exitStatus);
+        // Help on the standard output, a usage error on the error output.
+        EXPECT_NE((exitStatus == 0 ? out : err).str(), "");
+        EXPECT_EQ((exitStatus == 0 ? err : out).str(), "");
         return;
     }
     EXPECT_EQ(line->simulate, GetParam().simulate);
     EXPECT_EQ(line->boardOptions, GetParam().boardOptions);
+    EXPECT_EQ(line->workFolder, GetParam().workFolder);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineParsing,
     ::testing::Values(
-        CommandLineCase{"Nothing", {}, true, false, {}},
-        CommandLineCase{"Simulate", {"--simulate"}, true, true, {}},
-        CommandLineCase{"OptionStartingWithDashes", {"--simulate", "--sim-option", "--no-ping"}, true, true, {"--no-ping"}},
+        CommandLineCase{"Nothing", {}, kRuns, false, {}, {}},
+        CommandLineCase{"Simulate", {"--simulate"}, kRuns, true, {}, {}},
+        CommandLineCase{"OptionStartingWithDashes", {"--simulate", "--sim-option", "--no-ping"}, kRuns, true, {"--no-ping"}, {}},
         CommandLineCase{"OptionWithValueInOneWord",
                         {"--simulate", "--sim-option", "--esn 0x80000000", "--sim-option=--variant-flag 1"},
+                        kRuns,
                         true,
-                        true,
-                        {"--esn", "0x80000000", "--variant-flag", "1"}},
-        CommandLineCase{"BoardOptionWithoutSimulation", {"--sim-option", "--no-ping"}, false, false, {}},
-        CommandLineCase{"SimOptionWithoutValue", {"--simulate", "--sim-option"}, false, false, {}},
-        CommandLineCase{"UnknownArgument", {"--flash-now"}, false, false, {}}),
+                        {"--esn", "0x80000000", "--variant-flag", "1"},
+                        {}},
+        CommandLineCase{"StandardWorkFolder", {"--work-folder"}, kRuns, false, {}, std::filesystem::path()},
+        CommandLineCase{"StandardWorkFolderBeforeAnotherOption", {"--work-folder", "--simulate"}, kRuns, true, {},
+                        std::filesystem::path()},
+        CommandLineCase{"NamedWorkFolder", {"--work-folder", "/srv/bench 2"}, kRuns, false, {}, "/srv/bench 2"},
+        CommandLineCase{"Help", {"--help"}, 0, false, {}, {}},
+        CommandLineCase{"BoardOptionWithoutSimulation", {"--sim-option", "--no-ping"}, 2, false, {}, {}},
+        CommandLineCase{"SimOptionWithoutValue", {"--simulate", "--sim-option"}, 2, false, {}, {}},
+        CommandLineCase{"UnknownArgument", {"--flash-now"}, 2, false, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
