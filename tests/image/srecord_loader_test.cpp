@@ -100,6 +100,12 @@ std::string replacedAt(std::string text, std::size_t position, char replacement)
     return text;
 }
 
+std::string withCharacterAt(std::string text, std::size_t position, char inserted)
+{
+    text.insert(text.begin() + static_cast<std::ptrdiff_t>(position), inserted);
+    return text;
+}
+
 std::string lowerCased(std::string text)
 {
     std::transform(text.begin() + 1, text.end(), text.begin() + 1,
@@ -207,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         app("ByteCountTooSmallForTheAddress", lines({kAppRecord, rawSrecord(2, {0x03, 0x0A, 0x02}), kEnd}), true),
         app("OddNumberOfDigits", lines({kAppRecord, std::string(kSecondRecord).erase(12, 1), kEnd}), true),
         app("NonHexDigit", lines({kAppRecord, replacedAt(kSecondRecord, 11, 'G'), kEnd}), true),
-        app("SpaceInsideARecord", lines({kAppRecord, std::string(kSecondRecord).insert(10, " "), kEnd}), true),
+        app("SpaceInsideARecord", lines({kAppRecord, withCharacterAt(kSecondRecord, 10, ' '), kEnd}), true),
         app("LeadingSpace", lines({kAppRecord, " " + kSecondRecord, kEnd}), true),
         app("EndOfFileByteInsideARecord", lines({kAppRecord, replacedAt(kSecondRecord, 10, '\x1A'), kEnd}), true),
         app("RecordAfterTheEndOfFileByte", lines({kAppRecord, kEnd, "\x1A", kSecondRecord}), true),
