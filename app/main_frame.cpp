@@ -31,6 +31,7 @@
 #include <QStatusTipEvent>
 #include <QThread>
 #include <QToolBar>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
@@ -295,7 +296,28 @@ void CMainFrame::ReadPortSetting()
     const settings::PortSetting setting = settings::readPortSetting(m_services.settingsFile);
     m_nPort = setting.port;
     if (setting.invalid)
-        warningBox(this, settings::kInvalidPortWarning);
+        WarnOnScreen(settings::kInvalidPortWarning);
+}
+
+// The settings are read while the window is built, before it has its size or the window
+// manager has placed it: a box shown then is centred on nothing (the screen's corner on
+// X11). Such a warning waits until the window is exposed, and then comes from the event
+// loop, centred on the window as the user sees it.
+void CMainFrame::WarnOnScreen(const std::string& text)
+{
+    if (windowHandle() != nullptr && windowHandle()->isExposed()) {
+        warningBox(this, text);
+        return;
+    }
+    m_warningsForTheScreen.push_back(text);
+}
+
+void CMainFrame::ShowWarningsHeldForTheScreen()
+{
+    const std::vector<std::string> warnings = std::move(m_warningsForTheScreen);
+    m_warningsForTheScreen.clear();
+    for (const std::string& text : warnings)
+        warningBox(this, text);
 }
 
 void CMainFrame::StartUpgrade()
@@ -562,11 +584,20 @@ bool CMainFrame::event(QEvent* event)
             m_wndStatusBar->showMessage(prompt);
         return true;
     }
+    // The native window exists from the first showing on: its exposure releases the
+    // warnings held for the screen.
+    if (event->type() == QEvent::Show && !m_warningsForTheScreen.empty() && windowHandle() != nullptr)
+        windowHandle()->installEventFilter(this);
     return QMainWindow::event(event);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // Not inside the exposure itself: the box runs an event loop of its own.
+        QMetaObject::invokeMethod(this, &CMainFrame::ShowWarningsHeldForTheScreen, Qt::QueuedConnection);
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
         for (const auto& [id, action] : m_commands)

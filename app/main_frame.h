@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QStatusBar;
@@ -128,6 +129,9 @@ private:
     bool IsCommandEnabled(int id);
     void ShowIdleMessage();
     Clock& BoardClock();
+    // A warning shown now when the window is on screen, else once it is (see ReadPortSetting).
+    void WarnOnScreen(const std::string& text);
+    void ShowWarningsHeldForTheScreen();
 
     // The upgrade thread's body and the box it asks this thread to show.
     void RunUpgradeWorker(UpgradeStop& stop);
@@ -154,6 +158,8 @@ private:
     std::shared_ptr<UpgradeStop> m_stop;
     // Set once the window is going away during an upgrade: notices and boxes are dropped.
     bool m_bQuitting = false;
+    // Start-up warnings that wait for the window to be on screen.
+    std::vector<std::string> m_warningsForTheScreen;
 };
 
 } // namespace fieldkit::app

@@ -27,8 +27,14 @@ QString infoTextForDisplay(const std::string& bytes)
 {
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (utf8.hasError()) {
+        // Windows-1252, the code page such files are written in: Latin-1 but for 0x80 to
+        // 0x9F, its typographic quotes, dashes and euro sign. Qt has it through ICU, as
+        // Debian builds it; a Qt without ICU has not, and Latin-1 is then the nearest.
+        QStringDecoder windows1252("windows-1252", QStringConverter::Flag::Stateless);
+        text = windows1252.isValid() ? windows1252(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))
+                                     : QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
 }
@@ -43,9 +49,13 @@ CUpgradeView::CUpgradeView(CMainFrame& frame)
     m_group->setGeometry(units.rect(5, 4, 332, 97));
 
     // Styles that draw the group's title above its frame, rather than on it, push the frame
-    // down; the text starts below the frame whatever the style.
+    // down; the text starts below the frame whatever the style. It reaches down to the
+    // frame's inner edge: Info.txt is written for ten lines, and the box has no scroll bar
+    // to tell of a line that does not fit, nor of the descenders of one cut off.
+    const QRect groupInside = m_group->contentsRect().translated(m_group->pos());
     QRect infoPlace = units.rect(11, 15, 320, 80);
-    infoPlace.setTop(std::max(infoPlace.top(), m_group->geometry().top() + m_group->contentsRect().top()));
+    infoPlace.setTop(std::max(infoPlace.top(), groupInside.top()));
+    infoPlace.setBottom(groupInside.bottom());
     m_info = addFormText(this, infoPlace);
     m_info->setObjectName(QStringLiteral("IDC_INFO_TEXT"));
     m_info->setFocusPolicy(Qt::ClickFocus);

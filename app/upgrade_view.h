@@ -41,8 +41,8 @@ private:
     QPlainTextEdit* m_info;
 };
 
-// Bytes of the information file as text: UTF-8 when they are valid UTF-8, else the
-// single-byte code page such files were written in; CR LF line ends become line breaks.
+// Bytes of the information file as text: UTF-8 when they are valid UTF-8, else
+// Windows-1252, the code page such files were written in; CR LF line ends become line breaks.
 QString infoTextForDisplay(const std::string& bytes);
 
 } // namespace fieldkit::app

@@ -31,8 +31,15 @@ void TerminalNotices::pageDone()
     if (!title)
         return;
     const int filled = std::min(kBarWidth, pagesDone_ * kBarWidth / pageCount_);
-    const std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]" + *title;
+    // Appended piece by piece into one string: GCC 12 at -O3 takes "[" + std::string(...)
+    // for overlapping copies and warns (-Wrestrict), which a -Werror build cannot pass.
+    std::string bar;
+    bar.reserve(kBarWidth + 2 + title->size());
+    bar += '[';
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    bar += ']';
+    bar += *title;
     if (redrawInPlace_) {
         out_ << '\r' << bar << std::flush;
         progressLineOpen_ = true;

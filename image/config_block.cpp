@@ -113,7 +113,8 @@ std::uint8_t flags33(std::uint8_t configVariant)
     return flags;
 }
 
-// Table 1 of the record: the same for every board. +14 and +15 are left alone.
+// The common part, +0 to +135: the same for every board but the flags at +33. +14 and +15
+// are left alone.
 void writeCommonPart(FirmwareImage& image, std::size_t r, std::uint8_t configVariant)
 {
     putU16Le(image, r + 0, 272);
@@ -150,8 +151,8 @@ void writeCommonPart(FirmwareImage& image, std::size_t r, std::uint8_t configVar
     putU16Le(image, r + 134, 392);
 }
 
-// Tables 2 and 3: +136 to +295 for one of the eight variants. +236 to +239, +244, +245 and
-// +296 to +343 are left alone.
+// The variant part, +136 to +295: values every variant shares and those of kVariants for
+// one of the eight. +236 to +239, +244, +245 and +296 to +343 are left alone.
 void writeVariantPart(FirmwareImage& image, std::size_t r, const VariantValues& v)
 {
     putU16Le(image, r + 136, 496);
@@ -212,7 +213,7 @@ void writeVariantPart(FirmwareImage& image, std::size_t r, const VariantValues& 
     putZeros(image, r + 269, 27);
 }
 
-// Table 4: +344 to +457.
+// The entry table, +344 to +457: the number of entries, then seven entries of 16 bytes.
 void writeEntryTable(FirmwareImage& image, std::size_t r, const std::array<Entry, kEntryCount>& entries)
 {
     putU16Le(image, r + kEntryTableOffset, kEntryCount);
@@ -227,7 +228,7 @@ void writeEntryTable(FirmwareImage& image, std::size_t r, const std::array<Entry
     }
 }
 
-// Table 5: +458 to +470, +467 left alone.
+// The tail, +458 to +470, +467 left alone: the same for every board.
 void writeTail(FirmwareImage& image, std::size_t r)
 {
     putU16Le(image, r + 458, 0);

@@ -62,11 +62,13 @@ public:
     {
     }
 
-    void line(std::string_view text, std::size_t lineNumber);
+    // `text` is the line without the blanks at its end; `endOfFileByte` says a 0x1A followed it.
+    void line(std::string_view text, bool endOfFileByte, std::size_t lineNumber);
     void overlongLine(std::size_t lineNumber) { fail(lineNumber, "line longer than any S-record"); }
     void finish();
 
 private:
+    void record(std::string_view text, std::size_t lineNumber);
     void fail(std::size_t lineNumber, const char* why);
 
     std::span<std::uint8_t> destination_;
@@ -75,6 +77,7 @@ private:
     std::size_t placeableSize_;
     bool ended_ = false;
     bool closed_ = false; // the last record seen was a count or end record
+    bool afterEndOfFileByte_ = false;
     std::array<std::uint8_t, 1 + 255> recordBytes_{};
 };
 
@@ -88,7 +91,17 @@ void RecordParser::fail(std::size_t lineNumber, const char* why)
     ++result_.errorCount;
 }
 
-void RecordParser::line(std::string_view text, std::size_t lineNumber)
+void RecordParser::line(std::string_view text, bool endOfFileByte, std::size_t lineNumber)
+{
+    // The 0x1A ends the file for the tool that wrote it; a record after it was never meant
+    // to be read, or the file was joined from pieces, so either way it is not what it seems.
+    if (afterEndOfFileByte_ && (!text.empty() || endOfFileByte))
+        return fail(lineNumber, "text after the end-of-file byte 0x1A");
+    afterEndOfFileByte_ = endOfFileByte;
+    record(text, lineNumber);
+}
+
+void RecordParser::record(std::string_view text, std::size_t lineNumber)
 {
     if (text.empty())
         return;
@@ -96,8 +109,6 @@ void RecordParser::line(std::string_view text, std::size_t lineNumber)
         return fail(lineNumber, "line does not start with S");
     if (text.size() < 4)
         return fail(lineNumber, "record too short");
-    if (text.size() > kMaxRecordLineLength)
-        return overlongLine(lineNumber);
     if (text[1] < '0' || text[1] > '9')
         return fail(lineNumber, "unknown record type");
     const int type = text[1] - '0';
@@ -170,6 +181,111 @@ void RecordParser::finish()
         fail(0, "file does not end with a count or end record");
 }
 
+// DOS marked the end of a text file with this byte, and Windows tools still write it.
+constexpr char kDosEndOfFile = 0x1A;
+
+constexpr bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// What the gatherer holds back until it knows whether it ends the line.
+constexpr std::array<bool, 256> kHeldBack = [] {
+    std::array<bool, 256> table{};
+    for (const char c : {' ', '\t', '\r', kDosEndOfFile})
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+
+// Gathers one line. Editors on Windows end lines with CR LF and pad them with spaces or
+// tabs, and may put a DOS end-of-file byte after the last record: blanks at the end of the
+// line, and one 0x1A followed only by blanks, are counted instead of kept, so what is kept
+// is the record alone and a padded line costs no memory. Blanks or a 0x1A followed by
+// anything else belong to the line, and the parser finds it faulty.
+class LineGatherer {
+public:
+    void append(std::string_view piece)
+    {
+        while (!piece.empty() && !overlong_) {
+            // The record's own characters, copied in one go.
+            const auto held = std::find_if(piece.begin(), piece.end(),
+                                           [](char c) { return kHeldBack[static_cast<unsigned char>(c)]; });
+            const auto run = static_cast<std::size_t>(held - piece.begin());
+            if (run > 0) {
+                keepHeldBack();
+                keep(piece.substr(0, run));
+                piece.remove_prefix(run);
+                continue;
+            }
+            if (isBlank(piece.front())) {
+                ++pendingBlanks_;
+            } else if (!endOfFileByte_) {
+                endOfFileByte_ = true;
+                blanksBeforeEndOfFileByte_ = pendingBlanks_;
+                pendingBlanks_ = 0;
+            } else {
+                keepHeldBack();
+                keep(kDosEndOfFile, 1);
+            }
+            piece.remove_prefix(1);
+        }
+    }
+
+    bool empty() const { return length_ == 0 && pendingBlanks_ == 0 && !endOfFileByte_ && !overlong_; }
+    bool overlong() const { return overlong_; }
+    std::string_view text() const { return {buffer_.data(), length_}; }
+    bool endOfFileByte() const { return endOfFileByte_; }
+
+    void clear()
+    {
+        length_ = pendingBlanks_ = blanksBeforeEndOfFileByte_ = 0;
+        endOfFileByte_ = overlong_ = false;
+    }
+
+private:
+    // Blanks and a 0x1A that turn out to stand inside the line belong to it after all.
+    // Blanks are kept as spaces: the parser only needs to see that they are not hex digits.
+    void keepHeldBack()
+    {
+        if (endOfFileByte_) {
+            keep(' ', blanksBeforeEndOfFileByte_);
+            keep(kDosEndOfFile, 1);
+            endOfFileByte_ = false;
+        }
+        keep(' ', pendingBlanks_);
+        pendingBlanks_ = 0;
+    }
+
+    bool fits(std::size_t count)
+    {
+        overlong_ = overlong_ || count > buffer_.size() - length_;
+        return !overlong_;
+    }
+
+    void keep(std::string_view text)
+    {
+        if (!fits(text.size()))
+            return;
+        std::copy(text.begin(), text.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(length_));
+        length_ += text.size();
+    }
+
+    void keep(char c, std::size_t count)
+    {
+        if (!fits(count))
+            return;
+        std::fill_n(buffer_.begin() + static_cast<std::ptrdiff_t>(length_), count, c);
+        length_ += count;
+    }
+
+    std::array<char, kMaxRecordLineLength> buffer_{};
+    std::size_t length_ = 0;
+    std::size_t pendingBlanks_ = 0;
+    std::size_t blanksBeforeEndOfFileByte_ = 0;
+    bool endOfFileByte_ = false;
+    bool overlong_ = false;
+};
+
 SrecordReadResult notProcessed(int result, const char* why)
 {
     SrecordReadResult failed;
@@ -201,22 +317,15 @@ SrecordReadResult readSrecordFile(const fs::path& file, std::span<std::uint8_t> 
     SrecordReadResult result;
     RecordParser parser(destination, window, result);
 
-    // One line at a time, never more than the longest record plus a CR.
-    std::array<char, kMaxRecordLineLength + 1> line{};
-    std::size_t lineLength = 0;
-    bool overlong = false;
+    // One line at a time, never more than the longest record.
+    LineGatherer line;
     std::size_t lineNumber = 1;
     const auto endLine = [&] {
-        if (overlong) {
+        if (line.overlong())
             parser.overlongLine(lineNumber);
-        } else {
-            std::string_view text(line.data(), lineLength);
-            if (!text.empty() && text.back() == '\r')
-                text.remove_suffix(1);
-            parser.line(text, lineNumber);
-        }
-        lineLength = 0;
-        overlong = false;
+        else
+            parser.line(line.text(), line.endOfFileByte(), lineNumber);
+        line.clear();
         ++lineNumber;
     };
 
@@ -226,30 +335,19 @@ SrecordReadResult readSrecordFile(const fs::path& file, std::span<std::uint8_t> 
         const auto got = static_cast<std::size_t>(in.gcount());
         if (got == 0)
             break;
-        const char* next = chunk.data();
-        const char* const end = next + got;
-        while (next < end) {
-            const auto* newline =
-                static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)));
-            const char* const pieceEnd = newline != nullptr ? newline : end;
-            const auto pieceLength = static_cast<std::size_t>(pieceEnd - next);
-            if (!overlong) {
-                if (lineLength + pieceLength <= line.size()) {
-                    std::memcpy(line.data() + lineLength, next, pieceLength);
-                    lineLength += pieceLength;
-                } else {
-                    overlong = true;
-                }
-            }
-            if (newline == nullptr)
+        std::string_view rest(chunk.data(), got);
+        for (;;) {
+            const std::size_t newline = rest.find('\n');
+            line.append(rest.substr(0, newline));
+            if (newline == std::string_view::npos)
                 break;
             endLine();
-            next = newline + 1;
+            rest.remove_prefix(newline + 1);
         }
     }
     if (in.bad())
         return notProcessed(kSrecordReadFailed, "read failed");
-    if (lineLength > 0 || overlong)
+    if (!line.empty())
         endLine();
     parser.finish();
     return result;

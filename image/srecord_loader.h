@@ -4,7 +4,10 @@
 //
 // What the loader accepts
 //   - Records S0 to S9 but S4, one per line; lines end in LF or CR LF, the last one may end
-//     without either. Empty lines are ignored.
+//     without either. Spaces, tabs and CRs at the end of a line are ignored, and so are
+//     empty lines: Windows editors leave them. So is one DOS end-of-file byte (0x1A) after
+//     the last record, on the record's line or on a line of its own; anything but blanks
+//     and line ends after it is an error.
 //   - Every record's byte count must match its length and its checksum must be right; only
 //     hex digits (either case) follow the "Sn". A line longer than the longest possible
 //     record (kMaxRecordLineLength characters) is an error and is skipped unread, so memory
@@ -24,9 +27,9 @@
 //
 // Errors flag
 //   Set by every malformed record, every record with data outside the window, a count
-//   record that disagrees, records after the end record, a file without a closing count or
-//   end record, and a file that is readable but holds no data record at all (an empty file
-//   included): such a file is processed, with nothing placed, and the user is asked
+//   record that disagrees, records after the end record or after a 0x1A, a file without a
+//   closing count or end record, and a file that is readable but holds no data record at all
+//   (an empty file included): such a file is processed, with nothing placed, and the user is asked
 //   whether to go on.
 //
 // Result

@@ -37,6 +37,20 @@ xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" bash -euo pipefail -c '
   }
   keys() { xdotool key --clearmodifiers --delay 150 "$@"; sleep 0.5; }
 
+  # A bad PortNumber: the start-up warning, over the main window once that is on screen. The
+  # whole screen is taken, to show where the box stands.
+  mkdir "$WORK/bad-port"
+  cp "$WORK"/Info.txt "$WORK"/AppConfig.ini "$WORK/bad-port/"
+  sed -i "s/^PortNumber=.*/PortNumber=COM9/" "$WORK/bad-port/AppConfig.ini"
+  (cd "$WORK/bad-port" && exec "$FIELDKIT" 2>/dev/null) &
+  bad_port=$!
+  window "^Warning$" >/dev/null
+  sleep 0.6
+  import -window root "$OUT/port-warning.png"
+  echo "screenshots: port-warning.png"
+  keys Return
+  kill "$bad_port"; wait "$bad_port" || true
+
   "$FIELDKIT" --simulate --sim-option "--baud 115200" 2>"$WORK/fieldkit.log" &
   app=$!
   main=$(window "Lodestar Board Upgrade Software")

@@ -18,10 +18,11 @@ the board. Each run ends in one of three classes:
                  forbids one, a wrong or missing message, a request after the stop, a
                  malformed frame, a hang past the time bound, a crash, a port left open.
 
-The same seed gives the same runs (faults, boards and the emulator's noise seeds).
+The same seed gives the same runs (faults, boards and the emulator's noise seeds). Without
+--seed a new one is drawn and printed first; ctest's sample (FaultSoakQuick) passes a fixed one.
 
 Usage:
-  scripts/soak.py --quick                 # CI sample: 12 runs, fast faults
+  scripts/soak.py --quick                 # the CI sample: 12 runs, fast faults
   scripts/soak.py                         # full soak: 320 runs, writes docs/soak.md
   scripts/soak.py --runs 40 --seed 7 --jobs 4 --build build-hard
 Helpers that other scripts use:

@@ -29,15 +29,30 @@ struct PortSettingCase {
 
 class PortSettingAtStart : public AppTest, public ::testing::WithParamInterface<PortSettingCase> {};
 
-TEST_P(PortSettingAtStart, SetsThePortOrWarnsAndFallsBackToComOne)
+TEST_P(PortSettingAtStart, SetsThePortOrWarnsCentredOnTheShownWindowAndFallsBackToComOne)
 {
     writeFile("AppConfig.ini", GetParam().file);
     ModalAnswerer answerer;
-    answerer.thenClick(QMessageBox::Ok);
+    QRect boxPlace;
+    bool windowShown = false;
+    answerer.then([&](QWidget* box) {
+        boxPlace = box->geometry();
+        windowShown = frame().isVisible();
+        static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
     start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
+    if (GetParam().warns)
+        EXPECT_TRUE(waitFor([&] { return !answerer.boxes.empty(); }, 5));
+    else
+        QTest::qWait(50);
     EXPECT_EQ(frame().GetPort(), GetParam().port);
     ASSERT_EQ(answerer.boxes.size(), GetParam().warns ? 1U : 0U);
     if (GetParam().warns) {
+        // Shown over the window in its final size and place, not before it was on screen.
+        EXPECT_TRUE(windowShown);
+        const QPoint offset = boxPlace.center() - frame().geometry().center();
+        EXPECT_LE(offset.manhattanLength(), 8) << "box centre off the window's by " << offset.x() << ", " << offset.y();
         EXPECT_EQ(answerer.boxes[0].text,
                   QStringLiteral("No valid COM port setting found in .ini file.  Using default of COM1."));
         EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("Warning"));

@@ -96,8 +96,10 @@ TEST_F(ImageCommand, WritesTheImageAnUpgradeWouldBuild)
 TEST_F(ImageCommand, IdentityAndParameterBlockShapeTheImage)
 {
     std::string block;
-    for (int i = 0; i < 52; ++i)
-        block += "C" + std::string(1, "0123456789ABCDEF"[i % 16]);
+    for (int i = 0; i < 52; ++i) {
+        block += 'C';
+        block += "0123456789ABCDEF"[i % 16];
+    }
     const CliRun result = run("image --out image.bin --band-edge 746000000 --variant-flag 0x80 --param-block " + block);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("configVariant: 5\n"), std::string::npos) << result.out;

@@ -100,6 +100,12 @@ std::string replacedAt(std::string text, std::size_t position, char replacement)
     return text;
 }
 
+std::string withCharacterAt(std::string text, std::size_t position, char inserted)
+{
+    text.insert(text.begin() + static_cast<std::ptrdiff_t>(position), inserted);
+    return text;
+}
+
 std::string lowerCased(std::string text)
 {
     std::transform(text.begin() + 1, text.end(), text.begin() + 1,
@@ -142,6 +148,7 @@ LoaderCase boot(const char* name, std::string content, bool errors, Stretches pl
 
 // A second good record, for the cases to damage.
 const std::string kSecondRecord = srecord(2, 0xA0200, kData);
+const Stretches kTwoPlaced{{0xA0100, kData}, {0xA0200, kData}};
 
 void PrintTo(const LoaderCase& c, std::ostream* out)
 {
@@ -184,6 +191,17 @@ INSTANTIATE_TEST_SUITE_P(
         boot("LastBytesOfBootWindow", lines({srecord(2, 0xFFFFC, kData), kEnd}), false, {{0xFFFFC, kData}}),
         app("LastBytesOfApplicationRegion", lines({srecord(2, 0xEFFFC, kData), kEnd}), false, {{0xEFFFC, kData}}),
         app("LongestRecordWithCrLf", lines({srecord(3, 0xA0000, std::vector<std::uint8_t>(250, 0x3C)), kEnd}, "\r\n"),
+            false, {{0xA0000, std::vector<std::uint8_t>(250, 0x3C)}}),
+        // What Windows tools leave: blanks at line ends, blank lines, a DOS end-of-file byte.
+        app("TrailingSpace", lines({kAppRecord, kSecondRecord + " ", kEnd}), false, kTwoPlaced),
+        app("WindowsToolFile", lines({kHeader, kAppRecord + "  ", kSecondRecord + "\t", kEnd + " "}, "\r\n") + "\x1A",
+            false, kTwoPlaced),
+        app("BlankLines", lines({" \t", kAppRecord, "   ", kEnd}, "\r\n"), false),
+        app("EndOfFileByteOnTheLastRecordLine", lines({kAppRecord}) + kEnd + "\x1A", false),
+        app("EndOfFileByteThenLineEnds", lines({kAppRecord, kEnd, "\x1A", "", " "}, "\r\n"), false),
+        boot("EndOfFileByteAfterBlanks", lines({kBootRecord, kEnd + " \t\x1A\r"}), false),
+        app("LongestRecordPaddedFarPastTheLongestLine",
+            lines({srecord(3, 0xA0000, std::vector<std::uint8_t>(250, 0x3C)) + std::string(5000, ' '), kEnd}) + "\x1A",
             false, {{0xA0000, std::vector<std::uint8_t>(250, 0x3C)}})),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -195,7 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
         app("ByteCountTooSmallForTheAddress", lines({kAppRecord, rawSrecord(2, {0x03, 0x0A, 0x02}), kEnd}), true),
         app("OddNumberOfDigits", lines({kAppRecord, std::string(kSecondRecord).erase(12, 1), kEnd}), true),
         app("NonHexDigit", lines({kAppRecord, replacedAt(kSecondRecord, 11, 'G'), kEnd}), true),
-        app("TrailingSpace", lines({kAppRecord, kSecondRecord + " ", kEnd}), true),
+        app("SpaceInsideARecord", lines({kAppRecord, withCharacterAt(kSecondRecord, 10, ' '), kEnd}), true),
+        app("LeadingSpace", lines({kAppRecord, " " + kSecondRecord, kEnd}), true),
+        app("EndOfFileByteInsideARecord", lines({kAppRecord, replacedAt(kSecondRecord, 10, '\x1A'), kEnd}), true),
+        app("RecordAfterTheEndOfFileByte", lines({kAppRecord, kEnd, "\x1A", kSecondRecord}), true),
+        app("GarbageAfterTheEndOfFileByte", lines({kAppRecord, kEnd}) + "\x1A\r\nxyz", true),
+        app("TwoEndOfFileBytes", lines({kAppRecord, kEnd}) + "\x1A\x1A", true),
+        app("CutShortThenEndOfFileByte", lines({kHeader, kAppRecord}, "\r\n") + "\x1A", true),
         app("TruncatedLastLine", kAppRecord + "\n" + withoutLast(srecord(2, 0xA0200, kEight), 7), true),
         app("CutShortAtALineEnd", lines({kHeader, kAppRecord}), true),
         app("ReservedTypeS4", lines({kAppRecord, rawSrecord(4, {0x03, 0x00, 0x00}), kEnd}), true),

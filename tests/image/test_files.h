@@ -61,7 +61,8 @@ inline std::string rawSrecord(int type, const std::vector<std::uint8_t>& bytesBe
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     unsigned sum = 0;
-    std::string line = "S" + std::to_string(type);
+    std::string line = "S";
+    line += std::to_string(type);
     const auto appendByte = [&line](std::uint8_t byte) {
         line += kDigits[byte >> 4];
         line += kDigits[byte & 0xF];

@@ -27,6 +27,9 @@ run() {
 }
 has() { grep -qx -- "$1" "$work/out"; }
 hint() { grep -q -- "^Hint: $1" "$work/out"; }
+not_has() { # none of the given texts appears in the output
+  local text; for text; do grep -qF -- "$text" "$work/out" && return 1; done; return 0
+}
 # Permission checks mean nothing to root, so they run as nobody when the test runs as root.
 unprivileged=()
 if [ "$(id -u)" -eq 0 ]; then
@@ -60,6 +63,20 @@ fresh; sed -i '5s/..$/00/' "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --sim
 check "bad record checksum: question" has "$app_question"
 check "bad record checksum: hint names the line, before the answer" \
   grep -Pzq "Would you like to proceed anyway\?\nHint: corvo_fwapp.s19 line 5: wrong record checksum[^\n]*\n\[y/N\]" "$work/out"
+
+# Both files as a Windows tool saves them: blanks at line ends, CR LF, a DOS end-of-file
+# byte after the last record. No question, and the very image the clean files give.
+fresh; run "$cli" image --out clean.bin
+for file in corvo_boot.s19 corvo_fwapp.s19; do
+  sed -i 's/$/ \t \r/' "$work/dir/$file"; printf '\032' >> "$work/dir/$file"
+done
+run "$cli" image --out windows.bin
+check "Windows-style firmware files: image without a question, exit 0" test "$status" -eq 0
+check "Windows-style firmware files: no question" not_has "Question:"
+check "Windows-style firmware files: the same image as the clean files" cmp -s "$work/dir/clean.bin" "$work/dir/windows.bin"
+run "$cli" upgrade --simulate --yes
+check "Windows-style firmware files: upgrade done, exit 0" test "$status" -eq 0
+check "Windows-style firmware files: upgrade asks about no file" not_has "$boot_question" "$app_question"
 
 fresh; chmod 000 "$work/dir/corvo_boot.s19"; run "${unprivileged[@]}" "$cli" upgrade --simulate --yes
 check "unreadable boot file: exit 1" test "$status" -eq 1
