@@ -64,6 +64,25 @@ check "bad record checksum: question" has "$app_question"
 check "bad record checksum: hint names the line, before the answer" \
   grep -Pzq "Would you like to proceed anyway\?\nHint: corvo_fwapp.s19 line 5: wrong record checksum[^\n]*\n\[y/N\]" "$work/out"
 
+# --yes never writes what FieldKit itself calls damaged or incompatible: the question is
+# shown, answered No with a hint naming --force, and the board is never touched. --force
+# goes on, after printing the question.
+fresh; head -c 20000 /dev/urandom > "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate --yes
+check "--yes and a damaged file: exit 3" test "$status" -eq 3
+check "--yes and a damaged file: answered No" has "\\[y/N\\] n (--yes)"
+check "--yes and a damaged file: hint names --force" hint ".*--force only to write anyway"
+check "--yes and a damaged file: board untouched" not_has "Verifying the option board" "Erasing flash blocks"
+run "$cli" upgrade --simulate --force
+check "--force and a damaged file: asked, then done" has "\\[y/N\\] y (--force)"
+check "--force and a damaged file: exit 0" test "$status" -eq 0
+
+fresh; run "$cli" upgrade --simulate --yes --sim-option="--version X03.1"
+check "--yes and an incompatible board: exit 3" test "$status" -eq 3
+check "--yes and an incompatible board: the question" has "The Lodestar board is flashed with firmware version X03.1."
+check "--yes and an incompatible board: nothing erased" not_has "Erasing flash blocks"
+run "$cli" upgrade --simulate --force --sim-option="--version X03.1"
+check "--force and an incompatible board: exit 0" test "$status" -eq 0
+
 # Both files as a Windows tool saves them: blanks at line ends, CR LF, a DOS end-of-file
 # byte after the last record. No question, and the very image the clean files give.
 fresh; run "$cli" image --out clean.bin
