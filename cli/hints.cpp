@@ -3,8 +3,8 @@
 #include "image/firmware_files.h"
 #include "image/srecord_loader.h"
 #include "link/board_connection.h"
-#include "link/serial_port.h"
 #include "settings/app_settings.h"
+#include "settings/port_devices.h"
 #include "settings/profile.h"
 
 #include <cerrno>
@@ -52,8 +52,8 @@ std::string firmwareErrorsHint(const fs::path& file, const image::FirmwareFile& 
 
 } // namespace
 
-FailureHints::FailureHints(const link::SerialBoardLink& link, int port, fs::path directory)
-    : link_(link), port_(port), directory_(std::move(directory))
+FailureHints::FailureHints(const link::SerialBoardLink& link, int port, std::string device, fs::path directory)
+    : link_(link), port_(port), device_(std::move(device)), directory_(std::move(directory))
 {
 }
 
@@ -75,7 +75,7 @@ std::string FailureHints::forMessage(const std::string& message) const
 std::string FailureHints::openFailureHint() const
 {
     const auto& open = link_.lastOpenResult();
-    const std::string device = link::deviceForPort(port_);
+    const std::string& device = device_;
     const std::string com = "COM" + std::to_string(port_);
     switch (open.failure) {
     case wire::OpenFailure::None:
@@ -83,7 +83,7 @@ std::string FailureHints::openFailureHint() const
     case wire::OpenFailure::NotFound:
         return "Hint: " + com + " is " + device +
                ", which does not exist. Plug in the programming cable, or map the port to its device with "
-               "FIELDKIT_" + com + "=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
+               "FIELDKIT_" + com + "=" + settings::kExampleCableDevice + " or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
     case wire::OpenFailure::PermissionDenied:
         return "Hint: no permission to open " + device +
                ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";
@@ -101,7 +101,7 @@ std::string FailureHints::openFailureHint() const
 // no answer; the bytes that came back tell the two apart.
 std::string FailureHints::silentBoardHint() const
 {
-    const std::string where = "COM" + std::to_string(port_) + " (" + link::deviceForPort(port_) + ")";
+    const std::string where = "COM" + std::to_string(port_) + " (" + device_ + ")";
     if (link_.statistics().wireBytesReceived == 0)
         return "Hint: nothing came back on " + where +
                ": is the radio on, and the cable in its programming socket?";

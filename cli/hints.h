@@ -13,9 +13,9 @@ namespace fieldkit::cli {
 
 class FailureHints {
 public:
-    // `link` is the board link the command talks through, `port` its COM port, `directory`
-    // the folder the firmware files are read from.
-    FailureHints(const link::SerialBoardLink& link, int port, std::filesystem::path directory);
+    // `link` is the board link the command talks through, `port` its COM port and `device`
+    // what that port means, `directory` the folder the firmware files are read from.
+    FailureHints(const link::SerialBoardLink& link, int port, std::string device, std::filesystem::path directory);
 
     // The hint for a box with this text: why a firmware file could not be read, the first
     // fault in a firmware file with errors, why the port did not open, or whether the board
@@ -28,6 +28,7 @@ private:
 
     const link::SerialBoardLink& link_;
     int port_;
+    std::string device_;
     std::filesystem::path directory_;
 };
 

@@ -5,7 +5,7 @@
 #include "cli/hints.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
-#include "link/serial_port.h"
+#include "link/serial_board_link.h"
 
 #include <iostream>
 #include <memory>
@@ -17,10 +17,10 @@ int runInfoCommand(const BoardPortOptions& options)
 {
     TerminalPrompts prompts(std::cin, std::cerr, false);
     const int port = resolvePort(options, prompts, std::cerr);
-    SimulatedBoard simulated(options, port, std::cerr);
+    BoardLine line(options, port, std::cerr);
 
-    link::SerialBoardLink boardLink(link::serialPortChannels());
-    const FailureHints hints(boardLink, port, ".");
+    link::SerialBoardLink boardLink(line.channels());
+    const FailureHints hints(boardLink, port, line.deviceFor(port), ".");
     prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
     SystemClock clock;
     link::BoardConnection connection(boardLink, clock);
@@ -41,7 +41,7 @@ int runInfoCommand(const BoardPortOptions& options)
     std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
               << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
     connection.close();
-    simulated.report(std::cerr);
+    line.report(std::cerr);
     return kExitDone;
 }
 

@@ -1,19 +1,18 @@
 #include "cli/upgrade_command.h"
 
 #include "cli/board_port.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
 #include "flash/upgrade_worker.h"
-#include "link/serial_port.h"
+#include "link/serial_board_link.h"
 #include "settings/app_settings.h"
 
 #include <cstring>
 #include <iostream>
 #include <memory>
-
-#include <unistd.h>
 
 namespace fieldkit::cli {
 namespace {
@@ -47,17 +46,17 @@ int runUpgradeCommand(const UpgradeOptions& options)
 {
     TerminalPrompts prompts(std::cin, std::cerr, options.assumeYes);
     const int port = resolvePort(options.board, prompts, std::cerr);
-    SimulatedBoard simulated(options.board, port, std::cerr);
+    BoardLine line(options.board, port, std::cerr);
     SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
 
-    link::SerialBoardLink boardLink(link::serialPortChannels());
-    const FailureHints hints(boardLink, port, ".");
+    link::SerialBoardLink boardLink(line.channels());
+    const FailureHints hints(boardLink, port, line.deviceFor(port), ".");
     prompts.setHints([&hints](const std::string& text) { return hints.forMessage(text); });
     SystemClock clock;
-    TerminalNotices notices(std::cout, ::isatty(STDOUT_FILENO) == 1);
+    TerminalNotices notices(std::cout, standardOutputIsTerminal());
     flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices});
 
-    simulated.report(std::cerr);
+    line.report(std::cerr);
     if (notices.result() == UPG_RESULT_SUCCESS)
         return kExitDone;
     return prompts.declined() ? kExitDeclined : kExitFailed;

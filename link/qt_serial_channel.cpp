@@ -1,7 +1,10 @@
 #include "link/qt_serial_channel.h"
 
+#include "link/serial_port.h"
+
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QThread>
 
 #include <condition_variable>
@@ -249,6 +252,16 @@ void QtSerialChannel::discardInputIfAsked(QSerialPort& port)
     if (discardPending_)
         port.clear(QSerialPort::Input);
     discardPending_ = false;
+}
+
+std::vector<SerialPortDescription> availableSerialPorts()
+{
+    std::vector<SerialPortDescription> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
+                         info.description().toStdString(), info.manufacturer().toStdString(),
+                         info.serialNumber().toStdString()});
+    return ports;
 }
 
 } // namespace fieldkit::link
