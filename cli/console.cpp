@@ -2,6 +2,8 @@
 
 #include "cli/console.h"
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
