@@ -3,7 +3,7 @@
 # file, Info.txt), all under one folder.
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt DESTINATION .)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION . PATTERN "*.bin" EXCLUDE PATTERN "*.new" EXCLUDE)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME fieldkit)
