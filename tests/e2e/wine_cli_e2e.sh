@@ -22,7 +22,7 @@ wineserver="$(dirname "$wine")/wineserver"
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/lodestar.line" /f > /dev/null
 "$wineserver" -k || true
 "$wineserver" -w
-"$wineserver" -p
+"$wineserver" -p > /dev/null 2>&1
 failures=0
 check() { # description, then a command that must succeed
   local what=$1; shift
