@@ -7,8 +7,9 @@
 #include "app/message_boxes.h"
 #include "app/work_folder.h"
 #include "link/serial_board_link.h"
+#include "link/serial_port.h"
 #include "sim/board_options.h"
-#include "sim/pty_host.h"
+#include "sim/simulated_board.h"
 
 #include <QApplication>
 
@@ -82,10 +83,10 @@ int main(int argc, char* argv[])
 
     // The emulated board outlives the window, whose upgrade thread may still be talking to it.
     std::string error;
-    std::unique_ptr<fieldkit::sim::PtyBoardHost> board;
+    std::unique_ptr<fieldkit::sim::SimulatedBoard> board;
     if (commandLine->simulate) {
         try {
-            board = std::make_unique<fieldkit::sim::PtyBoardHost>(
+            board = std::make_unique<fieldkit::sim::SimulatedBoard>(
                 fieldkit::sim::parseBoardOptions(commandLine->boardOptions));
         } catch (const std::invalid_argument& badOption) {
             std::fprintf(stderr, "fieldkit: %s\n", badOption.what());
@@ -97,16 +98,18 @@ int main(int argc, char* argv[])
         }
     }
 
-    fieldkit::app::CFieldKitApp app;
-    app.InitInstance();
+    fieldkit::app::FrameServices services;
     if (board) {
         // Every COM port leads to the emulated board, so that choosing another port in the
         // COM port dialog does not turn a demonstration into a search for a real device.
-        for (int port = fieldkit::link::kLowestPort; port <= fieldkit::link::kHighestPort; ++port)
-            qputenv(("FIELDKIT_COM" + std::to_string(port)).c_str(), QByteArray::fromStdString(board->devicePath()));
-        std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->devicePath().c_str(),
+        services.makeLink = [channels = board->channels(fieldkit::link::serialChannel)] {
+            return std::make_unique<fieldkit::link::SerialBoardLink>(channels);
+        };
+        std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->location().c_str(),
                      fieldkit::link::kLowestPort, fieldkit::link::kHighestPort);
     }
+    fieldkit::app::CFieldKitApp app(services);
+    app.InitInstance();
     if (!workFolderWarning.empty())
         fieldkit::app::warningBox(app.GetMainWnd(), workFolderWarning);
     return application.exec();

@@ -16,6 +16,7 @@
 #include "link/board_connection.h"
 #include "link/serial_board_link.h"
 #include "link/serial_port.h"
+#include "settings/port_devices.h"
 
 #include <QAction>
 #include <QApplication>
@@ -88,7 +89,8 @@ public:
 BoardLinkFactory serialBoardLinks(std::filesystem::path settingsFile)
 {
     return [settingsFile = std::move(settingsFile)]() -> std::unique_ptr<link::BoardLink> {
-        return std::make_unique<link::SerialBoardLink>(link::serialPortChannels(settingsFile));
+        return std::make_unique<link::SerialBoardLink>(
+            link::serialPortChannels([settingsFile](int port) { return settings::serialDeviceFor(port, settingsFile).device; }));
     };
 }
 

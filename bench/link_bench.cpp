@@ -105,8 +105,7 @@ void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state)
         state.SkipWithError(error.c_str());
         return;
     }
-    ::setenv(("FIELDKIT_COM" + std::to_string(kPort)).c_str(), host.devicePath().c_str(), 1);
-    SerialBoardLink link(serialPortChannels());
+    SerialBoardLink link(serialPortChannels([device = host.devicePath()](int) { return device; }));
     openLink(link);
     SystemClock clock;
     flash::FlashProgrammer programmer(link, clock);

@@ -2,10 +2,11 @@
 
 #include "cli/hints.h"
 
+#include "link/serial_port.h"
 #include "settings/app_settings.h"
+#include "settings/port_devices.h"
 #include "sim/board_options.h"
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace fieldkit::cli {
@@ -15,7 +16,7 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options)
     command.add_option("--port", options.port, "COM port 1 to 4 (default: AppConfig.ini, else COM1)")
         ->check(CLI::Range(1, 4));
     command.add_flag("--simulate", options.simulate,
-                     "Talk to an emulated board on a pseudo-terminal instead of the radio");
+                     "Talk to an emulated board instead of the radio");
     command.add_option("--sim-option", options.simOptions,
                        "Emulator option for --simulate, e.g. --sim-option=--no-ping or "
                        "--sim-option='--fail-command 0x1118' (see lodestar-sim --help)")
@@ -37,26 +38,36 @@ int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream&
     return setting.port;
 }
 
-SimulatedBoard::SimulatedBoard(const BoardPortOptions& options, int port, std::ostream& log)
+BoardLine::BoardLine(const BoardPortOptions& options, int port, std::ostream& log)
 {
     if (!options.simulate)
         return;
-    host_ = std::make_unique<sim::PtyBoardHost>(sim::parseBoardOptions(sim::splitOptionWords(options.simOptions)));
+    simulated_ = std::make_unique<sim::SimulatedBoard>(sim::parseBoardOptions(sim::splitOptionWords(options.simOptions)));
     std::string error;
-    if (!host_->start(&error))
+    if (!simulated_->start(&error))
         throw std::runtime_error("Cannot start the emulated board: " + error);
-    const std::string variable = "FIELDKIT_COM" + std::to_string(port);
-    ::setenv(variable.c_str(), host_->devicePath().c_str(), 1);
-    log << "Emulated Lodestar board on " << host_->devicePath() << " (COM" << port << ")\n";
+    log << "Emulated Lodestar board on " << simulated_->location() << " (COM" << port << ")\n";
 }
 
-SimulatedBoard::~SimulatedBoard() = default;
+BoardLine::~BoardLine() = default;
 
-void SimulatedBoard::report(std::ostream& out) const
+link::ChannelFactory BoardLine::channels()
 {
-    if (!host_)
+    if (simulated_)
+        return simulated_->channels(link::serialChannel);
+    return link::serialPortChannels([](int port) { return settings::serialDeviceFor(port).device; });
+}
+
+std::string BoardLine::deviceFor(int port) const
+{
+    return simulated_ ? simulated_->location() : settings::serialDeviceFor(port).device;
+}
+
+void BoardLine::report(std::ostream& out) const
+{
+    if (!simulated_)
         return;
-    const auto counters = host_->counters();
+    const auto counters = simulated_->counters();
     out << "Emulated board: " << counters.requests << " requests, " << counters.payloadBytesIn
         << " payload bytes in, " << counters.wireBytesIn << " wire bytes in, " << counters.wireBytesOut
         << " wire bytes out, " << counters.repeats << " repeats\n";

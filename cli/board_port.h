@@ -1,10 +1,11 @@
 #pragma once
 
-// What the board commands share: which COM port to use, and the emulated board that
-// --simulate puts behind it.
+// What the board commands share: which COM port to use, what device each COM port means,
+// and the emulated board that --simulate puts behind them.
 
 #include "core/prompts.h"
-#include "sim/pty_host.h"
+#include "link/channel_factory.h"
+#include "sim/simulated_board.h"
 
 #include <CLI/CLI.hpp>
 
@@ -29,21 +30,27 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options);
 // whose port value is not of the form COMn gets a hint line on `hints`.
 int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints);
 
-// With --simulate, an emulated board on a pseudo-terminal that COM<port> is pointed at for
-// the rest of the process; without it, nothing. Throws std::runtime_error when the emulator
-// cannot start and std::invalid_argument for bad --sim-option values.
-class SimulatedBoard {
+// The line the board commands talk through: the serial ports as AppConfig.ini and FIELDKIT_COMn
+// map them, or with --simulate an emulated board behind every COM port. Throws
+// std::runtime_error when the emulator cannot start and std::invalid_argument for bad
+// --sim-option values.
+class BoardLine {
 public:
-    SimulatedBoard(const BoardPortOptions& options, int port, std::ostream& log);
-    ~SimulatedBoard();
-    SimulatedBoard(const SimulatedBoard&) = delete;
-    SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+    BoardLine(const BoardPortOptions& options, int port, std::ostream& log);
+    ~BoardLine();
+    BoardLine(const BoardLine&) = delete;
+    BoardLine& operator=(const BoardLine&) = delete;
+
+    // Channels for the board link; they must not outlive the line.
+    link::ChannelFactory channels();
+    // What COM<port> means: the device, or where the emulated board is.
+    std::string deviceFor(int port) const;
 
     // Prints what the emulated board saw: requests, bytes, retries.
     void report(std::ostream& out) const;
 
 private:
-    std::unique_ptr<sim::PtyBoardHost> host_;
+    std::unique_ptr<sim::SimulatedBoard> simulated_;
 };
 
 } // namespace fieldkit::cli

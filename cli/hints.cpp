@@ -3,8 +3,8 @@
 #include "image/firmware_files.h"
 #include "image/srecord_loader.h"
 #include "link/board_connection.h"
-#include "link/serial_port.h"
 #include "settings/app_settings.h"
+#include "settings/port_devices.h"
 #include "settings/profile.h"
 
 #include <cerrno>
@@ -60,8 +60,9 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
     return {};
 }
 
-FailureHints::FailureHints(const link::SerialBoardLink& link, int port, const std::vector<image::LoadedFile>& loaded)
-    : link_(link), port_(port), loaded_(loaded)
+FailureHints::FailureHints(const link::SerialBoardLink& link, int port, std::string device,
+                           const std::vector<image::LoadedFile>& loaded)
+    : link_(link), port_(port), device_(std::move(device)), loaded_(loaded)
 {
 }
 
@@ -77,7 +78,7 @@ std::string FailureHints::forCause(const Cause& cause) const
 std::string FailureHints::openFailureHint() const
 {
     const auto& open = link_.lastOpenResult();
-    const std::string device = link::deviceForPort(port_);
+    const std::string& device = device_;
     const std::string com = "COM" + std::to_string(port_);
     switch (open.failure) {
     case wire::OpenFailure::None:
@@ -85,7 +86,7 @@ std::string FailureHints::openFailureHint() const
     case wire::OpenFailure::NotFound:
         return "Hint: " + com + " is " + device +
                ", which does not exist. Plug in the programming cable, or map the port to its device with "
-               "FIELDKIT_" + com + "=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
+               "FIELDKIT_" + com + "=" + settings::kExampleCableDevice + " or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
     case wire::OpenFailure::PermissionDenied:
         return "Hint: no permission to open " + device +
                ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";
@@ -103,7 +104,7 @@ std::string FailureHints::openFailureHint() const
 // no answer; the bytes that came back tell the two apart.
 std::string FailureHints::silentBoardHint() const
 {
-    const std::string where = "COM" + std::to_string(port_) + " (" + link::deviceForPort(port_) + ")";
+    const std::string where = "COM" + std::to_string(port_) + " (" + device_ + ")";
     if (link_.statistics().wireBytesReceived == 0)
         return "Hint: nothing came back on " + where +
                ": is the radio on, and the cable in its programming socket?";

@@ -20,9 +20,11 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
 
 class FailureHints {
 public:
-    // `link` is the board link the command talks through, `port` its COM port, `loaded` what
-    // the loader made of the firmware files (empty for a command that reads none).
-    FailureHints(const link::SerialBoardLink& link, int port, const std::vector<image::LoadedFile>& loaded);
+    // `link` is the board link the command talks through, `port` its COM port and `device`
+    // what that port means, `loaded` what the loader made of the firmware files (empty for a
+    // command that reads none).
+    FailureHints(const link::SerialBoardLink& link, int port, std::string device,
+                 const std::vector<image::LoadedFile>& loaded);
 
     // The hint for a box of this kind: a firmware file's hint, why the port did not open, or
     // whether the board stayed silent or answered garbage.
@@ -34,6 +36,7 @@ private:
 
     const link::SerialBoardLink& link_;
     int port_;
+    std::string device_;
     const std::vector<image::LoadedFile>& loaded_;
 };
 

@@ -4,6 +4,7 @@
 #include "cli/hints.h"
 #include "cli/numbers.h"
 #include "cli/terminal_prompts.h"
+#include "core/atomic_file.h"
 #include "flash/flash_programmer.h"
 #include "image/config_block.h"
 #include "image/firmware_files.h"
@@ -13,18 +14,14 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace fieldkit::cli {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::uint64_t kLargestU32 = 0xFFFFFFFF;
 constexpr std::uint64_t kLargestU8 = 0xFF;
@@ -47,36 +44,6 @@ std::uint8_t configVariantOf(const ImageOptions& options)
     const int band = link::bandFromEdgeFrequency(static_cast<std::uint32_t>(*parseNumber(options.bandEdge)));
     const int variantBit = !options.variantFlag.empty() && *parseNumber(options.variantFlag) != 0 ? 1 : 0;
     return static_cast<std::uint8_t>(band * 2 + variantBit);
-}
-
-// Written beside the target and renamed over it, so a failure leaves no half-written image.
-bool saveImage(const image::FirmwareImage& image, const fs::path& file, std::string& why)
-{
-    fs::path partial = file;
-    partial += ".new";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            why = "cannot create " + partial.string();
-            return false;
-        }
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        out.close();
-        if (!out) {
-            why = "cannot write " + partial.string();
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            return false;
-        }
-    }
-    std::error_code error;
-    fs::rename(partial, file, error);
-    if (error) {
-        why = "cannot replace " + file.string() + ": " + error.message();
-        fs::remove(partial, error);
-        return false;
-    }
-    return true;
 }
 
 std::string hex16(std::uint16_t value)
@@ -109,7 +76,7 @@ int runImageCommand(const ImageOptions& options)
     trailer.storeInImage(*image);
 
     std::string why;
-    if (!saveImage(*image, options.outFile, why)) {
+    if (!replaceFile(options.outFile, image->bytes(), Durability::OnDisk, &why)) {
         std::cerr << "fieldkit-cli image: " << why << '\n';
         return kExitFailed;
     }

@@ -6,7 +6,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
-#include "link/serial_port.h"
+#include "link/serial_board_link.h"
 #include "link/stoppable_board_link.h"
 
 #include <iostream>
@@ -20,11 +20,11 @@ int runInfoCommand(const BoardPortOptions& options)
     installInterruptHandlers();
     TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
     const int port = resolvePort(options, prompts, std::cerr);
-    SimulatedBoard simulated(options, port, std::cerr);
+    BoardLine line(options, port, std::cerr);
 
-    link::SerialBoardLink serialLink(link::serialPortChannels());
+    link::SerialBoardLink serialLink(line.channels());
     const std::vector<image::LoadedFile> noFiles;
-    const FailureHints hints(serialLink, port, noFiles);
+    const FailureHints hints(serialLink, port, line.deviceFor(port), noFiles);
     prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
     UpgradeStop stop;
     link::StoppableBoardLink boardLink(serialLink, stop);
@@ -50,7 +50,7 @@ int runInfoCommand(const BoardPortOptions& options)
     const auto& identity = connection.identity();
     std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
               << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
-    simulated.report(std::cerr);
+    line.report(std::cerr);
     return kExitDone;
 }
 

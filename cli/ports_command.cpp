@@ -3,23 +3,12 @@
 #include "cli/exit_status.h"
 #include "link/serial_port.h"
 #include "settings/app_settings.h"
+#include "settings/port_devices.h"
 
-#include <cstdlib>
 #include <iostream>
 
 namespace fieldkit::cli {
 namespace {
-
-// Where a COM port's device comes from, in the order they are looked at.
-std::string mappingSource(int port)
-{
-    const std::string variable = "FIELDKIT_COM" + std::to_string(port);
-    if (const char* value = std::getenv(variable.c_str()); value && *value)
-        return "environment " + variable;
-    if (!settings::readSerialDeviceSetting(settings::settingsFile(), port).empty())
-        return std::string(settings::kSettingsFileName) + " [SerialDevices] COM" + std::to_string(port);
-    return "default";
-}
 
 int runPortsCommand()
 {
@@ -38,10 +27,12 @@ int runPortsCommand()
     const auto setting = settings::readPortSetting(settings::settingsFile());
     std::cout << "\nCOM ports as FieldKit maps them (set with FIELDKIT_COMn=DEVICE or in "
               << settings::kSettingsFileName << " [SerialDevices] COMn=DEVICE):\n";
-    for (int port = 1; port <= 4; ++port)
-        std::cout << "  COM" << port << "  " << link::deviceForPort(port) << "  (" << mappingSource(port) << ")"
+    for (int port = 1; port <= 4; ++port) {
+        const auto mapped = settings::serialDeviceFor(port);
+        std::cout << "  COM" << port << "  " << mapped.device << "  (" << mapped.source << ")"
                   << (port == setting.port ? "  <- selected in " + std::string(settings::kSettingsFileName) : "")
                   << '\n';
+    }
     return kExitDone;
 }
 

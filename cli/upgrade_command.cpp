@@ -1,20 +1,19 @@
 #include "cli/upgrade_command.h"
 
 #include "cli/board_port.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
 #include "flash/upgrade_worker.h"
-#include "link/serial_port.h"
+#include "link/serial_board_link.h"
 #include "settings/app_settings.h"
 
 #include <cstring>
 #include <iostream>
 #include <memory>
-
-#include <unistd.h>
 
 namespace fieldkit::cli {
 namespace {
@@ -50,22 +49,22 @@ int runUpgradeCommand(const UpgradeOptions& options)
     installInterruptHandlers();
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
-    SimulatedBoard simulated(options.board, port, std::cerr);
+    BoardLine line(options.board, port, std::cerr);
     SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
 
-    link::SerialBoardLink boardLink(link::serialPortChannels());
+    link::SerialBoardLink boardLink(line.channels());
     flash::UpgradeReport report;
-    const FailureHints hints(boardLink, port, report.files);
+    const FailureHints hints(boardLink, port, line.deviceFor(port), report.files);
     prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
     UpgradeStop stop;
     StoppableClock clock(nullptr, stop);
-    TerminalNotices notices(std::cout, ::isatty(STDOUT_FILENO) == 1);
+    TerminalNotices notices(std::cout, standardOutputIsTerminal());
     {
         const InterruptWatch watch(stop);
         flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &stop});
     }
 
-    simulated.report(std::cerr);
+    line.report(std::cerr);
     if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None && !report.succeeded) {
         std::cerr << interruptedUpgradeText(report.stage) << '\n';
         return exitStatusFor(signal);

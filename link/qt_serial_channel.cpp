@@ -1,7 +1,10 @@
 #include "link/qt_serial_channel.h"
 
+#include "link/serial_port.h"
+
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QThread>
 
 #include <condition_variable>
@@ -10,10 +13,11 @@
 #include <mutex>
 #include <system_error>
 
-#ifndef _WIN32
 #include <cerrno>
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
-#endif
 
 namespace fieldkit::link {
 namespace {
@@ -28,13 +32,26 @@ wire::OpenResult failure(wire::OpenFailure kind, const std::string& device, cons
     return {kind, device + ": " + why};
 }
 
+// Asks the serial driver to hand over received bytes at once: USB adapters otherwise hold
+// short answers back (16 ms by default on many), and every page costs three answers. A
+// pseudo-terminal or a driver without the setting refuses, which changes nothing.
+void askForLowLatency(QSerialPort& port)
+{
+    serial_struct settings{};
+    const int fd = static_cast<int>(port.handle());
+    if (::ioctl(fd, TIOCGSERIAL, &settings) != 0 || (settings.flags & ASYNC_LOW_LATENCY) != 0)
+        return;
+    settings.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &settings);
+}
+
 wire::OpenFailure failureOf(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return wire::OpenFailure::NotFound;
     // With read and write access checked beforehand, a refusal means another program holds
-    // the port (its lock file, or exclusive use); on Windows a port in use reads the same.
+    // the port (its lock file, or exclusive use).
     case QSerialPort::PermissionError:
     case QSerialPort::OpenError:
         return wire::OpenFailure::Busy;
@@ -51,9 +68,6 @@ wire::OpenResult checkSerialDevice(const std::string& device)
 {
     if (device.empty())
         return {wire::OpenFailure::NotFound, "no serial device named"};
-#ifdef _WIN32
-    return {};
-#else
     std::error_code error;
     const auto status = std::filesystem::status(device, error);
     if (error == std::errc::permission_denied)
@@ -72,7 +86,6 @@ wire::OpenResult checkSerialDevice(const std::string& device)
         return failure(kind, device, std::error_code(errno, std::generic_category()).message());
     }
     return {};
-#endif
 }
 
 // A thread that owns the QSerialPort and runs each channel operation on it, one at a time,
@@ -165,7 +178,9 @@ wire::OpenResult QtSerialChannel::open()
         if (!port->open(QIODevice::ReadWrite)) {
             result = failure(failureOf(port->error()), device_, port->errorString().toStdString());
             port.reset();
+            return;
         }
+        askForLowLatency(*port);
     });
     if (result.ok())
         port_ = std::move(thread);
@@ -249,6 +264,16 @@ void QtSerialChannel::discardInputIfAsked(QSerialPort& port)
     if (discardPending_)
         port.clear(QSerialPort::Input);
     discardPending_ = false;
+}
+
+std::vector<SerialPortDescription> availableSerialPorts()
+{
+    std::vector<SerialPortDescription> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
+                         info.description().toStdString(), info.manufacturer().toStdString(),
+                         info.serialNumber().toStdString()});
+    return ports;
 }
 
 } // namespace fieldkit::link

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
+  g++-mingw-w64-x86-64-posix googletest wine64
   "$@"
 )
 

@@ -1,7 +1,8 @@
 #include "settings/profile.h"
 
+#include "core/atomic_file.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -240,32 +241,10 @@ bool writeProfileString(const fs::path& file, std::string_view section, std::str
     }
     const std::string updated = withProfileString(content, section, key, value);
 
-    fs::path temporary = target;
-    temporary += ".new";
-    std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
-    if (!out)
-        return fail(systemError("Cannot write " + temporary.string(), errno));
-    bool written = std::fwrite(updated.data(), 1, updated.size(), out) == updated.size();
-    int writeErrno = errno;
-    written = written && std::fflush(out) == 0;
-#ifndef _WIN32
-    written = written && ::fsync(::fileno(out)) == 0;
-#endif
-    if (!written)
-        writeErrno = errno;
-    written = (std::fclose(out) == 0) && written;
-    if (!written) {
-        fs::remove(temporary, ec);
-        return fail(systemError("Cannot write " + temporary.string(), writeErrno));
-    }
-    if (exists)
-        fs::permissions(temporary, fs::status(target, ec).permissions(), ec);
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return fail("Cannot replace " + target.string() + ": " + ec.message());
-    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(updated.data());
+    std::string why;
+    if (!replaceFile(target, {bytes, updated.size()}, Durability::OnDisk, &why))
+        return fail(why);
     return true;
 }
 

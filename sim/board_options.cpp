@@ -1,12 +1,13 @@
 #include "sim/board_options.h"
 
+#include "core/numbers.h"
 #include "wire/protocol.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
+#include <cstdint>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -32,54 +33,28 @@ std::string hexText(std::uint64_t value)
     return text;
 }
 
-// A whole number in decimal or, with a 0x prefix, in hex; nothing else around it.
+// A number by the shared rules (decimal or 0x hex, nothing around it) within min to max.
 std::uint64_t parseNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max)
 {
-    int base = 10;
-    std::string_view digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits.remove_prefix(2);
-    }
-    if (digits.empty())
-        fail(option, "expected a number (decimal or 0x hex), got \"" + std::string(text) + "\"");
-    std::uint64_t value = 0;
-    for (char c : digits) {
-        const bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                                   : std::isdigit(static_cast<unsigned char>(c)) != 0;
-        if (!ok)
-            fail(option, "expected a number (decimal or 0x hex), got \"" + std::string(text) + "\"");
-        const unsigned digit = std::isdigit(static_cast<unsigned char>(c))
-                                   ? static_cast<unsigned>(c - '0')
-                                   : static_cast<unsigned>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / static_cast<unsigned>(base))
-            fail(option, std::string(text) + " is out of range");
-        value = value * static_cast<unsigned>(base) + digit;
-    }
-    if (value < min || value > max)
+    const auto value = fieldkit::parseNumber(text);
+    if (!value)
+        fail(option, "expected a number (decimal or 0x hex) up to " + hexText(UINT64_MAX) + ", got \"" +
+                         std::string(text) + "\"");
+    if (*value < min || *value > max)
         fail(option, std::string(text) + " is out of range (" + std::to_string(min) + " to " + hexText(max) + ")");
-    return value;
+    return *value;
 }
 
-// Pairs of hex digits, optionally separated by spaces, colons or dashes: "0A0B", "0a:0b".
+// At least one byte by the shared rules for hex bytes: "0A0B", "0a:0b", "0A 0B".
 std::vector<std::uint8_t> parseHexBytes(std::string_view option, std::string_view text, std::size_t maxBytes)
 {
-    std::string digits;
-    for (char c : text) {
-        if (c == ' ' || c == ':' || c == '-')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            fail(option, "expected hex bytes such as 0A0B0C or 0a:0b:0c, got \"" + std::string(text) + "\"");
-        digits.push_back(c);
-    }
-    if (digits.empty() || digits.size() % 2 != 0)
-        fail(option, "expected whole hex bytes (two digits each), got \"" + std::string(text) + "\"");
-    if (digits.size() / 2 > maxBytes)
-        fail(option, "at most " + std::to_string(maxBytes) + " bytes, got " + std::to_string(digits.size() / 2));
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
+    const auto bytes = fieldkit::parseHexBytes(text);
+    if (!bytes || bytes->empty())
+        fail(option, "expected whole hex bytes (two digits each, optionally separated by spaces, colons or dashes) "
+                     "such as 0A0B0C or 0a:0b:0c, got \"" + std::string(text) + "\"");
+    if (bytes->size() > maxBytes)
+        fail(option, "at most " + std::to_string(maxBytes) + " bytes, got " + std::to_string(bytes->size()));
+    return *bytes;
 }
 
 std::uint16_t parseBoardAddress(std::string_view option, std::string_view text)

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -294,32 +296,39 @@ TEST_P(SrecordLoaderUnreadable, IsNotProcessedAndLeavesTheDestinationAlone)
     EXPECT_TRUE(destination.guardsIntact());
 }
 
+const UnreadableCase kUnreadableCases[] = {
+    {"Missing", [](const TempDir& d) { return d / "corvo_fwapp.s19"; }, kSrecordCannotOpen},
+    {"Directory",
+     [](const TempDir& d) {
+         fs::create_directory(d / "corvo_fwapp.s19");
+         return d / "corvo_fwapp.s19";
+     },
+     kSrecordNotAFile},
+#ifndef _WIN32 // Windows devices have no path in the file system
+    {"Device", [](const TempDir&) { return fs::path("/dev/null"); }, kSrecordNotAFile},
+#endif
+    // Refused even to root: a path that goes on through a regular file.
+    {"PathThroughAFile",
+     [](const TempDir& d) {
+         writeFile(d / "plain", lines({kAppRecord, kEnd}));
+         return d / "plain" / "corvo_fwapp.s19";
+     },
+     kSrecordCannotOpen},
+#ifndef _WIN32 // symbolic links need a privilege on Windows
+    {"DanglingLink",
+     [](const TempDir& d) {
+         fs::create_symlink(d / "gone", d / "corvo_fwapp.s19");
+         return d / "corvo_fwapp.s19";
+     },
+     kSrecordCannotOpen},
+#endif
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Paths, SrecordLoaderUnreadable,
-    ::testing::Values(UnreadableCase{"Missing", [](const TempDir& d) { return d / "corvo_fwapp.s19"; },
-                                     kSrecordCannotOpen},
-                      UnreadableCase{"Directory",
-                                     [](const TempDir& d) {
-                                         fs::create_directory(d / "corvo_fwapp.s19");
-                                         return d / "corvo_fwapp.s19";
-                                     },
-                                     kSrecordNotAFile},
-                      UnreadableCase{"Device", [](const TempDir&) { return fs::path("/dev/null"); }, kSrecordNotAFile},
-                      // Refused even to root: a path that goes on through a regular file.
-                      UnreadableCase{"PathThroughAFile",
-                                     [](const TempDir& d) {
-                                         writeFile(d / "plain", lines({kAppRecord, kEnd}));
-                                         return d / "plain" / "corvo_fwapp.s19";
-                                     },
-                                     kSrecordCannotOpen},
-                      UnreadableCase{"DanglingLink",
-                                     [](const TempDir& d) {
-                                         fs::create_symlink(d / "gone", d / "corvo_fwapp.s19");
-                                         return d / "corvo_fwapp.s19";
-                                     },
-                                     kSrecordCannotOpen}),
+    Paths, SrecordLoaderUnreadable, ::testing::ValuesIn(kUnreadableCases),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32 // POSIX permissions
 TEST(SrecordLoader, FileWithoutReadPermissionIsNotProcessed)
 {
     if (geteuid() == 0)
@@ -332,6 +341,7 @@ TEST(SrecordLoader, FileWithoutReadPermissionIsNotProcessed)
     EXPECT_EQ(load.result, kSrecordCannotOpen);
     EXPECT_TRUE(destination.contents() == destination.expected({}));
 }
+#endif
 
 TEST(SrecordLoader, UnknownFileFlagIsNotProcessed)
 {
@@ -377,6 +387,7 @@ TEST(SrecordLoader, MegabytesOfRecordsAreAllPlaced)
     EXPECT_TRUE(destination.contents() == destination.expected({{0xA0000, std::vector<std::uint8_t>(0x50000, 0x77)}}));
 }
 
+#ifndef _WIN32 // srec_cat is run by a POSIX shell
 // The same bytes through srec_cat, the reference converter, in each address width.
 struct CrossCheckCase {
     const char* name;
@@ -438,6 +449,8 @@ INSTANTIATE_TEST_SUITE_P(AddressWidths, SrecordLoaderCrossCheck,
                                            CrossCheckCase{"S2Boot", 3, 0xFC000, 0x4000, kBootFileFlag},
                                            CrossCheckCase{"S3Boot", 4, 0xFC000, 0x4000, kBootFileFlag}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#endif
 
 } // namespace
 } // namespace fieldkit::image

@@ -1,11 +1,14 @@
 #include "settings/app_settings.h"
+#include "settings/port_devices.h"
 #include "settings/profile.h"
+#include "tests/support/environment_variable.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace fieldkit::settings {
 namespace {
@@ -148,7 +151,12 @@ TEST_F(SettingsFile, AFailedWriteSaysWhyAndLeavesTheFileAsItWas)
     fs::create_directory(blocker);
     std::string error;
     EXPECT_FALSE(writePortSetting(file, 2, &error));
-    EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+#ifdef _WIN32
+    const std::string refusal = "Permission denied"; // Windows will not open a directory as a file
+#else
+    const std::string refusal = "Is a directory";
+#endif
+    EXPECT_NE(error.find(refusal), std::string::npos) << error;
     EXPECT_EQ(get(), "[SerialPort]\nPortNumber=COM1\n");
 }
 
@@ -157,6 +165,61 @@ TEST_F(SettingsFile, AWriteIntoAMissingDirectoryFailsCleanly)
     std::string error;
     EXPECT_FALSE(writePortSetting(dir / "missing" / kSettingsFileName, 2, &error));
     EXPECT_FALSE(error.empty());
+}
+
+#ifdef _WIN32
+std::string platformDevice(int port) { return "COM" + std::to_string(port); }
+#else
+std::string platformDevice(int port) { return "/dev/ttyS" + std::to_string(port - 1); }
+#endif
+
+struct MappingCase {
+    const char* name;
+    std::optional<std::string> environment; // FIELDKIT_COM2
+    std::optional<std::string> setting;     // SerialDevices/COM2
+    std::string device;                     // "" for the platform's own
+    std::string source;
+};
+
+void PrintTo(const MappingCase& c, std::ostream* os) { *os << c.name; }
+
+class SerialDeviceFor : public ::testing::TestWithParam<MappingCase> {};
+
+TEST_P(SerialDeviceFor, EnvironmentGoesBeforeSettingsBeforeThePlatformDefault)
+{
+    const MappingCase& c = GetParam();
+    const fs::path file = fs::temp_directory_path() / ("fieldkit-mapping-" + std::string(c.name) + ".ini");
+    // CR LF line ends, as a Windows editor saves the file.
+    std::ofstream(file, std::ios::binary) << "[SerialPort]\r\nPortNumber=COM2\r\n[SerialDevices]\r\nCOM1=/dev/ttyACM9\r\n" +
+                                                 (c.setting ? "COM2=" + *c.setting + "\r\n" : std::string());
+    testing::EnvironmentVariable variable("FIELDKIT_COM2", c.environment);
+    testing::EnvironmentVariable otherPort("FIELDKIT_COM3", "/dev/ttyUSB7");
+    const PortDevice mapped = serialDeviceFor(2, file);
+    fs::remove(file);
+    EXPECT_EQ(mapped.device, c.device.empty() ? platformDevice(2) : c.device);
+    EXPECT_EQ(mapped.source, c.source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, SerialDeviceFor,
+    ::testing::Values(
+        MappingCase{"EnvironmentAndSetting", "/dev/pts/5", "/dev/ttyUSB0", "/dev/pts/5", "environment FIELDKIT_COM2"},
+        MappingCase{"SettingOnly", std::nullopt, "COM7", "COM7", "AppConfig.ini [SerialDevices] COM2"},
+        MappingCase{"EmptyEnvironment", "", "/dev/ttyUSB0", "/dev/ttyUSB0", "AppConfig.ini [SerialDevices] COM2"},
+        MappingCase{"Neither", std::nullopt, std::nullopt, "", "default"},
+        MappingCase{"EmptySetting", std::nullopt, "", "", "default"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SerialDeviceForDefaults, AreThePlatformsOwnWithoutAnyFileAndNothingOutsideOneToFour)
+{
+    const fs::path missing = "/nonexistent/AppConfig.ini";
+    for (int port = 1; port <= 4; ++port) {
+        testing::EnvironmentVariable unset("FIELDKIT_COM" + std::to_string(port), std::nullopt);
+        EXPECT_EQ(serialDeviceFor(port, missing).device, platformDevice(port));
+    }
+    testing::EnvironmentVariable zero("FIELDKIT_COM0", "/dev/pts/1");
+    EXPECT_EQ(serialDeviceFor(0, missing).device, "");
+    EXPECT_EQ(serialDeviceFor(5, missing).device, "");
 }
 
 } // namespace

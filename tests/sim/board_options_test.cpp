@@ -138,6 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"VersionOf16Characters", {"--version", "ABCDEFGHIJKLMNOP"}, "--version"},
         BadLine{"VersionHexOddDigits", {"--version-hex", "414"}, "--version-hex"},
         BadLine{"VersionHexNotHex", {"--version-hex", "zz"}, "--version-hex"},
+        BadLine{"VersionHexSeparatorInsideAByte", {"--version-hex", "4 1"}, "--version-hex"},
+        BadLine{"VersionHexEmpty", {"--version-hex", ""}, "--version-hex"},
         BadLine{"VersionTextAndHex", {"--version", "A", "--version-hex", "41"}, "--version"},
         BadLine{"IdentityOf24Bytes", {"--identity-hex", std::string(48, 'A')}, "--identity-hex"},
         BadLine{"ParameterBlockOf53Bytes", {"--param-block", std::string(106, '0')}, "--param-block"},

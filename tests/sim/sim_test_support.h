@@ -13,11 +13,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
 
 namespace fieldkit::sim {
 
@@ -149,10 +149,11 @@ class TempDir {
 public:
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lodestar-sim-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            ADD_FAILURE() << "cannot create a temporary directory";
-        path_ = pattern;
+        std::random_device seed;
+        const auto base = std::filesystem::temp_directory_path();
+        do
+            path_ = base / ("lodestar-sim-test-" + std::to_string(seed()));
+        while (!std::filesystem::create_directory(path_));
     }
     ~TempDir()
     {
