@@ -3,6 +3,7 @@
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
+#include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
@@ -48,10 +49,15 @@ private:
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
+    history::UpgradeRun run(history::kUpgradeCommand);
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     SimulatedBoard simulated(options.board, port, std::cerr);
-    SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
+    run.port = port;
+    run.device = history::deviceMeantBy(port);
+    run.simulated = options.board.simulate;
+    run.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
+    SettingsFrame frame(port, run.settingsVersion);
 
     link::SerialBoardLink boardLink(link::serialPortChannels());
     flash::UpgradeReport report;
@@ -66,7 +72,10 @@ int runUpgradeCommand(const UpgradeOptions& options)
     }
 
     simulated.report(std::cerr);
-    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None && !report.succeeded) {
+    const InterruptSignal signal = pendingInterrupt();
+    report.interrupted = report.interrupted || (signal != InterruptSignal::None && !report.succeeded);
+    recordInHistory(run, report, std::cerr);
+    if (signal != InterruptSignal::None && !report.succeeded) {
         std::cerr << interruptedUpgradeText(report.stage) << '\n';
         return exitStatusFor(signal);
     }
