@@ -3,11 +3,13 @@
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "flash/upgrade_worker.h"
+#include "history/history_record.h"
 #include "link/board_link.h"
 #include "settings/app_settings.h"
 
 #include <QDeadlineTimer>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <cstdint>
 #include <filesystem>
@@ -29,6 +31,7 @@ namespace fieldkit::app {
 
 class CUpgradeDoc;
 class CUpgradeView;
+class HistoryWindow;
 
 // Makes a board link. Called on the thread that will use it: a serial port belongs to the
 // thread that opened it.
@@ -119,6 +122,7 @@ private:
     void OnUpgrade();
     void OnComPort();
     void OnBoardInfo();
+    void OnViewHistory();
     void OnHowTo();
     void OnFileClose();
     void OnClose(QCloseEvent* event);
@@ -129,8 +133,9 @@ private:
     void ShowIdleMessage();
     Clock& BoardClock();
 
-    // The upgrade thread's body and the box it asks this thread to show.
-    void RunUpgradeWorker(UpgradeStop& stop);
+    // The upgrade thread's body and the box it asks this thread to show. The run is recorded
+    // in the history before its outcome is shown.
+    void RunUpgradeWorker(UpgradeStop& stop, const history::UpgradeRun& run);
     Answer ShowWorkerBox(BoxKind kind, const std::string& text);
     // Ends a running upgrade thread for good; the window then takes no more notices.
     void StopWorker();
@@ -154,6 +159,7 @@ private:
     std::shared_ptr<UpgradeStop> m_stop;
     // Set once the window is going away during an upgrade: notices and boxes are dropped.
     bool m_bQuitting = false;
+    QPointer<HistoryWindow> m_historyWindow;
 };
 
 } // namespace fieldkit::app

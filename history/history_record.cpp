@@ -52,9 +52,9 @@ UpgradeRun::UpgradeRun(std::string commandName)
 {
 }
 
-std::string deviceMeantBy(int port)
+std::string deviceMeantBy(int port, const std::filesystem::path& settingsFile)
 {
-    return link::deviceForPort(port);
+    return link::deviceForPort(port, settingsFile);
 }
 
 std::string utcTimestamp(std::chrono::system_clock::time_point time)

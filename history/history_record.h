@@ -6,6 +6,7 @@
 
 #include "flash/upgrade_report.h"
 #include "link/board_connection.h"
+#include "settings/app_settings.h"
 
 #include <nlohmann/json.hpp>
 
@@ -37,8 +38,9 @@ struct UpgradeRun {
     std::chrono::steady_clock::time_point startedSteady;
 };
 
-// The device the COM port means for this program now: the one place the history asks.
-std::string deviceMeantBy(int port);
+// The device the COM port means for this program now, by the mapping of `settingsFile`:
+// the one place the history asks.
+std::string deviceMeantBy(int port, const std::filesystem::path& settingsFile = settings::settingsFile());
 
 // The record of a run that has ended.
 Record recordFor(const UpgradeRun& run, const flash::UpgradeReport& report);
