@@ -36,6 +36,9 @@ struct DigestCloser {
 std::optional<FileDigest> digestOfFile(const std::filesystem::path& file)
 {
     initialiseGcrypt();
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error))
+        return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return std::nullopt;
