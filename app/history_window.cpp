@@ -75,8 +75,11 @@ void HistoryWindow::reload()
     const std::size_t skipped = contents->skippedLines;
     const auto count = contents->records.size();
     model_->setContents(std::move(*contents));
-    QString text = QStringLiteral("%1 records in %2").arg(count).arg(where);
-    if (skipped > 0)
+    QString text = count == 1 ? QStringLiteral("1 record in %1").arg(where)
+                              : QStringLiteral("%1 records in %2").arg(count).arg(where);
+    if (skipped == 1)
+        text += QStringLiteral("; 1 line that is not a whole record was skipped");
+    else if (skipped > 1)
         text += QStringLiteral("; %1 lines that are not whole records were skipped").arg(skipped);
     note_->setText(text);
     table_->resizeColumnsToContents();
