@@ -4,7 +4,6 @@
 #include "cli/exit_status.h"
 #include "cli/hints.h"
 #include "cli/history_command.h"
-#include "history/history_record.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
