@@ -42,7 +42,7 @@ std::string recordInHistory(const history::UpgradeRun& run, const flash::Upgrade
     const auto failure = history::appendRecord(history::historyFile(), history::recordFor(run, report));
     if (!failure)
         return {};
-    return "This " + run.command + " was not recorded in the upgrade history:\n" + *failure;
+    return "This " + history::runName(run) + " was not recorded in the upgrade history:\n" + *failure;
 }
 
 } // namespace fieldkit::app

@@ -70,7 +70,7 @@ void recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport&
 {
     const auto file = history::historyFile();
     if (const auto failure = history::appendRecord(file, history::recordFor(run, report)))
-        warnings << "Warning: This " << run.command << " was not recorded in the history: " << *failure << '\n';
+        warnings << "Warning: This " << history::runName(run) << " was not recorded in the history: " << *failure << '\n';
 }
 
 void addHistoryCommand(CLI::App& app, int& exitStatus)

@@ -52,6 +52,11 @@ UpgradeRun::UpgradeRun(std::string commandName)
 {
 }
 
+std::string runName(const UpgradeRun& run)
+{
+    return run.command == kInfoCommand ? "board read" : run.command;
+}
+
 std::string deviceMeantBy(int port, const std::filesystem::path& settingsFile)
 {
     return link::deviceForPort(port, settingsFile);

@@ -38,6 +38,9 @@ struct UpgradeRun {
     std::chrono::steady_clock::time_point startedSteady;
 };
 
+// What the run is called in messages: "upgrade" or "board read".
+std::string runName(const UpgradeRun& run);
+
 // The device the COM port means for this program now, by the mapping of `settingsFile`:
 // the one place the history asks.
 std::string deviceMeantBy(int port, const std::filesystem::path& settingsFile = settings::settingsFile());

@@ -100,7 +100,7 @@ TEST_P(DesktopRun, IsRecordedBeforeItsOutcomeOrWarnsAfterIt)
     if (!row.historyWritable) {
         const auto& warning = answerer.boxes.back();
         EXPECT_EQ(warning.caption, QStringLiteral("Warning"));
-        EXPECT_TRUE(warning.text.startsWith(QStringLiteral("This ") + (row.upgrade ? "upgrade" : "info") +
+        EXPECT_TRUE(warning.text.startsWith(QStringLiteral("This ") + (row.upgrade ? "upgrade" : "board read") +
                                             " was not recorded in the upgrade history:\n"))
             << warning.text.toStdString();
         EXPECT_TRUE(warning.text.endsWith(QStringLiteral("Is a directory"))) << warning.text.toStdString();
