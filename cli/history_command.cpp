@@ -4,6 +4,7 @@
 #include "history/history_file.h"
 #include "history/history_table.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -49,6 +50,9 @@ int runHistoryCommand(const HistoryOptions& options)
         std::cerr << "Error: the history cannot be read: " << error << '\n';
         return kExitFailed;
     }
+    std::error_code missing;
+    if (!std::filesystem::exists(file, missing))
+        std::cerr << "Note: nothing is recorded yet: " << file.string() << " does not exist.\n";
     if (contents->skippedLines > 0)
         std::cerr << "Note: " << contents->skippedLines << " line" << (contents->skippedLines == 1 ? "" : "s") << " of "
                   << file.string() << " " << (contents->skippedLines == 1 ? "is" : "are")
