@@ -105,6 +105,7 @@ int main(int argc, char* argv[])
         services.makeLink = [channels = board->channels(fieldkit::link::serialChannel)] {
             return std::make_unique<fieldkit::link::SerialBoardLink>(channels);
         };
+        services.emulatedBoard = board->location();
         std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->location().c_str(),
                      fieldkit::link::kLowestPort, fieldkit::link::kHighestPort);
     }

@@ -3,13 +3,16 @@
 #include "app/artwork.h"
 #include "app/board_info_dlg.h"
 #include "app/com_port_dlg.h"
+#include "app/history_window.h"
 #include "app/message_boxes.h"
 #include "core/progress_text.h"
 #include "app/resource.h"
 #include "app/thread_handoff.h"
 #include "app/tsan_marks.h"
 #include "app/upgrade_doc.h"
+#include "app/upgrade_history.h"
 #include "core/stop.h"
+#include "history/history_file.h"
 #include "link/stoppable_board_link.h"
 #include "app/upgrade_view.h"
 #include "core/upgrade_notices.h"
@@ -68,6 +71,7 @@ const CommandResource kCommandResources[] = {
     {ID_HOW_TO, "ID_HOW_TO", "&How to use FieldKit...", IDS_HOW_TO, {}},
     {ID_APP_ABOUT, "ID_APP_ABOUT", "&About FieldKit...", IDS_APP_ABOUT, Qt::CTRL | Qt::Key_A},
     {ID_FILE_NEW, "ID_FILE_NEW", "&New", "", Qt::CTRL | Qt::Key_N},
+    {ID_VIEW_HISTORY, "ID_VIEW_HISTORY", "Upgrade &history...", IDS_VIEW_HISTORY, {}},
 };
 
 bool isBusyCommand(int id)
@@ -143,7 +147,21 @@ public:
         frame_.m_workerJobs->call<int>([frame, argument] { return frame->OnUpgradeMessage(UPG_STATUS_TEXT, argument); },
                                        0);
     }
-    void finished(int result) override { post(UPG_FINISHED, result); }
+    // The outcome waits until the run is recorded in the history.
+    void finished(int result) override { result_ = result; }
+
+    // Shows the outcome, then the history's warning when the record could not be written.
+    void deliverOutcome(const std::string& historyWarning)
+    {
+        if (!result_ || !hasWindow())
+            return;
+        CMainFrame* frame = &frame_;
+        frame_.m_workerJobs->post([frame, result = *result_, historyWarning] {
+            frame->OnUpgradeMessage(UPG_FINISHED, result);
+            if (!historyWarning.empty())
+                frame->ShowWorkerBox(BoxKind::Warning, historyWarning);
+        });
+    }
 
 private:
     void post(int code, std::intptr_t argument)
@@ -156,6 +174,7 @@ private:
 
     CMainFrame& frame_;
     UpgradeStop& stop_;
+    std::optional<int> result_;
 };
 
 CMainFrame::CMainFrame(CUpgradeDoc& document, FrameServices services)
@@ -220,6 +239,7 @@ void CMainFrame::CreateMenu()
     view->addAction(CommandAction(ID_VIEW_TOOLBAR));
     view->addAction(CommandAction(ID_VIEW_STATUS_BAR));
     view->addAction(CommandAction(ID_BOARD_INFO));
+    view->addAction(CommandAction(ID_VIEW_HISTORY));
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(CommandAction(ID_HOW_TO));
     help->addSeparator();
@@ -333,8 +353,10 @@ void CMainFrame::StartUpgrade()
     SetBusy(true);
     view->m_btnUpgrade->setEnabled(false);
     m_stop = std::make_unique<UpgradeStop>();
-    m_worker.reset(QThread::create([this, stop = m_stop.get()] {
-        RunUpgradeWorker(*stop);
+    const history::UpgradeRun run =
+        startHistoryRun(history::kUpgradeCommand, m_nPort, m_szFirmwareVersion, m_services);
+    m_worker.reset(QThread::create([this, stop = m_stop.get(), run] {
+        RunUpgradeWorker(*stop, run);
         // The thread's end is its last hand-over to the window's thread. (Not marked on the
         // stop flag: a later store to that atomic would replace the mark.)
         markReleased(m_workerJobs);
@@ -342,21 +364,25 @@ void CMainFrame::StartUpgrade()
     m_worker->start();
 }
 
-void CMainFrame::RunUpgradeWorker(UpgradeStop& stop)
+void CMainFrame::RunUpgradeWorker(UpgradeStop& stop, const history::UpgradeRun& run)
 {
     WorkerPrompts prompts(*this, stop);
     WorkerNotices notices(*this, stop);
+    flash::UpgradeReport report;
     try {
         const std::unique_ptr<link::BoardLink> boardLink = m_services.makeLink();
         link::StoppableBoardLink link(*boardLink, stop);
         StoppableClock clock(m_services.clock, stop);
-        flash::UpgradeWorker(*this, {link, clock, prompts, notices, m_services.firmwareDirectory, nullptr, &stop});
+        flash::UpgradeWorker(*this, {link, clock, prompts, notices, m_services.firmwareDirectory, &report, &stop});
     } catch (const std::exception& fault) {
         // Whatever went wrong, the window must leave its busy state.
-        prompts.error(FailureKind::Unexpected, std::string("The upgrade stopped on an unexpected fault:\n") + fault.what());
+        report.failure = FailureKind::Unexpected;
+        report.message = std::string("The upgrade stopped on an unexpected fault:\n") + fault.what();
+        prompts.error(FailureKind::Unexpected, report.message);
         notices.finalText(IDS_IDLE_MESSAGE);
         notices.finished(UPG_RESULT_FAILURE);
     }
+    notices.deliverOutcome(recordInHistory(run, report));
 }
 
 Answer CMainFrame::ShowWorkerBox(BoxKind kind, const std::string& text)
@@ -454,6 +480,9 @@ void CMainFrame::OnCommand(int id)
     case ID_BOARD_INFO:
         OnBoardInfo();
         break;
+    case ID_VIEW_HISTORY:
+        OnViewHistory();
+        break;
     case ID_HOW_TO:
         OnHowTo();
         break;
@@ -519,6 +548,8 @@ void CMainFrame::OnComPort()
 void CMainFrame::OnBoardInfo()
 {
     CBoardInfoDlg dialog(this);
+    const history::UpgradeRun run =
+        startHistoryRun(history::kInfoCommand, m_nPort, m_szFirmwareVersion, m_services);
     const std::unique_ptr<link::BoardLink> boardLink = m_services.makeLink();
     link::BoardConnection connection(*boardLink, BoardClock());
     std::optional<link::ConnectionFailure> failure;
@@ -526,16 +557,33 @@ void CMainFrame::OnBoardInfo()
         const WaitCursor waiting;
         failure = connection.readBoardInformation(m_nPort);
     }
+    const std::string historyWarning =
+        recordInHistory(run, history::reportOfBoardRead(connection.identity(), failure, false));
     if (failure) {
         connection.close();
         errorBox(this, failure->text);
-        return;
+    } else {
+        dialog.m_strFirmwareVersion = QString::fromStdString(connection.identity().boardVersionText);
+        dialog.m_strEsn = QString::fromStdString(connection.identity().esnText);
+        // The port stays open while the dialog shows what was read from it.
+        dialog.DoModal();
+        connection.close();
     }
-    dialog.m_strFirmwareVersion = QString::fromStdString(connection.identity().boardVersionText);
-    dialog.m_strEsn = QString::fromStdString(connection.identity().esnText);
-    // The port stays open while the dialog shows what was read from it.
-    dialog.DoModal();
-    connection.close();
+    if (!historyWarning.empty())
+        warningBox(this, historyWarning);
+}
+
+void CMainFrame::OnViewHistory()
+{
+    if (m_historyWindow == nullptr) {
+        m_historyWindow = new HistoryWindow(history::historyFile(), this);
+        m_historyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        m_historyWindow->reload();
+    }
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 
 void CMainFrame::OnHowTo()

@@ -3,11 +3,13 @@
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "flash/upgrade_worker.h"
+#include "history/history_record.h"
 #include "link/board_link.h"
 #include "settings/app_settings.h"
 
 #include <QDeadlineTimer>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <cstdint>
 #include <filesystem>
@@ -30,6 +32,7 @@ namespace fieldkit::app {
 
 class CUpgradeDoc;
 class CUpgradeView;
+class HistoryWindow;
 
 // Makes a board link. Called on the thread that will use it: a serial port belongs to the
 // thread that opened it.
@@ -44,6 +47,7 @@ struct FrameServices {
     Clock* clock = nullptr;    // empty: real time
     std::filesystem::path settingsFile = settings::settingsFile();
     std::filesystem::path firmwareDirectory = ".";
+    std::string emulatedBoard; // where --simulate's emulated board is; empty for the radio
 };
 
 // The enable state of one command, asked for before the command is shown or run.
@@ -120,6 +124,7 @@ private:
     void OnUpgrade();
     void OnComPort();
     void OnBoardInfo();
+    void OnViewHistory();
     void OnHowTo();
     void OnFileClose();
     void OnClose(QCloseEvent* event);
@@ -133,8 +138,9 @@ private:
     void WarnOnScreen(const std::string& text);
     void ShowWarningsHeldForTheScreen();
 
-    // The upgrade thread's body and the box it asks this thread to show.
-    void RunUpgradeWorker(UpgradeStop& stop);
+    // The upgrade thread's body and the box it asks this thread to show. The run is recorded
+    // in the history before its outcome is shown.
+    void RunUpgradeWorker(UpgradeStop& stop, const history::UpgradeRun& run);
     Answer ShowWorkerBox(BoxKind kind, const std::string& text);
     // Ends a running upgrade thread for good; the window then takes no more notices.
     void StopWorker();
@@ -160,6 +166,7 @@ private:
     bool m_bQuitting = false;
     // Start-up warnings that wait for the window to be on screen.
     std::vector<std::string> m_warningsForTheScreen;
+    QPointer<HistoryWindow> m_historyWindow;
 };
 
 } // namespace fieldkit::app

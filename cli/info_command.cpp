@@ -3,6 +3,7 @@
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
+#include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
 #include "link/board_connection.h"
@@ -18,9 +19,13 @@ namespace {
 int runInfoCommand(const BoardPortOptions& options)
 {
     installInterruptHandlers();
+    history::UpgradeRun run(history::kInfoCommand);
     TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
     const int port = resolvePort(options, prompts, std::cerr);
     BoardLine line(options, port, std::cerr);
+    run.port = port;
+    run.device = line.deviceFor(port);
+    run.simulated = options.simulate;
 
     link::SerialBoardLink serialLink(line.channels());
     const std::vector<image::LoadedFile> noFiles;
@@ -38,7 +43,10 @@ int runInfoCommand(const BoardPortOptions& options)
         failure = connection.readBoardInformation(port);
     }
     connection.close();
-    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
+    const InterruptSignal signal = pendingInterrupt();
+    recordInHistory(run, history::reportOfBoardRead(connection.identity(), failure, signal != InterruptSignal::None),
+                    std::cerr);
+    if (signal != InterruptSignal::None) {
         std::cerr << "Interrupted: the board was only being read; nothing on it was changed.\n";
         return exitStatusFor(signal);
     }

@@ -1,6 +1,7 @@
 // fieldkit-cli: the Lodestar option board tools on a terminal.
 
 #include "cli/exit_status.h"
+#include "cli/history_command.h"
 #include "cli/image_command.h"
 #include "cli/info_command.h"
 #include "cli/ports_command.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     addInfoCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
     addImageCommand(app, exitStatus);
+    addHistoryCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

@@ -4,6 +4,7 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
+#include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
@@ -47,10 +48,15 @@ private:
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
+    history::UpgradeRun run(history::kUpgradeCommand);
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     BoardLine line(options.board, port, std::cerr);
-    SettingsFrame frame(port, settings::readFirmwareVersionSetting(settings::settingsFile()));
+    run.port = port;
+    run.device = line.deviceFor(port);
+    run.simulated = options.board.simulate;
+    run.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
+    SettingsFrame frame(port, run.settingsVersion);
 
     link::SerialBoardLink boardLink(line.channels());
     flash::UpgradeReport report;
@@ -65,7 +71,10 @@ int runUpgradeCommand(const UpgradeOptions& options)
     }
 
     line.report(std::cerr);
-    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None && !report.succeeded) {
+    const InterruptSignal signal = pendingInterrupt();
+    report.interrupted = report.interrupted || (signal != InterruptSignal::None && !report.succeeded);
+    recordInHistory(run, report, std::cerr);
+    if (signal != InterruptSignal::None && !report.succeeded) {
         std::cerr << interruptedUpgradeText(report.stage) << '\n';
         return exitStatusFor(signal);
     }

@@ -9,6 +9,8 @@ cli=$1 examples=$2 work=$3
 rm -rf "$work"
 cp -r "$examples" "$work"
 cd "$work"
+# Every upgrade and board read below leaves one record here.
+export FIELDKIT_HISTORY="$work/history/history.jsonl"
 failures=0
 check() { # description, then a command that must succeed
   local what=$1; shift
@@ -74,6 +76,64 @@ set -e
 check "missing device exits 1" test "$status" -eq 1
 check "missing device message" grep -qx "Failed to open serial port" missing.log
 check "missing device hint" grep -q "^Hint: COM2 is /nonexistent/ttyUSB9, which does not exist" missing.log
+
+# The history: one record per run above, in order, read back as the stored JSON Lines.
+set +e
+"$cli" history --format json > history.json 2> history.err
+status=$?
+set -e
+check "history exits 0" test "$status" -eq 0
+check "history skipped nothing" test ! -s history.err
+check "one record per run, each correct" python3 - history.json "$(sha256sum corvo_boot.s19 | cut -d' ' -f1)" \
+  "$(sha256sum corvo_fwapp.s19 | cut -d' ' -f1)" "$(sed -n 's/^header checksum: //p' image.log)" <<'PY'
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+boot, app, header = sys.argv[2:5]
+records = [json.loads(line) for line in reversed(lines)]  # newest first on screen
+expected = [("upgrade", "success", None), ("upgrade", "failure", "erase_block"), ("upgrade", "declined", None),
+            ("info", "success", None), ("info", "failure", "ping"), ("info", "failure", "open_port")]
+assert [(r["command"], r["result"], r["failure_kind"]) for r in records] == expected, records
+for r in records:
+    assert r["schema"] == 1 and r["port"] in ("COM1", "COM2") and r["started"].endswith("Z"), r
+    assert r["simulated"] == (r["device"] != "/nonexistent/ttyUSB9"), r
+for r in records[:3]:
+    assert [(f["name"], f["sha256"]) for f in r["files"]] == [("corvo_boot.s19", boot), ("corvo_fwapp.s19", app)], r
+success, erase, declined, info, noping, missing = records
+assert success["header_checksum"] == header and success["pages_written"] == 1075, success
+assert success["board_version"] == "R07.10.00" and success["esn"] is None, success
+assert success["band_edge_hz"] == 746000000 and success["config_variant"] == 5, success
+assert erase["message"].startswith("Failed to erase block 8.\n\nPlease turn the radio off") and erase["pages_written"] == 0, erase
+assert declined["questions"] == [{"kind": "already_flashed", "answer": "no"}] and declined["message"] is None, declined
+assert info["esn"] == 2147483648 and info["board_version"] == "AB1   " and info["band_edge_hz"] is None, info
+assert noping["esn"] is None and noping["message"].startswith("Failed to communicate with the option board."), noping
+assert missing["device"] == "/nonexistent/ttyUSB9" and missing["message"] == "Failed to open serial port", missing
+PY
+
+# Reading it: filters, formats, usage errors, a torn line.
+check "history --esn as info shows it" test "$("$cli" history --esn -2147483648 --format json | wc -l)" -eq 1
+check "history --failed" test "$("$cli" history --failed --format json | wc -l)" -eq 3
+check "history --since tomorrow is empty" test "$("$cli" history --since 2999-01-01 --format json | wc -l)" -eq 0
+check "history csv header and rows" test "$("$cli" history --format csv |
+  python3 -c 'import csv, sys; print(len(list(csv.reader(sys.stdin))))')" -eq 7
+check "history table" bash -c "'$cli' history | grep -q '^TIME .* MESSAGE\$'"
+for bad in "--format xml" "--esn twelve" "--since yesterday"; do
+  set +e; "$cli" history $bad > /dev/null 2>&1; status=$?; set -e
+  check "history $bad is bad usage" test "$status" -eq 2
+done
+printf '{"schema":1,"command":"upgr' >> "$FIELDKIT_HISTORY"
+set +e; "$cli" history > /dev/null 2> torn.err; status=$?; set -e
+check "torn line: exit 0" test "$status" -eq 0
+check "torn line: a note" grep -q "^Note: 1 line of .* is not a whole record and was skipped.$" torn.err
+set +e; FIELDKIT_HISTORY="$work" "$cli" history > /dev/null 2>&1; status=$?; set -e
+check "history that is a folder: exit 1" test "$status" -eq 1
+
+# A history that cannot be written does not change the upgrade's outcome.
+set +e
+FIELDKIT_HISTORY="$work" "$cli" upgrade --simulate --sim-option="$board" --yes < /dev/null > unrecorded.log 2>&1
+status=$?
+set -e
+check "unrecorded upgrade exits 0" test "$status" -eq 0
+check "unrecorded upgrade warns" grep -q "^Warning: This upgrade was not recorded in the history: .*Is a directory$" unrecorded.log
 
 echo "$failures failed"
 test "$failures" -eq 0

@@ -1,0 +1,81 @@
+#include "history/history_file.h"
+
+#include "history/history_platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace fieldkit::history {
+
+std::filesystem::path historyFile()
+{
+    if (const char* chosen = std::getenv("FIELDKIT_HISTORY"); chosen != nullptr && *chosen != '\0')
+        return chosen;
+    return platform::defaultHistoryFile();
+}
+
+std::optional<std::string> appendRecord(const std::filesystem::path& file, const Record& record)
+{
+    if (file.empty())
+        return std::string("no folder for the history was found (HOME is not set)");
+    std::error_code error;
+    if (file.has_parent_path() && !std::filesystem::is_directory(file.parent_path(), error)) {
+        std::filesystem::create_directories(file.parent_path(), error);
+        if (error)
+            return file.parent_path().string() + ": " + error.message();
+    }
+    // Texts from the system may not be UTF-8; the line must be.
+    const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
+    return platform::appendLine(file, line);
+}
+
+std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
+{
+    HistoryContents contents;
+    std::error_code status;
+    if (!std::filesystem::exists(file, status) && !status)
+        return contents;
+    if (std::filesystem::is_directory(file, status)) {
+        *error = file.string() + ": is a folder, not a file";
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        *error = file.string() + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        *error = file.string() + ": the file could not be read to its end";
+        return std::nullopt;
+    }
+
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            // A last line without its newline: a write that did not finish.
+            ++contents.skippedLines;
+            break;
+        }
+        std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        Record record = Record::parse(line, nullptr, false);
+        if (record.is_discarded() || !isRecord(record)) {
+            ++contents.skippedLines;
+            continue;
+        }
+        contents.records.push_back({std::move(record), std::move(line)});
+    }
+    return contents;
+}
+
+} // namespace fieldkit::history

@@ -1,0 +1,36 @@
+#pragma once
+
+// The history file: JSON Lines, one record per line, only ever appended to.
+
+#include "history/history_record.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fieldkit::history {
+
+// $FIELDKIT_HISTORY when set, else history.jsonl in the user's data folder
+// ($XDG_DATA_HOME/fieldkit or ~/.local/share/fieldkit; %LOCALAPPDATA%\FieldKit on Windows).
+std::filesystem::path historyFile();
+
+// Appends the record as one line, creating the file and its folder when missing, and has it
+// on the disk when it returns. The reason, when it could not.
+std::optional<std::string> appendRecord(const std::filesystem::path& file, const Record& record);
+
+struct StoredRecord {
+    Record record;
+    std::string line; // as stored, without its newline
+};
+
+struct HistoryContents {
+    std::vector<StoredRecord> records; // in file order
+    std::size_t skippedLines = 0;      // a torn last line, or lines that are not records
+};
+
+// Reads the whole file; never changes it. A file that does not exist holds no records.
+// Nothing, with `error` set, when the file cannot be read.
+std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error);
+
+} // namespace fieldkit::history

@@ -1,0 +1,111 @@
+// The history's system calls on Linux and other POSIX systems.
+
+#include "history/history_platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace fieldkit::history::platform {
+namespace {
+
+std::string systemError(const std::filesystem::path& file)
+{
+    return file.string() + ": " + std::strerror(errno);
+}
+
+// Closes the descriptor, which also drops its lock.
+class OpenFile {
+public:
+    explicit OpenFile(int descriptor) : descriptor_(descriptor) {}
+    ~OpenFile()
+    {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+// Whether the file is empty or ends in a newline.
+bool endsWithNewline(int descriptor, off_t size)
+{
+    if (size == 0)
+        return true;
+    char last = 0;
+    return ::pread(descriptor, &last, 1, size - 1) == 1 && last == '\n';
+}
+
+} // namespace
+
+std::filesystem::path defaultHistoryFile()
+{
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
+        return std::filesystem::path(data) / "fieldkit" / "history.jsonl";
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        const passwd* account = ::getpwuid(::getuid());
+        home = account != nullptr ? account->pw_dir : nullptr;
+    }
+    if (home == nullptr || *home == '\0')
+        return {};
+    return std::filesystem::path(home) / ".local" / "share" / "fieldkit" / "history.jsonl";
+}
+
+std::optional<std::string> appendLine(const std::filesystem::path& file, const std::string& line)
+{
+    const OpenFile out(::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (out.get() < 0)
+        return systemError(file);
+    // Every writer holds the lock from looking at the last byte until its line is written.
+    while (::flock(out.get(), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return systemError(file);
+    const off_t size = ::lseek(out.get(), 0, SEEK_END);
+    if (size < 0)
+        return systemError(file);
+    const std::string whole = endsWithNewline(out.get(), size) ? line : '\n' + line;
+
+    std::size_t written = 0;
+    while (written < whole.size()) {
+        const ssize_t count = ::write(out.get(), whole.data() + written, whole.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
+            return systemError(file);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    if (::fsync(out.get()) != 0)
+        return systemError(file);
+    return std::nullopt;
+}
+
+std::string hostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+std::string userName()
+{
+    if (const passwd* account = ::getpwuid(::geteuid()); account != nullptr && account->pw_name != nullptr)
+        return account->pw_name;
+    const char* user = std::getenv("USER");
+    return user != nullptr ? user : "";
+}
+
+} // namespace fieldkit::history::platform

@@ -1,0 +1,23 @@
+#pragma once
+
+// The history's calls into the operating system, one implementation per platform.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace fieldkit::history::platform {
+
+// The history file in the user's data folder; empty when the system names no such folder.
+std::filesystem::path defaultHistoryFile();
+
+// Appends `line` (ending in a newline) with one write, holding an exclusive lock on the file
+// while it looks at its last byte and writes, and flushes it to the disk before returning.
+// When the file does not end in a newline (a writer died mid-line), a newline goes first so
+// that only the torn line is lost. Creates the file; returns the reason when it fails.
+std::optional<std::string> appendLine(const std::filesystem::path& file, const std::string& line);
+
+std::string hostName();
+std::string userName();
+
+} // namespace fieldkit::history::platform

@@ -1,0 +1,160 @@
+#include "history/history_record.h"
+
+#include "history/file_digest.h"
+#include "history/history_platform.h"
+#include "settings/port_devices.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace fieldkit::history {
+namespace {
+
+std::string answerKey(Answer answer)
+{
+    return answer == Answer::Yes ? "yes" : "no";
+}
+
+Record filesOf(const flash::UpgradeReport& report)
+{
+    Record files = Record::array();
+    for (const auto& loaded : report.files) {
+        Record file;
+        file["name"] = loaded.path.filename().string();
+        const auto digest = digestOfFile(loaded.path);
+        file["size"] = digest ? Record(digest->size) : Record();
+        file["sha256"] = digest ? Record(digest->sha256) : Record();
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+Record questionsOf(const flash::UpgradeReport& report)
+{
+    Record questions = Record::array();
+    for (const auto& asked : report.questions)
+        questions.push_back({{"kind", std::string(keyOf(asked.kind))}, {"answer", answerKey(asked.answer)}});
+    return questions;
+}
+
+template <typename T>
+Record valueOrNull(bool known, const T& value)
+{
+    return known ? Record(value) : Record();
+}
+
+} // namespace
+
+UpgradeRun::UpgradeRun(std::string commandName)
+    : command(std::move(commandName)), started(std::chrono::system_clock::now()),
+      startedSteady(std::chrono::steady_clock::now())
+{
+}
+
+std::string runName(const UpgradeRun& run)
+{
+    return run.command == kInfoCommand ? "board read" : run.command;
+}
+
+std::string deviceMeantBy(int port, const std::filesystem::path& settingsFile)
+{
+    return settings::serialDeviceFor(port, settingsFile).device;
+}
+
+std::string utcTimestamp(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string resultOf(const flash::UpgradeReport& report)
+{
+    if (report.succeeded)
+        return "success";
+    if (report.interrupted)
+        return "interrupted";
+    if (report.declined())
+        return "declined";
+    return "failure";
+}
+
+flash::UpgradeReport reportOfBoardRead(const link::BoardIdentity& identity,
+                                       const std::optional<link::ConnectionFailure>& failure, bool interrupted)
+{
+    flash::UpgradeReport report;
+    report.stage = UpgradeStage::ReadingBoard;
+    report.identity = identity;
+    report.interrupted = interrupted;
+    if (interrupted)
+        return report;
+    report.versionRead = !failure || failure->kind == FailureKind::ReadEsn;
+    report.esnRead = !failure;
+    if (failure) {
+        report.failure = failure->kind;
+        report.message = failure->text;
+    }
+    report.succeeded = !failure;
+    if (report.succeeded)
+        report.stage = UpgradeStage::Done;
+    return report;
+}
+
+Record recordFor(const UpgradeRun& run, const flash::UpgradeReport& report)
+{
+    const auto elapsed = std::chrono::steady_clock::now() - run.startedSteady;
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    const auto& identity = report.identity;
+    const bool identityKnown = report.identityBlockRead;
+    const std::string result = resultOf(report);
+
+    Record record;
+    record["schema"] = kSchemaVersion;
+    record["command"] = run.command;
+    record["started"] = utcTimestamp(run.started);
+    record["seconds"] = std::round(seconds * 1000.0) / 1000.0;
+    record["host"] = platform::hostName();
+    record["user"] = platform::userName();
+    record["fieldkit"] = FIELDKIT_VERSION;
+    record["port"] = "COM" + std::to_string(run.port);
+    record["device"] = run.device;
+    record["simulated"] = run.simulated;
+    record["esn"] = valueOrNull(report.esnRead, identity.esn);
+    record["board_version"] = valueOrNull(report.versionRead, identity.boardVersionText);
+    // The settings version counts only where the board's version was compared with it.
+    record["settings_version"] = valueOrNull(identityKnown && report.versionRead, run.settingsVersion);
+    record["band_edge_hz"] = valueOrNull(identityKnown, identity.bandEdgeFrequency);
+    record["config_variant"] = valueOrNull(identityKnown, identity.configVariant);
+    record["files"] = filesOf(report);
+    if (report.headerChecksum) {
+        char checksum[8];
+        std::snprintf(checksum, sizeof checksum, "0x%04X", static_cast<unsigned>(*report.headerChecksum));
+        record["header_checksum"] = checksum;
+    } else {
+        record["header_checksum"] = nullptr;
+    }
+    record["questions"] = questionsOf(report);
+    record["result"] = result;
+    record["failure_kind"] = report.failure ? Record(std::string(keyOf(*report.failure))) : Record();
+    record["message"] = report.message.empty() ? Record() : Record(report.message);
+    record["stage"] = std::string(keyOf(report.stage));
+    record["pages_written"] = report.pagesWritten;
+    return record;
+}
+
+bool isRecord(const Record& value)
+{
+    return value.is_object() && value.contains("schema") && value["schema"].is_number_integer() &&
+           value.contains("command") && value["command"].is_string() && value.contains("started") &&
+           value["started"].is_string() && value.contains("result") && value["result"].is_string();
+}
+
+} // namespace fieldkit::history

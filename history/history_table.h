@@ -1,0 +1,51 @@
+#pragma once
+
+// Choosing records of the history and showing them: the filters and the three formats of
+// `fieldkit-cli history`, shared with the desktop program's history window.
+
+#include "history/history_file.h"
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fieldkit::history {
+
+struct Filter {
+    std::optional<std::uint32_t> esn;
+    std::optional<std::string> since; // UTC, as utcTimestamp writes it
+    bool failedOnly = false;          // result "failure"
+};
+
+// An ESN as the board screens show it (signed decimal), as stored (unsigned decimal), or hex
+// after 0x.
+std::optional<std::uint32_t> parseEsn(std::string_view text);
+// "2026-03-01" or "2026-03-01T14:05[:09][Z]", in UTC, as utcTimestamp would write it.
+std::optional<std::string> parseSince(std::string_view text);
+
+bool matches(const Record& record, const Filter& filter);
+
+// The records that match, newest first.
+std::vector<const StoredRecord*> selectRecords(const HistoryContents& contents, const Filter& filter);
+
+// One record as a person reads it.
+struct RecordRow {
+    std::string time;
+    std::string command;
+    std::string port;
+    std::optional<std::uint32_t> esn;
+    std::string esnText; // as the board screens show it
+    std::string boardVersion;
+    std::string result;
+    std::string message; // on one line; for a declined run the question answered No
+};
+RecordRow rowOf(const Record& record);
+
+void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records);
+void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records);
+void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records);
+
+} // namespace fieldkit::history

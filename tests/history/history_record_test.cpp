@@ -1,0 +1,226 @@
+// The record each outcome of an upgrade leaves, from whole runs of the worker against the
+// emulated board on in-memory lines, written to a history file and read back.
+
+#include "history/file_digest.h"
+#include "history/history_file.h"
+#include "history/history_record.h"
+
+#include "flash/upgrade_worker.h"
+#include "image/firmware_files.h"
+#include "link/serial_board_link.h"
+#include "sim/board_endpoint.h"
+#include "sim/board_options.h"
+#include "sim/in_memory_channel.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/recording_link.h"
+#include "tests/support/recording_notices.h"
+#include "tests/support/scripted_prompts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace fieldkit::history {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Frame final : public flash::UpgradeFrame {
+public:
+    explicit Frame(std::string settingsVersion) : version_(std::move(settingsVersion)) {}
+    int GetPort() override { return 2; }
+    int GetFirmwareVersion(char* buffer, int size) override
+    {
+        const int needed = static_cast<int>(version_.size()) + 1;
+        if (size < needed)
+            return needed;
+        std::memcpy(buffer, version_.c_str(), static_cast<std::size_t>(needed));
+        return 0;
+    }
+
+private:
+    std::string version_;
+};
+
+struct OutcomeRow {
+    const char* name;
+    std::vector<std::string> simOptions;
+    std::string settingsVersion;
+    std::deque<Answer> answers;
+    bool stopAtVersionRead; // the user stops the run when the board's version is read
+    const char* result;
+    const char* failureKind; // nullptr: null in the record
+    bool esnKnown;
+    bool identityKnown;
+    bool versionKnown;
+    const char* questions;   // the questions field as JSON
+};
+
+void PrintTo(const OutcomeRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class UpgradeRecord : public ::testing::TestWithParam<OutcomeRow> {
+protected:
+    void SetUp() override
+    {
+        file = fs::temp_directory_path() / ("fieldkit-record-" + std::string(GetParam().name)) / "history.jsonl";
+        fs::remove_all(file.parent_path());
+    }
+    void TearDown() override { fs::remove_all(file.parent_path()); }
+    fs::path file;
+};
+
+TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
+{
+    const OutcomeRow& row = GetParam();
+    sim::BoardEndpoint endpoint(sim::parseBoardOptions(row.simOptions));
+    link::SerialBoardLink serial([&endpoint](int) { return std::make_unique<sim::InMemoryChannel>(endpoint); });
+    fieldkit::testing::RecordingLink link(serial);
+    UpgradeStop stop;
+    link.afterCall = [&](const fieldkit::testing::RecordingLink::Call& call) {
+        if (row.stopAtVersionRead && call.function == "ReadDataOnly" && call.address == link::ADDR_FIRMWARE_VERSION)
+            stop.request();
+    };
+    fieldkit::testing::FakeClock clock;
+    fieldkit::testing::ScriptedPrompts prompts(row.answers);
+    fieldkit::testing::RecordingNotices notices;
+    Frame frame(row.settingsVersion);
+    flash::UpgradeReport report;
+
+    UpgradeRun run(kUpgradeCommand);
+    run.port = 2;
+    run.device = "/dev/ttyUSB0";
+    run.settingsVersion = row.settingsVersion;
+    flash::UpgradeWorker(frame, {link, clock, prompts, notices, FIELDKIT_EXAMPLES_DIR, &report, &stop});
+    const Record record = recordFor(run, report);
+
+    ASSERT_FALSE(appendRecord(file, record)) << "the history's folder is made when missing";
+    std::string error;
+    const auto contents = readHistory(file, &error);
+    ASSERT_TRUE(contents) << error;
+    ASSERT_EQ(contents->records.size(), 1u);
+    EXPECT_EQ(contents->skippedLines, 0u);
+    EXPECT_EQ(contents->records[0].record, record);
+
+    EXPECT_EQ(record["schema"], 1);
+    EXPECT_EQ(record["command"], "upgrade");
+    EXPECT_TRUE(std::regex_match(record["started"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    EXPECT_GE(record["seconds"].get<double>(), 0.0);
+    EXPECT_EQ(record["port"], "COM2");
+    EXPECT_EQ(record["device"], "/dev/ttyUSB0");
+    EXPECT_EQ(record["simulated"], false);
+    EXPECT_EQ(record["result"], row.result);
+    EXPECT_EQ(record["failure_kind"], row.failureKind ? Record(row.failureKind) : Record());
+    // The message is the error box's text, exactly.
+    const bool failed = row.failureKind != nullptr;
+    ASSERT_EQ(prompts.boxes.size(), (failed ? 1u : 0u) + record["questions"].size());
+    EXPECT_EQ(record["message"], failed ? Record(prompts.boxes.back().text) : Record());
+    EXPECT_EQ(record["questions"], Record::parse(row.questions));
+
+    const sim::BoardOptions board = sim::parseBoardOptions(row.simOptions);
+    EXPECT_EQ(record["esn"], row.esnKnown ? Record(board.esn) : Record());
+    EXPECT_EQ(record["board_version"], row.versionKnown ? Record(board.versionText) : Record());
+    EXPECT_EQ(record["band_edge_hz"].is_null(), !row.identityKnown);
+    EXPECT_EQ(record["config_variant"].is_null(), !row.identityKnown);
+    EXPECT_EQ(record["settings_version"], row.identityKnown && row.versionKnown ? Record(row.settingsVersion) : Record());
+
+    // Both files are loaded before the board is reached; the header exactly when the image
+    // was built.
+    ASSERT_EQ(record["files"].size(), 2u);
+    for (const auto& entry : record["files"]) {
+        const fs::path path = fs::path(FIELDKIT_EXAMPLES_DIR) / entry["name"].get<std::string>();
+        EXPECT_EQ(entry["size"], fs::file_size(path));
+        EXPECT_EQ(entry["sha256"], digestOfFile(path)->sha256);
+    }
+    EXPECT_EQ(record["files"][0]["name"], image::kBootFileName);
+    if (report.headerChecksum) {
+        char expected[8];
+        std::snprintf(expected, sizeof expected, "0x%04X", static_cast<unsigned>(*report.headerChecksum));
+        EXPECT_EQ(record["header_checksum"], expected);
+    } else {
+        EXPECT_TRUE(record["header_checksum"].is_null());
+    }
+    EXPECT_EQ(record["pages_written"], report.pagesWritten);
+    EXPECT_EQ(record["pages_written"].get<unsigned>() > 0, std::string(row.result) == "success" ||
+                                                                std::string(row.failureKind ? row.failureKind : "") == "application_verify");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOutcome, UpgradeRecord,
+    ::testing::Values(
+        OutcomeRow{"Success", {}, "R09.00.00", {}, false, "success", nullptr, false, true, true, "[]"},
+        OutcomeRow{"SuccessWithoutParameterBlock", {"--fail-read", "0x4100"}, "R09.00.00", {}, false, "success", nullptr, true, true, false, "[]"},
+        OutcomeRow{"SuccessWithoutIdentityBlock", {"--fail-read", "0x2600"}, "R09.00.00", {}, false, "success", nullptr, false, false, false, "[]"},
+        OutcomeRow{"AlreadyFlashedAnsweredYes", {}, "R07.12.00", {Answer::Yes}, false, "success", nullptr, false, true, true,
+                   R"([{"kind":"already_flashed","answer":"yes"}])"},
+        OutcomeRow{"Declined", {}, "R07.12.00", {}, false, "declined", nullptr, false, true, true,
+                   R"([{"kind":"already_flashed","answer":"no"}])"},
+        OutcomeRow{"Interrupted", {}, "R09.00.00", {}, true, "interrupted", nullptr, false, true, true, "[]"},
+        OutcomeRow{"Ping", {"--no-ping"}, "R09.00.00", {}, false, "failure", "ping", false, false, false, "[]"},
+        OutcomeRow{"ReadEsn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, "R09.00.00", {}, false, "failure", "read_esn", false, true, false, "[]"},
+        OutcomeRow{"EraseBlock", {"--fail-command", "0x1118"}, "R09.00.00", {}, false, "failure", "erase_block", false, true, true, "[]"},
+        OutcomeRow{"ApplicationVerify", {"--reject-verify", "app"}, "R09.00.00", {}, false, "failure", "application_verify", false, true, true, "[]"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct BoardReadRow {
+    const char* name;
+    std::optional<link::ConnectionFailure> failure;
+    bool interrupted;
+    const char* result;
+    bool versionKnown;
+    bool esnKnown;
+};
+
+class BoardReadRecord : public ::testing::TestWithParam<BoardReadRow> {};
+
+TEST_P(BoardReadRecord, KeepsWhatTheReadReachedBeforeItStopped)
+{
+    const BoardReadRow& row = GetParam();
+    link::BoardIdentity identity;
+    identity.boardVersionText = "R07.12.00";
+    identity.esn = 0x80000000;
+    UpgradeRun run(kInfoCommand);
+    const Record record = recordFor(run, reportOfBoardRead(identity, row.failure, row.interrupted));
+
+    EXPECT_EQ(record["command"], "info");
+    EXPECT_EQ(record["result"], row.result);
+    EXPECT_EQ(record["board_version"], row.versionKnown ? Record("R07.12.00") : Record());
+    EXPECT_EQ(record["esn"], row.esnKnown ? Record(2147483648u) : Record());
+    EXPECT_EQ(record["failure_kind"], row.failure ? Record(std::string(keyOf(row.failure->kind))) : Record());
+    EXPECT_EQ(record["message"], row.failure && !row.interrupted ? Record(row.failure->text) : Record());
+    EXPECT_TRUE(record["band_edge_hz"].is_null());
+    EXPECT_TRUE(record["settings_version"].is_null());
+    EXPECT_TRUE(record["files"].empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOutcome, BoardReadRecord,
+    ::testing::Values(BoardReadRow{"Read", std::nullopt, false, "success", true, true},
+                      BoardReadRow{"Ping", link::ConnectionFailure{FailureKind::Ping, link::kPingFailed}, false, "failure", false, false},
+                      BoardReadRow{"Version", link::ConnectionFailure{FailureKind::ReadVersion, link::kReadVersionFailed}, false, "failure", false, false},
+                      BoardReadRow{"Esn", link::ConnectionFailure{FailureKind::ReadEsn, link::kReadEsnFailed}, false, "failure", true, false},
+                      BoardReadRow{"Interrupted", std::nullopt, true, "interrupted", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileDigest, IsTheSha256OfTheBytesOnDiskOrNothingForAFileThatCannotBeRead)
+{
+    const fs::path file = fs::temp_directory_path() / "fieldkit-digest-abc";
+    std::ofstream(file, std::ios::binary) << "abc";
+    const auto digest = digestOfFile(file);
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->size, 3u);
+    EXPECT_EQ(digest->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    fs::remove(file);
+    EXPECT_FALSE(digestOfFile(file));
+    EXPECT_FALSE(digestOfFile(fs::temp_directory_path()));
+}
+
+} // namespace
+} // namespace fieldkit::history
