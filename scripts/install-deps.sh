@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libgcrypt20-dev
+  nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
   g++-mingw-w64-x86-64-posix googletest wine64
   "$@"
