@@ -66,43 +66,58 @@ void BenchDisplay::progress(std::size_t row, int pagesDone, int pageCount)
 
 void BenchDisplay::showBox(std::size_t row, const std::function<void()>& show)
 {
-    std::string statusBefore;
-    {
-        const std::lock_guard guard(lock_);
-        statusBefore = rows_[row].status;
-        if (redrawInPlace_) {
-            rows_[row].status = "waiting to ask";
-            changed(row, {}, true);
-        }
+    std::unique_lock guard(lock_);
+    BoxRequest request{row, show, rows_[row].status};
+    if (redrawInPlace_) {
+        rows_[row].status = "waiting to ask";
+        changed(row, {}, true);
     }
-    const std::lock_guard turn(boxTurn_);
-    {
-        const std::lock_guard guard(lock_);
+    boxesWaiting_.push_back(&request);
+    boxesChanged_.notify_all();
+    boxesChanged_.wait(guard, [&request] { return request.shown; });
+    if (request.failure)
+        std::rethrow_exception(request.failure);
+}
+
+void BenchDisplay::serveBoxes()
+{
+    std::unique_lock guard(lock_);
+    for (;;) {
+        boxesChanged_.wait(guard, [this] { return !boxesWaiting_.empty() || runsEnded_ == rows_.size(); });
+        if (boxesWaiting_.empty())
+            return;
+        BoxRequest& request = *boxesWaiting_.front();
+        boxesWaiting_.pop_front();
         if (redrawInPlace_)
             erase();
         boxOpen_ = true;
-    }
-    // Closes the box however `show` ends.
-    struct Reopen {
-        BenchDisplay& display;
-        std::size_t row;
-        std::string status;
-        ~Reopen()
-        {
-            const std::lock_guard guard(display.lock_);
-            display.boxOpen_ = false;
-            display.rows_[row].status = status;
-            if (display.redrawInPlace_) {
-                display.draw();
-                return;
-            }
-            for (const auto& line : display.heldLines_)
-                display.out_ << line << '\n';
-            display.heldLines_.clear();
-            display.out_ << std::flush;
+        guard.unlock();
+        try {
+            request.show();
+        } catch (...) {
+            request.failure = std::current_exception();
         }
-    } reopen{*this, row, statusBefore};
-    show();
+        guard.lock();
+        boxOpen_ = false;
+        rows_[request.row].status = request.statusBefore;
+        if (redrawInPlace_) {
+            draw();
+        } else {
+            for (const auto& line : heldLines_)
+                out_ << line << '\n';
+            heldLines_.clear();
+            out_ << std::flush;
+        }
+        request.shown = true;
+        boxesChanged_.notify_all();
+    }
+}
+
+void BenchDisplay::runEnded()
+{
+    const std::lock_guard guard(lock_);
+    ++runsEnded_;
+    boxesChanged_.notify_all();
 }
 
 void BenchDisplay::close()
@@ -196,7 +211,10 @@ void BenchPrompts::error(FailureKind kind, const std::string& text)
 Answer BenchPrompts::question(QuestionKind kind, const std::string& text)
 {
     Answer answer = Answer::No;
-    display_.showBox(row_, [&] { answer = board_.question(kind, text); });
+    display_.showBox(row_, [&] {
+        if (!stopping_())
+            answer = board_.question(kind, text);
+    });
     return answer;
 }
 

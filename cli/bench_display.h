@@ -8,7 +8,10 @@
 #include "flash/upgrade_report.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -25,7 +28,8 @@ std::string portName(int port);
 // each prefixed with its port, the percentage at every tenth of the way. While a box is open
 // nothing is drawn, so a box and its answer are never cut by another board's progress: the
 // lines are drawn again, or the held plain lines written, once it closes.
-// Every member may be called from any thread.
+// The boxes are shown by the thread that serves them, the main one: a Ctrl+C reaches that
+// thread and cuts a pending answer short. Every other member may be called from any thread.
 class BenchDisplay {
 public:
     BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports);
@@ -35,9 +39,13 @@ public:
     void status(std::size_t row, const std::string& text);
     void progress(std::size_t row, int pagesDone, int pageCount);
 
-    // Runs `show` (a box on the terminal) while no other box is open and nothing is drawn;
-    // the row reads "waiting to ask" until its turn comes.
+    // Has `show` (a box on the terminal) run by serveBoxes while no other box is open and
+    // nothing is drawn, and waits for it; the row reads "waiting to ask" until its turn comes.
     void showBox(std::size_t row, const std::function<void()>& show);
+    // Shows the boxes the boards' threads ask for, in turn, until runEnded has been called
+    // once for every port.
+    void serveBoxes();
+    void runEnded();
 
     // Draws the lines a last time and leaves them in place.
     void close();
@@ -59,8 +67,18 @@ private:
 
     std::ostream& out_;
     bool redrawInPlace_;
-    std::mutex boxTurn_; // held for a whole box, the wait for its answer included
-    std::mutex lock_;    // the rows and the output, held briefly
+    struct BoxRequest {
+        std::size_t row;
+        const std::function<void()>& show;
+        std::string statusBefore; // shown again once the box has closed
+        bool shown = false;
+        std::exception_ptr failure = nullptr;
+    };
+
+    std::mutex lock_; // the rows, the output and the boxes waiting, held briefly
+    std::condition_variable boxesChanged_;
+    std::deque<BoxRequest*> boxesWaiting_;
+    std::size_t runsEnded_ = 0;
     std::vector<Row> rows_;
     bool boxOpen_ = false;
     bool drawn_ = false;
@@ -96,10 +114,12 @@ private:
 };
 
 // One board's boxes, shown through its own prompts (with its port as prefix and its hints)
-// one box at a time across the whole bench.
+// one box at a time across the whole bench. A question whose turn comes after a stop was
+// asked for is answered No without being shown: the run ends there either way.
 class BenchPrompts final : public Prompts {
 public:
-    BenchPrompts(Prompts& board, BenchDisplay& display, std::size_t row) : board_(board), display_(display), row_(row)
+    BenchPrompts(Prompts& board, BenchDisplay& display, std::size_t row, std::function<bool()> stopping)
+        : board_(board), display_(display), row_(row), stopping_(std::move(stopping))
     {
     }
 
@@ -111,6 +131,7 @@ private:
     Prompts& board_;
     BenchDisplay& display_;
     std::size_t row_;
+    std::function<bool()> stopping_;
 };
 
 } // namespace fieldkit::cli

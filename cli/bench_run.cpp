@@ -64,6 +64,9 @@ struct BenchShared {
     std::mutex finishedTurn;
 };
 
+// The watch passes Ctrl+C on to the stop a moment after it has cut a pending answer short.
+bool stopping(const UpgradeStop& stop) { return stop.requested() || pendingInterrupt() != InterruptSignal::None; }
+
 // One whole upgrade on one port, as a single run does it, with its own link and worker.
 void runPort(BenchShared& shared, std::size_t row, PortOutcome& outcome)
 {
@@ -77,7 +80,7 @@ void runPort(BenchShared& shared, std::size_t row, PortOutcome& outcome)
         TerminalPrompts terminal(std::cin, std::cerr, shared.plan.policy);
         terminal.setPrefix(portName(outcome.port) + ": ");
         terminal.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
-        BenchPrompts prompts(terminal, shared.display, row);
+        BenchPrompts prompts(terminal, shared.display, row, [&shared] { return stopping(shared.stop); });
         BenchNotices notices(shared.display, row, report);
         StoppableClock clock(nullptr, shared.stop);
         flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &shared.stop, &shared.image});
@@ -87,12 +90,14 @@ void runPort(BenchShared& shared, std::size_t row, PortOutcome& outcome)
         report.message = std::string("The upgrade stopped unexpectedly: ") + failure.what();
     }
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    outcome.result = resultOf(report, shared.stop.requested());
+    outcome.result = resultOf(report, stopping(shared.stop));
     shared.display.status(row, resultText(outcome.result));
-
-    const std::lock_guard turn(shared.finishedTurn);
-    if (shared.onPortFinished)
-        shared.onPortFinished(outcome.port, report, outcome.seconds);
+    {
+        const std::lock_guard turn(shared.finishedTurn);
+        if (shared.onPortFinished)
+            shared.onPortFinished(outcome.port, report, outcome.seconds);
+    }
+    shared.display.runEnded();
 }
 
 // Where each board stands after Ctrl+C, as a single run tells it.
@@ -214,6 +219,7 @@ int runBench(const BenchPlan& plan, const PortFinished& onPortFinished)
         std::vector<std::thread> runs;
         for (std::size_t row = 0; row < outcomes.size(); ++row)
             runs.emplace_back([&shared, &outcomes, row] { runPort(shared, row, outcomes[row]); });
+        display.serveBoxes();
         for (auto& run : runs)
             run.join();
     }
