@@ -212,8 +212,8 @@ int runBench(const BenchPlan& plan, const PortFinished& onPortFinished)
         outcomes.push_back({port, {}, 0, BenchResult::Failed});
     BenchDisplay display(std::cout, ::isatty(STDOUT_FILENO) == 1, plan.ports);
     UpgradeStop stop;
-    BenchShared shared{plan,    *image, files, settings::readFirmwareVersionSetting(settingsFile), display,
-                       stop,    onPortFinished, {}};
+    BenchShared shared{
+        plan, *image, files, settings::readFirmwareVersionSetting(settingsFile), display, stop, onPortFinished, {}};
     {
         const InterruptWatch watch(stop);
         std::vector<std::thread> runs;

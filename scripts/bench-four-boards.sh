@@ -28,6 +28,7 @@ cd "$work"
 
 baud=115200
 limit=1.10
+calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 # Four different boards: band edge, variant flag and parameter block of their own, so each
 # flash must hold an image of its own. The version differs from AppConfig.ini's: no question.
 band_edges=(403000000 746000000 136000000 851000000)
@@ -44,8 +45,14 @@ start_board() { # name, board index
   echo "bench-four-boards: lodestar-sim did not start: $(cat "$work/sim-$name.log")" >&2
   exit 1
 }
+# Stops the emulators; sim_cpu is the CPU time they used together, in seconds.
 stop_boards() {
-  for pid in "${sim_pids[@]}"; do kill "$pid"; wait "$pid" || true; done
+  local ticks=0
+  for pid in "${sim_pids[@]}"; do
+    ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
+    kill "$pid"; wait "$pid" || true
+  done
+  sim_cpu=$(calc "$ticks / $(getconf CLK_TCK)")
   sim_pids=()
 }
 region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
@@ -56,13 +63,12 @@ byte_exact() { # name, board index
   cmp -s <(region "$work/expected-$1.bin" 0 80) <(region "$work/flash-$1.bin" 160 80) &&
     cmp -s <(region "$work/expected-$1.bin" 92 4) <(region "$work/flash-$1.bin" 252 4)
 }
-calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
-
 echo "one board paced at $baud baud ..."
 start_board single 0
 FIELDKIT_COM1=$work/board-single /usr/bin/time -o time-single -f '%e %U %S' \
   "$cli" upgrade --port 1 --yes < /dev/null > cli-single.log 2>&1 || true
 stop_boards
+single_sim_cpu=$sim_cpu
 read -r single single_user single_system < time-single
 
 echo "four boards paced at $baud baud, at once ..."
@@ -74,12 +80,13 @@ FIELDKIT_COM1=$work/board-com1 FIELDKIT_COM2=$work/board-com2 FIELDKIT_COM3=$wor
 four_status=$?
 set -e
 stop_boards
+four_sim_cpu=$sim_cpu
 read -r four four_user four_system < time-four
 
 ratio=$(calc "$four / $single" 3)
 echo
-echo "single board:        $single s (CPU $(calc "$single_user + $single_system") s)"
-echo "four boards at once: $four s (CPU $(calc "$four_user + $four_system") s), exit status $four_status"
+echo "single board:        $single s (fieldkit-cli CPU $(calc "$single_user + $single_system") s, emulator CPU $single_sim_cpu s)"
+echo "four boards at once: $four s (fieldkit-cli CPU $(calc "$four_user + $four_system") s, emulators CPU $four_sim_cpu s), exit status $four_status"
 echo "ratio four/single:   $ratio (target at most $limit)"
 sed -n '/^Port /,$p' cli-four.log
 verdict=0
