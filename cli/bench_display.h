@@ -65,8 +65,7 @@ private:
     void erase();
     std::string lineOf(const Row& row) const;
 
-    std::ostream& out_;
-    bool redrawInPlace_;
+    // A board's box waiting for the main thread, on that board's thread's stack.
     struct BoxRequest {
         std::size_t row;
         const std::function<void()>& show;
@@ -75,6 +74,8 @@ private:
         std::exception_ptr failure = nullptr;
     };
 
+    std::ostream& out_;
+    bool redrawInPlace_;
     std::mutex lock_; // the rows, the output and the boxes waiting, held briefly
     std::condition_variable boxesChanged_;
     std::deque<BoxRequest*> boxesWaiting_;
