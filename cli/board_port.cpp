@@ -11,10 +11,18 @@
 
 namespace fieldkit::cli {
 
-void addBoardPortOptions(CLI::App& command, BoardPortOptions& options)
+void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vector<int>* repeatedPorts)
 {
-    command.add_option("--port", options.port, "COM port 1 to 4 (default: AppConfig.ini, else COM1)")
-        ->check(CLI::Range(1, 4));
+    if (repeatedPorts != nullptr)
+        command
+            .add_option("--port", *repeatedPorts,
+                        "COM port 1 to 4 (default: AppConfig.ini, else COM1); repeat it to upgrade the boards "
+                        "on several ports at once")
+            ->check(CLI::Range(1, 4))
+            ->allow_extra_args(false);
+    else
+        command.add_option("--port", options.port, "COM port 1 to 4 (default: AppConfig.ini, else COM1)")
+            ->check(CLI::Range(1, 4));
     command.add_flag("--simulate", options.simulate,
                      "Talk to an emulated board instead of the radio");
     command.add_option("--sim-option", options.simOptions,

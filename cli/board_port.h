@@ -22,8 +22,9 @@ struct BoardPortOptions {
     std::vector<std::string> simOptions; // --sim-option, passed to the emulator
 };
 
-// Adds --port, --simulate and --sim-option to a command.
-void addBoardPortOptions(CLI::App& command, BoardPortOptions& options);
+// Adds --port, --simulate and --sim-option to a command. With `repeatedPorts`, --port may be
+// given several times (a bench of boards) and every value goes there instead of options.port.
+void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vector<int>* repeatedPorts = nullptr);
 
 // The port to use: --port, or "SerialPort"/"PortNumber" of AppConfig.ini with its warning
 // shown when the value names no COM port from 1 to 4. A settings file that cannot be read or

@@ -2,6 +2,8 @@
 
 #include "cli/interrupt.h"
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 
 #include <unistd.h>
@@ -10,15 +12,18 @@ namespace fieldkit::cli {
 
 namespace {
 
-volatile std::sig_atomic_t arrived = 0; // the signal number of the first one
+// The signal number of the first one. Lock-free, so the handler may store it while the
+// watch thread of a run reads it.
+std::atomic<int> arrived{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onSignal(int signalNumber)
 {
-    if (arrived != 0) {
-        const InterruptSignal first = arrived == SIGTERM ? InterruptSignal::Terminate : InterruptSignal::Interrupt;
-        ::_exit(exitStatusFor(first));
-    }
-    arrived = signalNumber;
+    const int interruptedErrno = errno; // of the call the signal cut short
+    if (const int first = arrived.load(); first != 0)
+        ::_exit(exitStatusFor(first == SIGTERM ? InterruptSignal::Terminate : InterruptSignal::Interrupt));
+    arrived.store(signalNumber);
+    errno = interruptedErrno;
 }
 
 } // namespace
@@ -36,7 +41,7 @@ void installInterruptHandlers()
 
 InterruptSignal pendingInterrupt()
 {
-    switch (arrived) {
+    switch (arrived.load()) {
     case 0: return InterruptSignal::None;
     case SIGTERM: return InterruptSignal::Terminate;
     default: return InterruptSignal::Interrupt;

@@ -1,18 +1,19 @@
 #include "cli/upgrade_command.h"
 
+#include "cli/bench_run.h"
 #include "cli/board_port.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/hints.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
+#include "cli/settings_frame.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
 #include "flash/upgrade_worker.h"
 #include "link/serial_board_link.h"
 #include "settings/app_settings.h"
 
-#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -21,28 +22,9 @@ namespace {
 
 struct UpgradeOptions {
     BoardPortOptions board;
+    std::vector<int> ports; // every --port given: one is a single run, several a bench
     bool assumeYes = false;
     bool force = false;
-};
-
-// The settings an upgrade takes from the main window, read from AppConfig.ini here.
-class SettingsFrame final : public flash::UpgradeFrame {
-public:
-    SettingsFrame(int port, std::string version) : port_(port), version_(std::move(version)) {}
-
-    int GetPort() override { return port_; }
-    int GetFirmwareVersion(char* buffer, int size) override
-    {
-        const int needed = static_cast<int>(version_.size()) + 1;
-        if (size < needed)
-            return needed;
-        std::memcpy(buffer, version_.c_str(), static_cast<std::size_t>(needed));
-        return 0;
-    }
-
-private:
-    int port_;
-    std::string version_;
 };
 
 int runUpgradeCommand(const UpgradeOptions& options)
@@ -98,9 +80,18 @@ void addUpgradeCommand(CLI::App& app, int& exitStatus)
     auto options = std::make_shared<UpgradeOptions>();
     CLI::App* command = app.add_subcommand(
         "upgrade", "Upgrade the Lodestar board with corvo_boot.s19 and corvo_fwapp.s19 from the current directory");
-    addBoardPortOptions(*command, options->board);
+    addBoardPortOptions(*command, options->board, &options->ports);
     addAnswerOptions(*command, options->assumeYes, options->force);
-    command->callback([options, &exitStatus] { exitStatus = runUpgradeCommand(*options); });
+    command->callback([options, &exitStatus] {
+        checkBenchPorts(options->ports);
+        if (options->ports.size() > 1) {
+            exitStatus = runBench({options->ports, options->board, answerPolicy(options->assumeYes, options->force)});
+            return;
+        }
+        if (!options->ports.empty())
+            options->board.port = options->ports.front();
+        exitStatus = runUpgradeCommand(*options);
+    });
 }
 
 } // namespace fieldkit::cli

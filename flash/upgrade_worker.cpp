@@ -222,6 +222,10 @@ private:
 
     bool loadFiles()
     {
+        if (services_.loadedFiles != nullptr) {
+            *image_ = *services_.loadedFiles;
+            return true;
+        }
         return image::loadFirmwareFiles(*image_, services_.prompts, services_.firmwareDirectory, &report_.files) ==
                image::LoadOutcome::GoOn;
     }

@@ -5,6 +5,7 @@
 #include "core/stop.h"
 #include "core/upgrade_notices.h"
 #include "flash/upgrade_report.h"
+#include "image/firmware_image.h"
 #include "link/board_link.h"
 
 #include <filesystem>
@@ -32,6 +33,11 @@ struct UpgradeServices {
     std::filesystem::path firmwareDirectory = "."; // where corvo_boot.s19 and corvo_fwapp.s19 lie
     UpgradeReport* report = nullptr;  // filled in as the run goes, when given
     const UpgradeStop* stop = nullptr; // looked at between steps and pages, when given
+    // The firmware files already loaded (and any question about them answered), when given:
+    // the run starts from a copy of this image and neither reads the files nor asks about
+    // them; report->files is left as the caller filled it. A bench of several boards loads
+    // the files once for all of them.
+    const image::FirmwareImage* loadedFiles = nullptr;
 };
 
 // One whole upgrade, from loading the firmware files to the finished notice. Returns 0 on

@@ -102,7 +102,7 @@ protected:
         for (const auto& [function, occurrence] : injectedFailures)
             recording->failCall(function, occurrence);
         recording->afterCall = recordingHook;
-        EXPECT_EQ(UpgradeWorker(frame, {*recording, clock, prompts, notices, dir, &report, stop.get()}), 0);
+        EXPECT_EQ(UpgradeWorker(frame, {*recording, clock, prompts, notices, dir, &report, stop.get(), loadedFiles}), 0);
     }
 
     // The image an upgrade of this board must leave in flash.
@@ -159,6 +159,7 @@ protected:
     Frame frame;
     UpgradeReport report;
     std::unique_ptr<UpgradeStop> stop;
+    const image::FirmwareImage* loadedFiles = nullptr;
     std::function<void(const testing::RecordingLink::Call&)> recordingHook;
 };
 
@@ -359,6 +360,28 @@ TEST_F(UpgradeWorkerTest, AMissingBootFileStopsBeforeAnyLinkCall)
     EXPECT_TRUE(recording->calls.empty());
     EXPECT_EQ(notices.notices, (std::vector<testing::RecordingNotices::Notice>{
                                    {UPG_STATUS_TEXT, 1, "Ready"}, {UPG_FINISHED, UPG_RESULT_FAILURE, {}}}));
+}
+
+TEST_F(UpgradeWorkerTest, FilesLoadedBeforehandAreWrittenFromACopyWithoutReadingOrAskingAgain)
+{
+    options.bandEdgeHz = 746000000;
+    options.variantFlag = 0x80;
+    const auto expected = expectedImage(5);
+    image::FirmwareImage loaded;
+    ScriptedPrompts filePrompts;
+    ASSERT_EQ(image::loadFirmwareFiles(loaded, filePrompts, dir, &report.files), image::LoadOutcome::GoOn);
+    const std::vector<std::uint8_t> loadedBytes(loaded.bytes().begin(), loaded.bytes().end());
+    fs::remove_all(dir);
+    loadedFiles = &loaded;
+    run();
+
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(report.succeeded);
+    expectFlashHolds(expected);
+    ASSERT_EQ(report.files.size(), 2u); // as the caller filled it
+    EXPECT_EQ(report.files[0].file->name, std::string(image::kBootFileName));
+    EXPECT_TRUE(std::equal(loadedBytes.begin(), loadedBytes.end(), loaded.bytes().begin()))
+        << "the board's configuration went into the shared image";
 }
 
 TEST_F(UpgradeWorkerTest, SameVersionAsksAndANoStopsWithNothingMoreSent)

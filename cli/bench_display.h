@@ -1,0 +1,138 @@
+#pragma once
+
+// The terminal of a bench run, shared by the boards upgraded at once: one line per port,
+// and the boxes of every board shown one at a time.
+
+#include "core/prompts.h"
+#include "core/upgrade_notices.h"
+#include "flash/upgrade_report.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace fieldkit::cli {
+
+// "COM3"
+std::string portName(int port);
+
+// The progress of every port. On a terminal, one line per port (port, ESN once read, status
+// text, percentage) redrawn in place below everything else; into a file or pipe, plain lines
+// each prefixed with its port, the percentage at every tenth of the way. While a box is open
+// nothing is drawn, so a box and its answer are never cut by another board's progress: the
+// lines are drawn again, or the held plain lines written, once it closes.
+// The boxes are shown by the thread that serves them, the main one: a Ctrl+C reaches that
+// thread and cuts a pending answer short. Every other member may be called from any thread.
+class BenchDisplay {
+public:
+    BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports);
+
+    // Row `row` belongs to the row-th port given.
+    void esnRead(std::size_t row, const std::string& esnText);
+    void status(std::size_t row, const std::string& text);
+    void progress(std::size_t row, int pagesDone, int pageCount);
+
+    // Has `show` (a box on the terminal) run by serveBoxes while no other box is open and
+    // nothing is drawn, and waits for it; the row reads "waiting to ask" until its turn comes.
+    void showBox(std::size_t row, const std::function<void()>& show);
+    // Shows the boxes the boards' threads ask for, in turn, until runEnded has been called
+    // once for every port.
+    void serveBoxes();
+    void runEnded();
+
+    // Draws the lines a last time and leaves them in place.
+    void close();
+
+private:
+    struct Row {
+        std::string port;
+        std::string esn = "?";
+        std::string status = "starting";
+        std::string percent;
+        int lastTenthShown = -1;
+    };
+
+    // With the lock held:
+    void changed(std::size_t row, const std::string& plainLine, bool urgent);
+    void draw();
+    void erase();
+    std::string lineOf(const Row& row) const;
+
+    // A board's box waiting for the main thread, on that board's thread's stack.
+    struct BoxRequest {
+        std::size_t row;
+        const std::function<void()>& show;
+        std::string statusBefore; // shown again once the box has closed
+        bool shown = false;
+        std::exception_ptr failure = nullptr;
+    };
+
+    std::ostream& out_;
+    bool redrawInPlace_;
+    std::mutex lock_; // the rows, the output and the boxes waiting, held briefly
+    std::condition_variable boxesChanged_;
+    std::deque<BoxRequest*> boxesWaiting_;
+    std::size_t runsEnded_ = 0;
+    std::vector<Row> rows_;
+    bool boxOpen_ = false;
+    bool drawn_ = false;
+    std::vector<std::string> heldLines_;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// One board's notices onto its row of the display. Runs on that board's thread, as its
+// worker does, so it reads the worker's report between steps to show the ESN once read.
+class BenchNotices final : public UpgradeNotices {
+public:
+    BenchNotices(BenchDisplay& display, std::size_t row, const flash::UpgradeReport& report)
+        : display_(display), row_(row), report_(report)
+    {
+    }
+
+    bool hasWindow() const override { return true; }
+    void statusText(UpgradeStage stage, const char* constantText) override;
+    void beginProgress(std::uint32_t pageCount) override;
+    void pageDone() override;
+    void finalText(const std::string& text) override;
+    void finished(int) override {}
+
+private:
+    void showEsnOnceRead();
+
+    BenchDisplay& display_;
+    std::size_t row_;
+    const flash::UpgradeReport& report_;
+    bool esnShown_ = false;
+    int pageCount_ = 0;
+    int pagesDone_ = 0;
+};
+
+// One board's boxes, shown through its own prompts (with its port as prefix and its hints)
+// one box at a time across the whole bench. A question whose turn comes after a stop was
+// asked for is answered No without being shown: the run ends there either way.
+class BenchPrompts final : public Prompts {
+public:
+    BenchPrompts(Prompts& board, BenchDisplay& display, std::size_t row, std::function<bool()> stopping)
+        : board_(board), display_(display), row_(row), stopping_(std::move(stopping))
+    {
+    }
+
+    void error(FailureKind kind, const std::string& text) override;
+    Answer question(QuestionKind kind, const std::string& text) override;
+    void warning(WarningKind kind, const std::string& text) override;
+
+private:
+    Prompts& board_;
+    BenchDisplay& display_;
+    std::size_t row_;
+    std::function<bool()> stopping_;
+};
+
+} // namespace fieldkit::cli
