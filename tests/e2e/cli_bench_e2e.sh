@@ -5,21 +5,12 @@
 # goes on; Ctrl+C with four runs in flight tells every board where it stands.
 # Usage: cli_bench_e2e.sh FIELDKIT_CLI LODESTAR_SIM EXAMPLES_DIR WORK_DIR
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/checks.sh"
 cli=$1 sim=$2 examples=$3 work=$4
 
 rm -rf "$work"
 cp -r "$examples" "$work"
 cd "$work"
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
-wait_for() { # seconds, then a command that must come true by then
-  local seconds=$1; shift
-  for _ in $(seq $((seconds * 20))); do "$@" && return 0; sleep 0.05; done
-  return 1
-}
 
 sim_pids=()
 cleanup() { for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done; true; }
@@ -36,7 +27,6 @@ stop_boards() {
   for pid in "${sim_pids[@]}"; do kill "$pid"; wait "$pid" || true; done
   sim_pids=()
 }
-region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
 flash_holds() { # flash dump, expected image
   cmp -s <(region "$2" 0 80) <(region "$1" 160 80) && cmp -s <(region "$2" 92 4) <(region "$1" 252 4)
 }

@@ -5,20 +5,15 @@
 # byte for byte as the image `fieldkit-cli image` builds.
 # Usage: cli_interrupt_e2e.sh FIELDKIT_CLI LODESTAR_SIM EXAMPLES_DIR WORK_DIR
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/checks.sh"
 cli=$1 sim=$2 examples=$3 work=$4
 
 rm -rf "$work"
 cp -r "$examples" "$work"
 cd "$work"
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 
 params=$(printf '%02X' $(seq 11 62))
 "$cli" image --out expected.bin --band-edge 136000000 --param-block "$params" > image.log
-region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
 
 # name, signal, the status line to wait for, then how long to let the run go on past it
 interrupt_at() {

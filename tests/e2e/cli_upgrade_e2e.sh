@@ -4,6 +4,7 @@
 # `fieldkit-cli image` builds for the same board, byte for byte.
 # Usage: cli_upgrade_e2e.sh FIELDKIT_CLI EXAMPLES_DIR WORK_DIR
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/checks.sh"
 cli=$1 examples=$2 work=$3
 
 rm -rf "$work"
@@ -11,11 +12,6 @@ cp -r "$examples" "$work"
 cd "$work"
 # Every upgrade and board read below leaves one record here.
 export FIELDKIT_HISTORY="$work/history/history.jsonl"
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 
 # A board of band 2 with the variant flag set, and parameters of its own.
 board="--band-edge 746000000 --variant-flag 0x80 --version R07.10.00"
@@ -32,9 +28,6 @@ cat upgrade.log
 check "upgrade exits 0" test "$status" -eq 0
 check "upgrade reports its time" grep -q "^Ready - Took 0 minutes and [0-9]* seconds" upgrade.log
 check "upgrade asked nothing" bash -c '! grep -q "^Question:" upgrade.log'
-# The application region is image offset 0, flash 0xA0000 (4 KB block 160), 0x50000 long;
-# the boot region image offset 0x5C000 (block 92), flash 0xFC000 (block 252), 0x4000 long.
-region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
 check "application region in flash" cmp -s <(region expected.bin 0 80) <(region flash.bin 160 80)
 check "boot region in flash" cmp -s <(region expected.bin 92 4) <(region flash.bin 252 4)
 

@@ -4,6 +4,7 @@
 # emulator's pseudo-terminal, so the Windows serial channel carries every request.
 # Usage: wine_cli_e2e.sh WINE FIELDKIT_CLI_EXE LODESTAR_SIM EXAMPLES_DIR WORK_DIR
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/checks.sh"
 wine=$1 cli=$2 sim=$3 examples=$4 work=$5
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset FIELDKIT_COM1 FIELDKIT_COM2 FIELDKIT_COM3 FIELDKIT_COM4
@@ -23,11 +24,6 @@ wineserver="$(dirname "$wine")/wineserver"
 "$wineserver" -k || true
 "$wineserver" -w
 "$wineserver" -p > /dev/null 2>&1
-failures=0
-check() { # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 # The program's output without the CR that Windows puts before every line end.
 # Into a file, not a pipe: Wine's own background processes inherit the output and would
 # hold a pipe open.
@@ -83,9 +79,6 @@ check "upgrade exits 0" test "$status" -eq 0
 check "upgrade reports its time" grep -q "^Ready - Took 0 minutes and [0-9]* seconds" upgrade.log
 check "upgrade asked nothing" bash -c '! grep -q "^Question:" upgrade.log'
 check "no progress redrawn in place in a file" bash -c '! grep -q "\.\]" upgrade.log.raw || ! grep -q $'"'"'\r\['"'"' upgrade.log.raw'
-# The application region is image offset 0, flash 0xA0000 (4 KB block 160), 0x50000 long;
-# the boot region image offset 0x5C000 (block 92), flash 0xFC000 (block 252), 0x4000 long.
-region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
 check "application region in flash" cmp -s <(region expected.bin 0 80) <(region flash.bin 160 80)
 check "boot region in flash" cmp -s <(region expected.bin 92 4) <(region flash.bin 252 4)
 
