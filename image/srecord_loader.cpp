@@ -362,10 +362,4 @@ SrecordReadResult SrecordReadFile(const fs::path& file, std::span<std::uint8_t> 
     }
 }
 
-SrecordLoad loadSrecordFile(const fs::path& fileName, std::span<std::uint8_t> destination, int bootFileFlag)
-{
-    const SrecordReadResult read = SrecordReadFile(fileName, destination, bootFileFlag);
-    return {read.result, read.errors};
-}
-
 } // namespace fieldkit::image

@@ -98,14 +98,4 @@ SrecordReadResult readSrecordFile(const std::filesystem::path& file, std::span<s
 SrecordReadResult SrecordReadFile(const std::filesystem::path& file, std::span<std::uint8_t> destination,
                                   int bootFileFlag);
 
-// What the rest of the system sees of one load: whether the file was processed, and
-// whether it reported errors.
-struct SrecordLoad {
-    int result = kSrecordProcessed;
-    bool errors = false;
-};
-
-SrecordLoad loadSrecordFile(const std::filesystem::path& fileName, std::span<std::uint8_t> destination,
-                            int bootFileFlag);
-
 } // namespace fieldkit::image

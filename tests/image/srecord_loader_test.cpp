@@ -288,7 +288,7 @@ TEST_P(SrecordLoaderUnreadable, IsNotProcessedAndLeavesTheDestinationAlone)
     GuardedDestination destination(kApplicationFileFlag);
     const std::vector<std::uint8_t> before = destination.contents();
 
-    const SrecordLoad load = loadSrecordFile(path, destination.span(), kApplicationFileFlag);
+    const SrecordReadResult load = SrecordReadFile(path, destination.span(), kApplicationFileFlag);
 
     EXPECT_EQ(load.result, GetParam().result);
     EXPECT_TRUE(load.errors);
@@ -337,7 +337,7 @@ TEST(SrecordLoader, FileWithoutReadPermissionIsNotProcessed)
     writeFile(dir / "locked.s19", lines({kAppRecord, kEnd}));
     fs::permissions(dir / "locked.s19", fs::perms::none);
     GuardedDestination destination(kApplicationFileFlag);
-    const SrecordLoad load = loadSrecordFile(dir / "locked.s19", destination.span(), kApplicationFileFlag);
+    const SrecordReadResult load = SrecordReadFile(dir / "locked.s19", destination.span(), kApplicationFileFlag);
     EXPECT_EQ(load.result, kSrecordCannotOpen);
     EXPECT_TRUE(destination.contents() == destination.expected({}));
 }
@@ -348,7 +348,7 @@ TEST(SrecordLoader, UnknownFileFlagIsNotProcessed)
     TempDir dir;
     writeFile(dir / "f.s19", lines({kAppRecord, kEnd}));
     GuardedDestination destination(kApplicationFileFlag);
-    const SrecordLoad load = loadSrecordFile(dir / "f.s19", destination.span(), 2);
+    const SrecordReadResult load = SrecordReadFile(dir / "f.s19", destination.span(), 2);
     EXPECT_EQ(load.result, kSrecordBadFileFlag);
     EXPECT_TRUE(destination.contents() == destination.expected({}));
 }
