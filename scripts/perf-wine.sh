@@ -3,6 +3,7 @@
 # the sample firmware by fieldkit-cli.exe against lodestar-sim through Wine's COM1, against its
 # floor (the fixed pauses plus the wire time of every byte both ways, as scripts/perf-report.sh
 # reckons it natively), and the time fieldkit-cli.exe takes to print --help in a warm prefix.
+# It measures the program as the zip ships it, without its debug information.
 # Needs both builds: build/windows (preset windows) and build/default (for lodestar-sim).
 # Usage: scripts/perf-wine.sh [extra lodestar-sim options, e.g. --latency 16]
 set -euo pipefail
@@ -29,6 +30,8 @@ cleanup() {
 }
 trap cleanup EXIT
 cp examples/* "$work/"
+x86_64-w64-mingw32-strip -o "$work/fieldkit-cli.exe" "$cli"
+cli=$work/fieldkit-cli.exe
 cd "$work"
 unset FIELDKIT_COM1
 "$wine" wineboot -i > /dev/null 2>&1
