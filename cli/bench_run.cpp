@@ -78,15 +78,16 @@ void runPort(BenchShared& shared, BoardLine& line, std::size_t row, PortOutcome&
     report.files = shared.files;
     try {
         SettingsFrame frame(outcome.port, shared.settingsVersion);
-        link::SerialBoardLink boardLink(line.channels());
+        StoppableClock clock(nullptr, shared.stop);
+        link::SerialBoardLink boardLink(line.channels(), &clock);
         const FailureHints hints(boardLink, outcome.port, run.device, report.files);
         TerminalPrompts terminal(std::cin, std::cerr, shared.plan.policy);
         terminal.setPrefix(portName(outcome.port) + ": ");
         terminal.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
         BenchPrompts prompts(terminal, shared.display, row, [&shared] { return stopping(shared.stop); });
         BenchNotices notices(shared.display, row, report);
-        StoppableClock clock(nullptr, shared.stop);
         flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &shared.stop, &shared.image});
+        outcome.adapterHint = slowAdapterHint(boardLink.statistics(), run.device);
     } catch (const std::exception& failure) {
         // The link could not even be set up; the other boards go on.
         report.failure = FailureKind::Unexpected;
@@ -212,7 +213,7 @@ int runBench(const BenchPlan& plan)
 
     std::vector<PortOutcome> outcomes;
     for (int port : plan.ports)
-        outcomes.push_back({port, {}, 0, BenchResult::Failed});
+        outcomes.push_back({port, {}, 0, BenchResult::Failed, {}});
     BenchDisplay display(std::cout, standardOutputIsTerminal(), plan.ports);
     UpgradeStop stop;
     BenchShared shared{
@@ -234,6 +235,9 @@ int runBench(const BenchPlan& plan)
             lines[row]->report(std::cerr);
         }
     printBenchSummary(std::cout, outcomes);
+    for (const auto& outcome : outcomes)
+        if (!outcome.adapterHint.empty())
+            std::cerr << portName(outcome.port) << ": " << outcome.adapterHint << '\n';
     if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
         const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
             return outcome.result == BenchResult::Success;

@@ -36,6 +36,7 @@ struct PortOutcome {
     flash::UpgradeReport report;
     double seconds = 0;
     BenchResult result = BenchResult::Failed;
+    std::string adapterHint; // printed after the summary; "" when the adapter was quick enough
 };
 
 // How a port's run ended; a run that stopped without a box of its own after a stop request

@@ -8,13 +8,47 @@
 #include "settings/profile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
+#include <iomanip>
+#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace fieldkit::cli {
 namespace {
+
+// At 115200 baud a board behind a good adapter answers well within a millisecond. USB adapters
+// that hold small answers back (16 ms by default for common ones on Windows) average far above
+// this, and every page costs three answers.
+constexpr std::chrono::microseconds kSlowTurnaround{4000};
+// What an adapter set to a 1 ms latency gives; the hint counts the rest as time lost.
+constexpr std::chrono::microseconds kGoodTurnaround{1000};
+
+std::string fixedText(double value, const char* unit)
+{
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << value << unit;
+    return text.str();
+}
+
+// Where the adapter's latency is set. Linux names it by the adapter's ttyUSB device, which a
+// /dev/serial/by-id link leads to.
+std::string latencySettingText([[maybe_unused]] const std::string& device)
+{
+#ifdef _WIN32
+    return "Set the adapter's latency to 1 ms: Device Manager > Ports (COM & LPT) > the port (" + device +
+           ") > Properties > Port Settings > Advanced > Latency Timer (msec) = 1.";
+#else
+    std::error_code error;
+    std::string name = fs::canonical(device, error).filename().string();
+    if (error || name.rfind("ttyUSB", 0) != 0)
+        name = "ttyUSB0";
+    return "FieldKit asks the serial driver for low latency itself; if the adapter still holds answers back, "
+           "set its latency to 1 ms: echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name + "/latency_timer";
+#endif
+}
 
 std::string unreadableFileHint(const fs::path& file)
 {
@@ -111,6 +145,20 @@ std::string FailureHints::silentBoardHint() const
     return "Hint: " + where +
            " answered, but not as a Lodestar board does: is this the radio's programming cable, and the line "
            "free of other programs?";
+}
+
+std::string slowAdapterHint(const link::SerialBoardLink::Statistics& statistics, const std::string& device)
+{
+    const auto mean = statistics.meanTurnaround();
+    if (mean <= kSlowTurnaround)
+        return {};
+    const auto lost = (mean - kGoodTurnaround) * statistics.answersTimed;
+    using Seconds = std::chrono::duration<double>;
+    using Milliseconds = std::chrono::duration<double, std::milli>;
+    return "Hint: the board's answers took " + fixedText(Milliseconds(mean).count(), " ms") +
+           " on average to come back (a good cable: under 1 ms); the cable's adapter holds them back, which made "
+           "this upgrade about " + fixedText(Seconds(lost).count(), " s") + " longer (" +
+           std::to_string(statistics.answersTimed) + " answers).\n" + latencySettingText(device);
 }
 
 std::string unreadableSettingsHint(const fs::path& file)

@@ -40,6 +40,11 @@ private:
     const std::vector<image::LoadedFile>& loaded_;
 };
 
+// After an upgrade: when the cable's adapter held the board's answers back long enough to slow
+// the run down, how much longer the run took for it and how to set the adapter's latency to
+// 1 ms; "" otherwise. `device` is what the upgrade's COM port means.
+std::string slowAdapterHint(const link::SerialBoardLink::Statistics& statistics, const std::string& device);
+
 // A settings file that is there but cannot be read, and so is read as missing; "" otherwise.
 std::string unreadableSettingsHint(const std::filesystem::path& file);
 

@@ -40,12 +40,12 @@ int runUpgradeCommand(const UpgradeOptions& options)
     run.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
     SettingsFrame frame(port, run.settingsVersion);
 
-    link::SerialBoardLink boardLink(line.channels());
+    UpgradeStop stop;
+    StoppableClock clock(nullptr, stop);
+    link::SerialBoardLink boardLink(line.channels(), &clock);
     flash::UpgradeReport report;
     const FailureHints hints(boardLink, port, line.deviceFor(port), report.files);
     prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
-    UpgradeStop stop;
-    StoppableClock clock(nullptr, stop);
     TerminalNotices notices(std::cout, standardOutputIsTerminal());
     {
         const InterruptWatch watch(stop);
@@ -53,6 +53,8 @@ int runUpgradeCommand(const UpgradeOptions& options)
     }
 
     line.report(std::cerr);
+    if (const auto hint = slowAdapterHint(boardLink.statistics(), run.device); !hint.empty())
+        std::cerr << hint << '\n';
     const InterruptSignal signal = pendingInterrupt();
     report.interrupted = report.interrupted || (signal != InterruptSignal::None && !report.succeeded);
     recordInHistory(run, report, std::cerr);

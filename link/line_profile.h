@@ -14,6 +14,9 @@ struct LineProfile {
     std::uint32_t baudRate;
 };
 
+// A start bit, eight data bits and a stop bit.
+inline constexpr std::uint32_t kLineBitsPerByte = 10;
+
 inline constexpr std::uint32_t kQm7731BaudRate = 115200;
 inline constexpr std::array kLineProfiles{LineProfile{"QM7731", kQm7731BaudRate}};
 

@@ -69,7 +69,17 @@ bool timersAreValid(const LinkTimers& timers, const LineProfile& profile)
            inRange(w[TIMER_TRIES], 1, kMostTries);
 }
 
-SerialBoardLink::SerialBoardLink(ChannelFactory channels) : channels_(std::move(channels)) {}
+std::chrono::microseconds SerialBoardLink::Statistics::meanTurnaround() const
+{
+    if (answersTimed == 0 || answerWait <= requestLineTime)
+        return std::chrono::microseconds::zero();
+    return (answerWait - requestLineTime) / answersTimed;
+}
+
+SerialBoardLink::SerialBoardLink(ChannelFactory channels, Clock* clock)
+    : channels_(std::move(channels)), clock_(clock)
+{
+}
 
 SerialBoardLink::~SerialBoardLink() { ClosePort(); }
 
@@ -222,6 +232,10 @@ int SerialBoardLink::transact(wire::ByteChannel& channel, const Exchange& exchan
             ++statistics_.retries;
         // Whatever is waiting now answers nothing we are about to ask.
         channel.discardInput();
+        // Timed from the hand-over: whether the channel returns at once or only once the frame
+        // is out, its last byte leaves the port one line time after that.
+        if (clock_ != nullptr)
+            awaitedAnswer_ = AwaitedAnswer{clock_->tickMs(), lineTimeOf(frame.size())};
         if (!channel.write(frame))
             return LINK_LINE_LOST;
         statistics_.wireBytesSent += frame.size();
@@ -229,6 +243,7 @@ int SerialBoardLink::transact(wire::ByteChannel& channel, const Exchange& exchan
         const bool isWrite = exchange.kind == wire::FrameKind::Write;
         const Outcome outcome = isWrite ? awaitWriteAnswer(channel, exchange, control, crc)
                                         : awaitDataAnswer(channel, exchange, control, crc);
+        awaitedAnswer_.reset();
         if (outcome == Outcome::Accepted) {
             statistics_.payloadBytes += isWrite ? exchange.count : exchange.answerData.size();
             return LINK_OK;
@@ -296,10 +311,23 @@ std::size_t SerialBoardLink::receive(wire::ByteChannel& channel, std::span<std::
         statistics_.wireBytesReceived += arrived;
         if (arrived == 0)
             break;
+        if (awaitedAnswer_) {
+            const std::uint32_t waitedMs = clock_->tickMs() - awaitedAnswer_->handedOverAtMs;
+            ++statistics_.answersTimed;
+            statistics_.answerWait += std::chrono::milliseconds(waitedMs);
+            statistics_.requestLineTime += awaitedAnswer_->requestLineTime;
+            awaitedAnswer_.reset();
+        }
         received += arrived;
         wait = timer(TIMER_INTER_BYTE_GAP_MS);
     }
     return received;
+}
+
+std::chrono::microseconds SerialBoardLink::lineTimeOf(std::size_t bytes) const
+{
+    const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * kLineBitsPerByte;
+    return std::chrono::microseconds(bits * 1'000'000 / timers_.words[TIMER_BAUD_RATE]);
 }
 
 // Bytes right behind a complete answer mean something else is talking on the line; the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "link/board_link.h"
 #include "link/channel_factory.h"
 #include "link/line_profile.h"
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace fieldkit::link {
@@ -56,9 +58,23 @@ public:
         std::uint64_t wireBytesSent = 0;     // every byte sent, resends included
         std::uint64_t wireBytesReceived = 0; // every byte read from the line, noise included
         std::uint64_t retries = 0;           // resends of a request
+
+        // The answers' turnaround, timed only when the link has a clock: how many answers
+        // began to arrive, the time from handing each request to the channel to its answer's
+        // first byte, and how much of that the request itself spent on the line.
+        std::uint64_t answersTimed = 0;
+        std::chrono::milliseconds answerWait{0};
+        std::chrono::microseconds requestLineTime{0};
+
+        // The mean time the line stayed quiet between a request's last byte and its answer's
+        // first byte: the board's own turnaround plus whatever the cable's adapter held the
+        // answer back. Zero when no answer was timed.
+        std::chrono::microseconds meanTurnaround() const;
     };
 
-    explicit SerialBoardLink(ChannelFactory channels);
+    // `clock`, when given, times the answers' turnaround for the statistics; it changes
+    // nothing else the link does.
+    explicit SerialBoardLink(ChannelFactory channels, Clock* clock = nullptr);
     ~SerialBoardLink() override;
     SerialBoardLink(const SerialBoardLink&) = delete;
     SerialBoardLink& operator=(const SerialBoardLink&) = delete;
@@ -101,8 +117,17 @@ private:
     bool moreBytesWaiting(wire::ByteChannel& channel);
     bool waitForQuietLine(wire::ByteChannel& channel);
     std::chrono::milliseconds timer(std::size_t word) const { return std::chrono::milliseconds(timers_.words[word]); }
+    std::chrono::microseconds lineTimeOf(std::size_t bytes) const;
+
+    // A request handed to the channel whose answer has not begun to arrive yet.
+    struct AwaitedAnswer {
+        std::uint32_t handedOverAtMs;
+        std::chrono::microseconds requestLineTime;
+    };
 
     ChannelFactory channels_;
+    Clock* clock_;
+    std::optional<AwaitedAnswer> awaitedAnswer_;
     std::unique_ptr<wire::ByteChannel> channel_;
     int openPort_ = 0;
     bool initialised_ = false;

@@ -188,6 +188,10 @@ How the floors are made:
   never overlap, so the two directions add up.
 - With latency the emulator waits 2 ms before each of the ${answers} answers, which adds $(calc "$answers * 0.002") s to
   the floor.
+- A USB adapter that holds answers back acts like \`--latency\`: at the 16 ms many adapters keep
+  by default, the ${answers} answers cost $(calc "$answers * 0.016" 1) s more. \`fieldkit-cli upgrade\` times the answers
+  (less each request's own line time) and, above a mean of 4 ms, hints at how to set the
+  adapter's latency timer to 1 ms (README, Windows).
 - The split: the floor counts neither side's own time. What a paced run spends above it is
   the host's turnaround (from an answer's arrival to the next frame) and the emulator's (the
   pacing sleeps of \`--baud\` wake a little late, twice a request), ${answers} times each. The

@@ -28,18 +28,22 @@ cat upgrade.log
 check "upgrade exits 0" test "$status" -eq 0
 check "upgrade reports its time" grep -q "^Ready - Took 0 minutes and [0-9]* seconds" upgrade.log
 check "upgrade asked nothing" bash -c '! grep -q "^Question:" upgrade.log'
+check "a quick line gets no latency hint" bash -c '! grep -q "adapter holds them back" upgrade.log'
 check "application region in flash" cmp -s <(region expected.bin 0 80) <(region flash.bin 160 80)
 check "boot region in flash" cmp -s <(region expected.bin 92 4) <(region flash.bin 252 4)
 
-# A board that fails the erase of row 8: the exact message with its advice, exit 1.
+# A board that fails the erase of row 8: the exact message with its advice, exit 1. Its
+# answers come 16 ms late, as through a USB adapter at its default latency: a hint follows.
 set +e
-"$cli" upgrade --simulate --sim-option="--fail-command 0x1118" --yes > erase.log 2>&1
+"$cli" upgrade --simulate --sim-option="--fail-command 0x1118 --latency 16" --yes > erase.log 2>&1
 status=$?
 set -e
 check "erase failure exits 1" test "$status" -eq 1
 check "erase failure message" grep -qx "Failed to erase block 8." erase.log
 check "erase failure advice" grep -qx "Please turn the radio off and back on." erase.log
 check "erase failure ends with Ready" grep -qx "Ready" erase.log
+check "slow answers give the latency hint" grep -Eq "^Hint: the board's answers took (1[5-9]|2[0-9])\.[0-9] ms on average" erase.log
+check "the hint tells how to set the latency" grep -q "latency_timer$" erase.log
 
 # The same version on board and in the settings, answered No at end of input: exit 3.
 sed -i 's/^Version=.*/Version=R07.12.00/' AppConfig.ini

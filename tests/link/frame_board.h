@@ -7,6 +7,7 @@
 // passes only while the host waits.
 
 #include "link/channel_factory.h"
+#include "tests/support/fake_clock.h"
 #include "wire/byte_channel.h"
 #include "wire/protocol.h"
 
@@ -137,6 +138,9 @@ public:
     int opens = 0;
     int openChannels = 0;
     std::deque<std::uint8_t> toHost;
+    // When set, each answer keeps the host waiting this long after it has sent the request.
+    testing::FakeClock* clock = nullptr;
+    std::chrono::milliseconds turnaround{0};
     std::chrono::milliseconds waited{0}; // time the host spent waiting on the line
     std::chrono::milliseconds silence{0}; // since the host last sent
 
@@ -225,6 +229,8 @@ public:
         if (board_.dead)
             return true;
         const auto back = board_.receive(bytes);
+        if (board_.clock != nullptr && !back.empty())
+            board_.clock->advance(board_.turnaround);
         board_.toHost.insert(board_.toHost.end(), back.begin(), back.end());
         return true;
     }

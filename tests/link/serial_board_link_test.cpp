@@ -55,7 +55,8 @@ protected:
 
     FrameBoard board;
     std::vector<int> portsAsked;
-    SerialBoardLink link{memoryLines(board, &portsAsked)};
+    testing::FakeClock clock;
+    SerialBoardLink link{memoryLines(board, &portsAsked), &clock};
 };
 
 struct InitCase {
@@ -448,6 +449,26 @@ TEST_F(SerialBoardLinkTest, StaleInputIsDroppedBeforeSending)
     ASSERT_EQ(link.ReadDataOnly(kPort, esn.data(), ADDR_ESN, 4), 0);
     EXPECT_EQ(esn, (std::array<std::uint8_t, 4>{0x05, 0x06, 0x07, 0x08}));
     EXPECT_EQ(link.statistics().retries, 0u);
+}
+
+TEST_F(SerialBoardLinkTest, TimesEachAnswersTurnaroundLessTheLineTimeOfItsRequest)
+{
+    board.clock = &clock;
+    board.turnaround = milliseconds(30);
+    ASSERT_EQ(link.OpenPort(kPort), 0);
+    std::array<std::uint8_t, 4> esn{};
+    ASSERT_EQ(link.ReadDataOnly(kPort, esn.data(), ADDR_ESN, 4), 0);
+    const auto page = pattern(256, 0x33);
+    ASSERT_EQ(link.WriteDataOnly(kPort, page.data(), 0x0000, 256, 0), 0);
+    board.dead = true; // no answer, so nothing to time
+    EXPECT_NE(link.ReadDataOnly(kPort, esn.data(), ADDR_ESN, 4), 0);
+
+    const auto& stats = link.statistics();
+    EXPECT_EQ(stats.answersTimed, 2u);
+    EXPECT_EQ(stats.answerWait, milliseconds(60));
+    // 6 and 262 bytes at 10 bits a byte and 115200 baud: 520 and 22743 us.
+    EXPECT_EQ(stats.requestLineTime, std::chrono::microseconds(23263));
+    EXPECT_EQ(stats.meanTurnaround(), std::chrono::microseconds((60000 - 23263) / 2));
 }
 
 TEST_F(SerialBoardLinkTest, SequenceNumbersCountUpAcrossConnectionsAndWrapAfter63)
