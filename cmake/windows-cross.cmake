@@ -2,28 +2,22 @@
 # CLI11 and nlohmann-json, which are headers only, libgcrypt built for Windows (Debian
 # libgcrypt-mingw-w64-dev), and GoogleTest, built here from Debian's sources.
 
-# The CLI11 headers through a folder of their own, so that no other header of the build
-# machine's /usr/include comes along into the Windows build.
-find_path(FIELDKIT_CLI11_INCLUDE CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
-if(NOT FIELDKIT_CLI11_INCLUDE)
-  message(FATAL_ERROR "CLI11 headers not found: install libcli11-dev (scripts/install-deps.sh)")
-endif()
-set(FIELDKIT_CLI11_VIEW ${CMAKE_BINARY_DIR}/cli11-include)
-file(MAKE_DIRECTORY ${FIELDKIT_CLI11_VIEW})
-file(CREATE_LINK ${FIELDKIT_CLI11_INCLUDE}/CLI ${FIELDKIT_CLI11_VIEW}/CLI SYMBOLIC)
-add_library(CLI11::CLI11 INTERFACE IMPORTED)
-target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${FIELDKIT_CLI11_VIEW})
+# A header-only library of the build machine through a folder of its own, so that no other
+# header of its /usr/include comes along into the Windows build.
+function(fieldkit_header_view target folder probe package)
+  find_path(include_dir ${folder}/${probe} PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH NO_CACHE)
+  if(NOT include_dir)
+    message(FATAL_ERROR "${folder}/${probe} not found: install ${package} (scripts/install-deps.sh)")
+  endif()
+  set(view ${CMAKE_BINARY_DIR}/${folder}-include)
+  file(MAKE_DIRECTORY ${view})
+  file(CREATE_LINK ${include_dir}/${folder} ${view}/${folder} SYMBOLIC)
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  target_include_directories(${target} SYSTEM INTERFACE ${view})
+endfunction()
 
-# The JSON headers the same way.
-find_path(FIELDKIT_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
-if(NOT FIELDKIT_JSON_INCLUDE)
-  message(FATAL_ERROR "nlohmann-json headers not found: install nlohmann-json3-dev (scripts/install-deps.sh)")
-endif()
-set(FIELDKIT_JSON_VIEW ${CMAKE_BINARY_DIR}/json-include)
-file(MAKE_DIRECTORY ${FIELDKIT_JSON_VIEW})
-file(CREATE_LINK ${FIELDKIT_JSON_INCLUDE}/nlohmann ${FIELDKIT_JSON_VIEW}/nlohmann SYMBOLIC)
-add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
-target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${FIELDKIT_JSON_VIEW})
+fieldkit_header_view(CLI11::CLI11 CLI CLI.hpp libcli11-dev)
+fieldkit_header_view(nlohmann_json::nlohmann_json nlohmann json.hpp nlohmann-json3-dev)
 
 # libgcrypt and the error library it needs, linked statically so fieldkit-cli.exe stays one file.
 find_library(FIELDKIT_GCRYPT_LIBRARY libgcrypt.a)
