@@ -58,9 +58,9 @@ import tty
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 # The board versions a run draws, with the questions each must raise: examples/AppConfig.ini
-# names R07.12.00, and versions R01 to R06 look incompatible.
+# names R07.12.00, and a major version 01 to 06 (whatever the letter) looks incompatible.
 BOARD_VERSIONS = {"R07.12.00": ["already_flashed"], "R07.10.00": [], "R05.01.00": ["incompatible_firmware"],
-                  "X03.99": [], "R08.00.00   ": []}
+                  "X03.99": ["incompatible_firmware"], "R08.00.00   ": []}
 BAND_EDGES = [403000000, 450000000, 217000000, 746000000, 762000000, 776000000, 792000000, 136000000]
 
 # The board's map as faults name it: read addresses, command words, and the failure kind a
