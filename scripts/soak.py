@@ -555,10 +555,10 @@ def judge(run, tools, status, hung, stderr, sim_out, port_open_at_end):
         run.bad("no counters from lodestar-sim")
     elif counters["requests"] != sum(1 for r in requests if not r.repeat):
         run.bad(f"the board counted {counters['requests']} requests, its log {len(requests)}")
-    # Without line faults every frame the host sends is whole and answered at once, so a bad
-    # frame or a resend would be the host's own fault.
-    if not fault.line and (counters["bad_frames"] or any(r.repeat for r in requests)):
-        run.bad(f"{counters['bad_frames']} bad frames, {sum(r.repeat for r in requests)} resends without a line fault")
+    # Without line faults every frame the host sends arrives whole, so a bad frame would be the
+    # host's own. (A resend is not: on a busy machine an answer may simply come late.)
+    if not fault.line and counters["bad_frames"]:
+        run.bad(f"{counters['bad_frames']} bad frames without a line fault")
     # From the first erase the board holds no whole firmware: the record must say so.
     erased = any(r.kind == "write" and step_of(r, False) == "erase_block" and r.verdict == "ack" for r in requests)
 
