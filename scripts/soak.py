@@ -65,7 +65,7 @@ BAND_EDGES = [403000000, 450000000, 217000000, 746000000, 762000000, 776000000, 
 
 # The board's map as faults name it: read addresses, command words, and the failure kind a
 # run that stops at each must carry (write steps before the boot copy are the boot code's).
-ADDR_ESN, ADDR_VERIFY_STATUS, ADDR_IDENTITY, ADDR_PARAMETERS, ADDR_VERSION = 0x0500, 0x0C00, 0x2600, 0x4100, 0x0D00
+ADDR_ESN, ADDR_VERIFY_STATUS = 0x0500, 0x0C00
 PAGE_DATA, PAGE_COMMIT, SELECT_BLOCK, ERASE_BLOCK = 0x0000, 0xFFFF, 0x0100, 0x1100
 PROGRAMMING_MODE, VERIFY_BOOT, BOOT_COPY, VERIFY_APP, FINISH = 0x1201, 0x3000, 0x3100, 0x1599, 0x1313
 APP_BLOCKS = [0x1A, 0x19, 0x18, 0x17, 0x16]  # block 0x1A holds flash 0xA0000, 0x16 holds 0xE0000
