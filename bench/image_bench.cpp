@@ -8,10 +8,10 @@
 #include "image/firmware_image.h"
 #include "image/parameter_trailer.h"
 #include "image/srecord_loader.h"
+#include "tests/support/srecord_writer.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,16 +112,10 @@ fs::path hugeRecordsFile()
     for (std::uint32_t record = 0; written < kHugeFileSize; ++record) {
         // S2, 32 data bytes of the record number, address cycling through the application region.
         const std::uint32_t address = 0xA0000 + (record * 32) % 0x50000;
-        unsigned sum = 0x24 + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF) + 32 * (record & 0xFF);
-        char line[80];
-        int length = std::snprintf(line, sizeof line, "S224%06X", address);
-        for (int i = 0; i < 32; ++i)
-            length +=
-                std::snprintf(line + length, sizeof line - static_cast<std::size_t>(length), "%02X", record & 0xFF);
-        length +=
-            std::snprintf(line + length, sizeof line - static_cast<std::size_t>(length), "%02X\n", 0xFF - (sum & 0xFF));
-        out.write(line, length);
-        written += static_cast<std::size_t>(length);
+        const std::string line =
+            testing::srecord(2, address, std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(record))) + "\n";
+        out << line;
+        written += line.size();
     }
     out << "S804000000FB\n";
     return file;

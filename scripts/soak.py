@@ -2,21 +2,24 @@
 """Fault soak: many whole upgrades of fieldkit-cli against lodestar-sim with random faults.
 
 Every run starts its own emulated board (a random band, variant flag, parameter block, ESN
-and version) with one random fault or a mix of two, puts a small relay between the board's
-pseudo-terminal and the one fieldkit-cli opens, and runs `fieldkit-cli upgrade --force`. The
-relay records every byte the host sends, so the run can be judged by what actually went to
-the board. Each run ends in one of three classes:
+and version) with one random fault or a mix of two, and runs `fieldkit-cli upgrade --force`
+against it with a history file of its own. A run is judged by three records that the
+programs themselves write: the history record (result, failure kind, stage, what the host
+read from the board), the emulator's request log (every request that reached the board and
+its answer) and the emulator's flash, compared with the image `fieldkit-cli image` builds.
+Each run ends in one of three classes:
 
-  success        exit 0, "Ready - Took ...", and the board's whole 1 MiB flash equal to the
-                 image `fieldkit-cli image` builds for that board (boot code in its place,
-                 application in its region, every other byte erased);
-  clean failure  exit 1, exactly one error message, the one that the fault calls for (or,
-                 for line faults, the one that belongs to the step the host stopped at),
-                 the plain "Ready", nothing sent to the board after the failing request,
-                 and the port closed before the final text;
+  success        exit 0, a "success" record, the board's last request the finish command,
+                 and the board's whole 1 MiB flash equal to the image for that board (boot
+                 code in its place, application in its region, every other byte erased);
+  clean failure  exit 1, a "failure" record whose failure kind the fault calls for (or,
+                 for line faults, one that fits the step the board last heard of), exactly
+                 one error on stderr, the record's message, nothing that reached the board
+                 after the failing request, and the port closed before the final text;
   bad outcome    everything else: a success with wrong flash, a success where the fault
-                 forbids one, a wrong or missing message, a request after the stop, a
-                 malformed frame, a hang past the time bound, a crash, a port left open.
+                 forbids one, a wrong failure kind, a request after the stop, a malformed
+                 frame, a record that says the board is untouched after an erase, a hang
+                 past the time bound, a crash, a port left open.
 
 The same seed gives the same runs (faults, boards and the emulator's noise seeds). Without
 --seed a new one is drawn and printed first; ctest's sample (FaultSoakQuick) passes a fixed one.
@@ -26,14 +29,15 @@ Usage:
   scripts/soak.py                         # full soak: 320 runs, writes docs/soak.md
   scripts/soak.py --runs 40 --seed 7 --jobs 4 --build build-hard
 Helpers that other scripts use:
-  scripts/soak.py relay BOARD_DEVICE HOST_LINK TRACE   # the recording relay alone
-  scripts/soak.py turnarounds TRACE BAUD               # host and emulator time in a record
+  scripts/soak.py relay BOARD_DEVICE HOST_LINK TRACE   # a relay that records every byte with its time
+  scripts/soak.py turnarounds TRACE BAUD               # host and emulator time in such a record
 """
 
 import argparse
 import collections
 import concurrent.futures
 import datetime
+import json
 import os
 import pathlib
 import platform
@@ -53,38 +57,24 @@ import tty
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
-ADVICE = "\n\nPlease turn the radio off and back on.\n\nThen, try upgrading again.\n\n"
-MSG_OPEN = "Failed to open serial port"
-MSG_PING = "Failed to communicate with the option board.\n\nPlease switch the radio to a Lodestar zone."
-MSG_ESN = "Failed to read ESN"
-MSG_PROGRAMMING_MODE = "Failed to switch to programming mode"
-MSG_ERASE = "Failed to erase block {}." + ADVICE
-MSG_BOOT_WRITE = "Failed to write to boot code temporary storage area." + ADVICE
-MSG_BOOT_VERIFY = "Failed to verify boot code integrity." + ADVICE
-MSG_BOOT_COPY = "Failed to copy boot code from temporary storage area." + ADVICE
-MSG_APP_WRITE = "Failed to write to application code area." + ADVICE
-MSG_APP_VERIFY = "Failed to verify application code integrity." + ADVICE
-WARN_RESET = "Please reset your radio"
-QUESTION_SAME = "The Lodestar board is already flashed with\nfirmware version {}.\n\nFlash anyway?"
-QUESTION_INCOMPATIBLE = "The Lodestar board is flashed with firmware version {}."
+# The board versions a run draws, with the questions each must raise: examples/AppConfig.ini
+# names R07.12.00, and a major version 01 to 06 (whatever the letter) looks incompatible.
+BOARD_VERSIONS = {"R07.12.00": ["already_flashed"], "R07.10.00": [], "R05.01.00": ["incompatible_firmware"],
+                  "X03.99": ["incompatible_firmware"], "R08.00.00   ": []}
+BAND_EDGES = [403000000, 450000000, 217000000, 746000000, 762000000, 776000000, 792000000, 136000000]
 
-SETTINGS_VERSION = "R07.12.00"  # examples/AppConfig.ini
-BAND_EDGES = {403000000: 0, 450000000: 0, 217000000: 1, 746000000: 2, 762000000: 2,
-              776000000: 2, 792000000: 2, 136000000: 3}
-BOARD_VERSIONS = ["R07.12.00", "R07.10.00", "R05.01.00", "X03.99", "R08.00.00   "]
+# The board's map as faults name it: read addresses, command words, and the failure kind a
+# run that stops at each must carry (write steps before the boot copy are the boot code's).
+ADDR_ESN, ADDR_VERIFY_STATUS = 0x0500, 0x0C00
+PAGE_DATA, PAGE_COMMIT, SELECT_BLOCK, ERASE_BLOCK = 0x0000, 0xFFFF, 0x0100, 0x1100
+PROGRAMMING_MODE, VERIFY_BOOT, BOOT_COPY, VERIFY_APP, FINISH = 0x1201, 0x3000, 0x3100, 0x1599, 0x1313
+APP_BLOCKS = [0x1A, 0x19, 0x18, 0x17, 0x16]  # block 0x1A holds flash 0xA0000, 0x16 holds 0xE0000
+# Flash: the application region and the boot area, and where each lies in the 0x60000 image.
+APP_BASE, APP_SIZE, BOOT_BASE, BOOT_OFFSET, BOOT_SIZE, PAGE = 0xA0000, 0x50000, 0xFC000, 0x5C000, 0x4000, 256
 
-# Board addresses and command words of the programming protocol.
-ADDR_ESN, ADDR_VERIFY_STATUS, ADDR_VERSION = 0x0500, 0x0C00, 0x0D00
-ADDR_IDENTITY, ADDR_PARAMETERS = 0x2600, 0x4100
-ADDR_PAGE_DATA, ADDR_PAGE_COMMIT = 0x0000, 0xFFFF
-CMD_SELECT_BLOCK, CMD_ERASE_BLOCK = 0x0100, 0x1100
-CMD_PROGRAMMING_MODE, CMD_VERIFY_BOOT, CMD_BOOT_COPY = 0x1201, 0x3000, 0x3100
-CMD_VERIFY_APP, CMD_FINISH = 0x1599, 0x1313
-APP_BLOCKS = [0x1A, 0x19, 0x18, 0x17, 0x16]  # erase order: rows 10 down to 6
-FLASH_BASE, BOOT_FLASH_BASE, FLASH_SIZE, PAGE = 0xA0000, 0xFC000, 0x100000, 256
-IMAGE_SIZE, APP_SIZE, BOOT_OFFSET, BOOT_SIZE = 0x60000, 0x50000, 0x5C000, 0x4000
-
-READ, WRITE, PING = 1, 2, 3
+# The steps of an upgrade in order, each with the failure kind a stop in it carries.
+STEPS = ["ping", "reading", "read_esn", "programming_mode", "erase_block", "boot_write", "boot_verify",
+         "boot_copy", "application_write", "application_verify", "finishing"]
 
 
 # ---------------------------------------------------------------------------------------
@@ -168,86 +158,44 @@ def print_turnarounds(trace_path, baud):
 
 
 # ---------------------------------------------------------------------------------------
-# The host's frames, decoded from the relay's record.
+# The emulator's request log: one line per request that reached the board.
 
-def crc16(data):
-    """CRC-16/CCITT-FALSE, as the link frames use it."""
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
-            crc &= 0xFFFF
-    return crc
+Request = collections.namedtuple("Request", "kind address count data repeat verdict")
 
 
-# identity: the control byte and the CRC, which a resend repeats and a new request changes.
-Frame = collections.namedtuple("Frame", "kind address count payload identity")
-
-
-def parse_host_frames(stream):
-    """The frames the host sent, in order; raises ValueError on a malformed one."""
-    frames = []
-    i = 0
-    while i < len(stream):
-        if len(stream) - i < 6:
-            raise ValueError(f"frame cut short at host byte {i}")
-        control = stream[i]
-        kind = control >> 6
-        if kind == 0:
-            raise ValueError(f"unknown frame kind at host byte {i}")
-        address = stream[i + 1] | stream[i + 2] << 8
-        count = stream[i + 3] + 1
-        payload_size = 0 if kind == READ else count
-        end = i + 4 + payload_size + 2
-        if end > len(stream):
-            raise ValueError(f"frame cut short at host byte {i}")
-        crc = stream[end - 2] | stream[end - 1] << 8
-        if crc16(stream[i:end - 2]) != crc:
-            raise ValueError(f"bad frame CRC at host byte {i}")
-        frames.append(Frame(kind, address, count, bytes(stream[i + 4:end - 2]), (control, crc)))
-        i = end
-    return frames
-
-
-def distinct_requests(frames):
-    """Frames without the resends: a resend is the very same frame as the one before it."""
+def read_request_log(path):
     requests = []
-    for frame in frames:
-        if not requests or requests[-1].identity != frame.identity:
-            requests.append(frame)
+    for line in path.read_text().splitlines() if path.exists() else []:
+        kind, address, count, data, handling, verdict, _ = line.split(" ")
+        requests.append(Request(kind, int(address, 16), int(count), bytes.fromhex(data) if data != "-" else b"",
+                                handling == "repeat", verdict))
     return requests
 
 
-def stop_message(requests):
-    """The message that a stop at the last request the host sent must carry; None when the
-    run cannot end there (only a finish ends a successful run)."""
+def step_of(request, copied):
+    """The step a request belongs to; `copied` tells whether the boot copy came before it."""
+    word = request.address
+    if request.kind == "ping":
+        return "ping"
+    if request.kind == "read":
+        if word == ADDR_ESN:
+            return "read_esn"
+        if word == ADDR_VERIFY_STATUS:
+            return "application_verify" if copied else "boot_verify"
+        return "reading"
+    if word in (PAGE_DATA, PAGE_COMMIT) or SELECT_BLOCK + 0x16 <= word <= SELECT_BLOCK + 0x1A:
+        return "application_write" if copied else "boot_write"
+    if ERASE_BLOCK + 0x16 <= word <= ERASE_BLOCK + 0x1A:
+        return "erase_block"
+    return {PROGRAMMING_MODE: "programming_mode", VERIFY_BOOT: "boot_verify", BOOT_COPY: "boot_copy",
+            VERIFY_APP: "application_verify", FINISH: "finishing"}.get(word, "unknown")
+
+
+def last_step(requests):
     if not requests:
-        return MSG_OPEN
-    copied = any(r.kind == WRITE and r.address == CMD_BOOT_COPY for r in requests)
-    last = requests[-1]
-    if last.kind == PING:
-        return MSG_PING
-    if last.kind == READ:
-        if last.address == ADDR_ESN:
-            return MSG_ESN
-        if last.address == ADDR_VERIFY_STATUS:
-            return MSG_APP_VERIFY if copied else MSG_BOOT_VERIFY
-        return None  # identity, parameter and version reads fail silently: the run goes on
-    word = last.address
-    if word == CMD_PROGRAMMING_MODE:
-        return MSG_PROGRAMMING_MODE
-    if CMD_ERASE_BLOCK + 0x16 <= word <= CMD_ERASE_BLOCK + 0x1A:
-        return MSG_ERASE.format(10 - (0x1A - (word - CMD_ERASE_BLOCK)))
-    if word in (ADDR_PAGE_DATA, ADDR_PAGE_COMMIT) or CMD_SELECT_BLOCK + 0x16 <= word <= CMD_SELECT_BLOCK + 0x1A:
-        return MSG_APP_WRITE if copied else MSG_BOOT_WRITE
-    if word == CMD_VERIFY_BOOT:
-        return MSG_BOOT_VERIFY
-    if word == CMD_BOOT_COPY:
-        return MSG_BOOT_COPY
-    if word == CMD_VERIFY_APP:
-        return MSG_APP_VERIFY
-    return None
+        return None
+    copied = any(r.kind == "write" and r.address == BOOT_COPY and r.verdict == "ack" for r in requests[:-1])
+    return step_of(requests[-1], copied)
 
 
 # ---------------------------------------------------------------------------------------
@@ -257,11 +205,11 @@ class Board:
     """One emulated board's identity and the lodestar-sim options that give it."""
 
     def __init__(self, rng):
-        self.band_edge = rng.choice(list(BAND_EDGES) + [rng.randrange(1, 2**32)])
+        self.band_edge = rng.choice(BAND_EDGES + [rng.randrange(1, 2**32)])
         self.variant_flag = rng.choice([0, 1, 0x80, rng.randrange(256)])
         self.params = bytes(rng.randrange(256) for _ in range(52))
         self.esn = rng.randrange(2**32)
-        self.version = rng.choice(BOARD_VERSIONS)
+        self.version = rng.choice(list(BOARD_VERSIONS))
 
     def sim_args(self):
         return ["--band-edge", str(self.band_edge), "--variant-flag", str(self.variant_flag),
@@ -278,28 +226,20 @@ class Board:
             args += ["--esn", str(self.esn)]
         return args
 
-    def questions(self, version_bytes=15):
-        text = self.version[:min(13, version_bytes)].rstrip(" ")
-        asked = []
-        if text == SETTINGS_VERSION:
-            asked.append(QUESTION_SAME.format(text))
-        if len(text) >= 4 and text[1] == "0" and "1" <= text[2] <= "6" and text[3] == ".":
-            asked.append(QUESTION_INCOMPATIBLE.format(text))
-        return asked
-
 
 class Fault:
     """A fault (or a mix of two) and what it must lead to.
 
-    expect: "success", a message the run must stop with, or None when either is fine (line
-    faults: a success, or a clean stop whose message fits the step the host stopped at).
+    expect: "success", the failure kind the run must stop with, "failure" for any, or None
+    when either is fine (line faults: a success, or a clean stop that fits the step the board
+    last heard of). refused: the command word the board refuses, which a stop must end at.
     """
 
     def __init__(self, family, args, expect=None, line=False, identity_read=True,
-                 parameters_read=True, version_bytes=15, warning=None):
+                 parameters_read=True, version_read=True, warning=False, refused=None):
         self.family, self.args, self.expect, self.line = family, args, expect, line
         self.identity_read, self.parameters_read = identity_read, parameters_read
-        self.version_bytes, self.warning = version_bytes, warning
+        self.version_read, self.warning, self.refused = version_read, warning, refused
 
     def describe(self):
         return " ".join(self.args) or "(none)"
@@ -309,27 +249,27 @@ class ImageFacts:
     """Where the non-blank pages of a board's image are: what page faults hit."""
 
     def __init__(self, image):
-        self.boot_pages = [FLASH_BASE + off for off in range(0, BOOT_SIZE, PAGE)
+        self.boot_pages = [APP_BASE + off for off in range(0, BOOT_SIZE, PAGE)
                            if image[BOOT_OFFSET + off:BOOT_OFFSET + off + PAGE] != b"\xff" * PAGE]
-        self.app_pages = [FLASH_BASE + off for off in range(0, APP_SIZE, PAGE)
+        self.app_pages = [APP_BASE + off for off in range(0, APP_SIZE, PAGE)
                           if image[off:off + PAGE] != b"\xff" * PAGE]
 
     def blank_page(self, rng):
-        blank = sorted(set(range(FLASH_BASE, FLASH_BASE + APP_SIZE, PAGE)) - set(self.app_pages)
+        blank = sorted(set(range(APP_BASE, APP_BASE + APP_SIZE, PAGE)) - set(self.app_pages)
                        - set(self.boot_pages))
-        return rng.choice(blank) if blank else FLASH_BASE
+        return rng.choice(blank) if blank else APP_BASE
 
     def page_failure(self, failing):
-        """The message of a run whose page writes at these addresses fail three times."""
+        """The outcome of a run whose page writes at these addresses fail three times."""
         if any(address in failing for address in self.boot_pages):
-            return MSG_BOOT_WRITE
+            return "boot_write"
         if any(address in failing for address in self.app_pages):
-            return MSG_APP_WRITE
+            return "application_write"
         return "success"
 
     def select_failure(self, block):
-        """The message of a run whose board refuses to select this block: every page in it fails."""
-        base = FLASH_BASE + (0x1A - block) * 0x10000
+        """The outcome of a run whose board refuses to select this block: every page in it fails."""
+        base = APP_BASE + (0x1A - block) * 0x10000
         in_block = {p for p in self.boot_pages + self.app_pages if base <= p < base + 0x10000}
         return self.page_failure(in_block)
 
@@ -371,26 +311,20 @@ def page_write_fault(rng, quick, facts):
 def verify_fault(rng, quick):
     target = rng.choice(["boot", "app"])
     return Fault("verify rejected (--reject-verify)", ["--reject-verify", target],
-                 expect=MSG_BOOT_VERIFY if target == "boot" else MSG_APP_VERIFY)
+                 expect="boot_verify" if target == "boot" else "application_verify")
 
 
 def command_fault(rng, quick, facts):
-    word = rng.choice([CMD_PROGRAMMING_MODE, CMD_VERIFY_BOOT, CMD_BOOT_COPY, CMD_VERIFY_APP,
-                       CMD_FINISH, ADDR_PAGE_DATA, ADDR_PAGE_COMMIT]
-                      + [CMD_ERASE_BLOCK + b for b in APP_BLOCKS]
-                      + [CMD_SELECT_BLOCK + b for b in APP_BLOCKS])
+    word = rng.choice([PROGRAMMING_MODE, VERIFY_BOOT, BOOT_COPY, VERIFY_APP, FINISH, PAGE_DATA, PAGE_COMMIT]
+                      + [ERASE_BLOCK + b for b in APP_BLOCKS] + [SELECT_BLOCK + b for b in APP_BLOCKS])
     args = ["--fail-command", f"0x{word:04X}"]
     family = "command refused (--fail-command)"
-    if word == CMD_FINISH:
-        return Fault(family, args, expect="success", warning=WARN_RESET)
-    if CMD_ERASE_BLOCK + 0x16 <= word <= CMD_ERASE_BLOCK + 0x1A:
-        return Fault(family, args, expect=MSG_ERASE.format(10 - (0x1A - (word - CMD_ERASE_BLOCK))))
-    if CMD_SELECT_BLOCK + 0x16 <= word <= CMD_SELECT_BLOCK + 0x1A:
-        return Fault(family, args, expect=facts.select_failure(word - CMD_SELECT_BLOCK))
-    expect = {CMD_PROGRAMMING_MODE: MSG_PROGRAMMING_MODE, CMD_VERIFY_BOOT: MSG_BOOT_VERIFY,
-              CMD_BOOT_COPY: MSG_BOOT_COPY, CMD_VERIFY_APP: MSG_APP_VERIFY,
-              ADDR_PAGE_DATA: MSG_BOOT_WRITE, ADDR_PAGE_COMMIT: MSG_BOOT_WRITE}[word]
-    return Fault(family, args, expect=expect)
+    if word == FINISH:  # the radio is asked to be reset by hand; the firmware is whole
+        return Fault(family, args, expect="success", warning=True)
+    if SELECT_BLOCK + 0x16 <= word <= SELECT_BLOCK + 0x1A:
+        return Fault(family, args, expect=facts.select_failure(word - SELECT_BLOCK))
+    expect = step_of(Request("write", word, 1, b"", False, "nak"), False)
+    return Fault(family, args, expect=expect, refused=word)
 
 
 def read_fault(rng, quick):
@@ -398,9 +332,9 @@ def read_fault(rng, quick):
     return rng.choice([
         Fault(family, ["--fail-read", "0x2600"], expect="success", identity_read=False),
         Fault(family, ["--fail-read", "0x4100"], expect="success", parameters_read=False),
-        Fault(family, ["--fail-read", "0x4100", "--fail-read", "0x0500"], expect=MSG_ESN),
-        Fault(family, ["--fail-read", "0x0D00"], expect="success", version_bytes=0),
-        Fault(family, ["--fail-read-len", "0x0D00:15"], expect="success", version_bytes=13),
+        Fault(family, ["--fail-read", "0x4100", "--fail-read", "0x0500"], expect="read_esn"),
+        Fault(family, ["--fail-read", "0x0D00"], expect="success", version_read=False),
+        Fault(family, ["--fail-read-len", "0x0D00:15"], expect="success"),
         Fault(family, ["--fail-read", "0x0500"], expect="success"),
     ])
 
@@ -412,7 +346,7 @@ def dead_fault(rng, quick, wire_bytes):
 
 
 def no_ping_fault(rng, quick):
-    return Fault("no answer to the ping (--no-ping)", ["--no-ping"], expect=MSG_PING)
+    return Fault("no answer to the ping (--no-ping)", ["--no-ping"], expect="ping")
 
 
 def latency_fault(rng, quick):
@@ -420,7 +354,7 @@ def latency_fault(rng, quick):
     # slow the run (each of the ~3200 answers waits once).
     ms = rng.choice([1, 2, 5, 3000] if quick else [1, 2, 5, 10, 3000])
     return Fault("answer latency (--latency)", ["--latency", str(ms)],
-                 expect=MSG_PING if ms >= 3000 else None, line=True)
+                 expect="ping" if ms >= 3000 else None, line=True)
 
 
 def mixed_fault(rng, quick, facts, wire_bytes):
@@ -492,9 +426,9 @@ class Tools:
 
 
 def expected_flash(image):
-    flash = bytearray(b"\xff" * FLASH_SIZE)
-    flash[FLASH_BASE:FLASH_BASE + APP_SIZE] = image[:APP_SIZE]
-    flash[BOOT_FLASH_BASE:BOOT_FLASH_BASE + BOOT_SIZE] = image[BOOT_OFFSET:BOOT_OFFSET + BOOT_SIZE]
+    flash = bytearray(b"\xff" * 0x100000)
+    flash[APP_BASE:APP_BASE + APP_SIZE] = image[:APP_SIZE]
+    flash[BOOT_BASE:BOOT_BASE + BOOT_SIZE] = image[BOOT_OFFSET:BOOT_OFFSET + BOOT_SIZE]
     return bytes(flash)
 
 
@@ -510,9 +444,7 @@ def wait_for_link(path, process, timeout):
 
 def sim_counters(text):
     numbers = {}
-    for name, pattern in [("requests", r"requests (\d+)"), ("wire_in", r"wire bytes in (\d+)"),
-                          ("repeats", r"retries \(repeated requests\) (\d+)"),
-                          ("pages", r"pages programmed (\d+)")]:
+    for name, pattern in [("requests", r"requests (\d+)"), ("bad_frames", r"bad frames (\d+)")]:
         match = re.search(pattern, text)
         numbers[name] = int(match.group(1)) if match else None
     return numbers
@@ -543,9 +475,10 @@ def execute(run, tools, workdir, bound):
     run.directory = directory
     for name in ("corvo_boot.s19", "corvo_fwapp.s19", "Info.txt", "AppConfig.ini"):
         (directory / name).symlink_to(tools.firmware / name)
-    board_link, host_link = directory / "board", directory / "host"
+    board_link = directory / "board"
     sim_command = [str(tools.sim), "--link", str(board_link), "--dump-flash", str(directory / "flash.bin"),
-                   "--seed", str(run.sim_seed), *run.board.sim_args(), *run.fault.args]
+                   "--request-log", str(directory / "requests.log"), "--seed", str(run.sim_seed),
+                   *run.board.sim_args(), *run.fault.args]
     (directory / "command").write_text(shlex.join(sim_command) + "\n")
     sim = subprocess.Popen(sim_command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                            stdin=subprocess.DEVNULL)
@@ -554,19 +487,10 @@ def execute(run, tools, workdir, bound):
         run.outcome = "bad"
         run.bad(f"lodestar-sim did not start: {out.strip()}")
         return run
-    relay = subprocess.Popen([sys.executable, __file__, "relay", str(board_link), str(host_link),
-                              str(directory / "trace")], stdout=subprocess.PIPE, text=True,
-                             stdin=subprocess.DEVNULL)
-    host_device = relay.stdout.readline().strip()
-    if not host_device:
-        stop(relay)
-        stop(sim)
-        run.outcome = "bad"
-        run.bad("the relay did not start")
-        return run
+    device = os.path.realpath(board_link)
 
     started = time.monotonic()
-    env = dict(os.environ, FIELDKIT_COM1=str(host_link))
+    env = dict(os.environ, FIELDKIT_COM1=str(board_link), FIELDKIT_HISTORY=str(directory / "history.jsonl"))
     cli = subprocess.Popen([str(tools.cli), "upgrade", "--port", "1", "--force"], cwd=directory, env=env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     errors = []
@@ -577,25 +501,23 @@ def execute(run, tools, workdir, bound):
     timer.start()
     for line in iter(cli.stdout.readline, b""):
         output.append(line)
-        # The worker closes the port before it hands over its final text, so a port still
-        # open when "Ready" arrives was left open.
+        # The worker closes the port before it hands over its final text ("Ready..."), so a
+        # port still open then was left open.
         if line.startswith(b"Ready"):
-            port_open_at_end = port_is_open(cli.pid, host_device)
+            port_open_at_end = port_is_open(cli.pid, device)
     status = cli.wait()
     timer.cancel()
     error_reader.join()
     run.seconds = time.monotonic() - started
     hung = run.seconds >= bound
 
-    stop(relay)
     sim_out, _ = stop(sim)
-    stdout = b"".join(output).decode(errors="replace")
     stderr = errors[0].decode(errors="replace") if errors else ""
-    (directory / "stdout").write_text(stdout)
+    (directory / "stdout").write_bytes(b"".join(output))
     (directory / "stderr").write_text(stderr)
     (directory / "sim").write_text(sim_out)
 
-    judge(run, tools, status, hung, stdout, stderr, sim_out, port_open_at_end)
+    judge(run, tools, status, hung, stderr, sim_out, port_open_at_end)
     return run
 
 
@@ -606,8 +528,20 @@ def port_is_open(pid, device):
         return False  # the process has gone, and its ports with it
 
 
-def judge(run, tools, status, hung, stdout, stderr, sim_out, port_open_at_end):
-    fault, board = run.fault, run.board
+def history_record(run, tools):
+    """The run's one history record, as `fieldkit-cli history` reads it back; None if absent."""
+    env = dict(os.environ, FIELDKIT_HISTORY=str(run.directory / "history.jsonl"))
+    listed = subprocess.run([str(tools.cli), "history", "--format", "json"], env=env, capture_output=True,
+                            text=True, stdin=subprocess.DEVNULL)
+    records = [json.loads(line) for line in listed.stdout.splitlines() if line.strip()]
+    if listed.returncode != 0 or len(records) != 1:
+        run.bad(f"{len(records)} history records (history exit {listed.returncode})")
+        return None
+    return records[0]
+
+
+def judge(run, tools, status, hung, stderr, sim_out, port_open_at_end):
+    fault = run.fault
     if hung:
         run.bad(f"no end within {run.seconds:.0f} s (killed)")
     elif status < 0:
@@ -615,73 +549,73 @@ def judge(run, tools, status, hung, stdout, stderr, sim_out, port_open_at_end):
     if port_open_at_end:
         run.bad("the port was still open when the final text came")
 
-    try:
-        frames = parse_host_frames(b"".join(d for k, _, d in read_trace(run.directory / "trace") if k == b"H"))
-    except ValueError as error:
-        run.bad(f"malformed frame from the host: {error}")
-        frames = []
-    requests = distinct_requests(frames)
-    # The board executes each request once, however often it is sent, except a ping: a ping
-    # starts a new conversation and is never taken for a repeat.
-    sent = sum(1 for r in requests if r.kind != PING) + sum(1 for f in frames if f.kind == PING)
-    executed = sim_counters(sim_out)["requests"]
-    if executed is None:
+    requests = read_request_log(run.directory / "requests.log")
+    counters = sim_counters(sim_out)
+    if counters["requests"] is None:
         run.bad("no counters from lodestar-sim")
-    elif executed > sent or (not fault.line and executed != sent):
-        run.bad(f"the board executed {executed} requests, the host sent {sent}")
+    elif counters["requests"] != sum(1 for r in requests if not r.repeat):
+        run.bad(f"the board counted {counters['requests']} requests, its log {len(requests)}")
+    # Without line faults every frame the host sends arrives whole, so a bad frame would be the
+    # host's own. (A resend is not: on a busy machine an answer may simply come late.)
+    if not fault.line and counters["bad_frames"]:
+        run.bad(f"{counters['bad_frames']} bad frames without a line fault")
+    # From the first erase the board holds no whole firmware: the record must say so.
+    erased = any(r.kind == "write" and step_of(r, False) == "erase_block" and r.verdict == "ack" for r in requests)
 
-    error_texts = re.findall(r"^Error:\n(.*?)\n(?=^Error:|^Warning:|^Question:|^Hint:|\Z)", stderr,
-                             re.S | re.M)
-    final = stdout.rstrip("\n").rsplit("\n", 1)[-1]
-    if status == 0 and not hung:
+    record = history_record(run, tools)
+    if record is None or hung or status < 0:
+        run.outcome = "bad"
+        return
+    if erased and STAGES.index(record["stage"]) < STAGES.index("erasing"):
+        run.bad(f"stage {record['stage']!r} after the board erased a block")
+    errors = re.findall(r"^Error:$", stderr, re.M)
+    if status == 0 and record["result"] == "success":
         run.outcome = "success"
-        judge_success(run, tools, requests, error_texts, final, stderr)
-    elif status == 1 and not hung:
+        judge_success(run, tools, requests, record, errors, stderr)
+    elif status == 1 and record["result"] == "failure":
         run.outcome = "clean failure"
-        judge_failure(run, requests, error_texts, final)
-    elif not hung and status >= 0:
-        run.bad(f"exit status {status}")
-    asked = re.findall(r"^Question:\n(.*?)\n\[y/N\]", stderr, re.S | re.M)
-    reaches_questions = fault.expect not in (None, "failure", MSG_PING, MSG_ESN)
+        judge_failure(run, requests, record, errors, stderr)
+    else:
+        run.bad(f"exit status {status} with a {record['result']!r} record")
+
+    identity_read, parameters_read = record["band_edge_hz"] is not None, record["esn"] is None
+    asked = [question["kind"] for question in record["questions"]]
+    reaches_questions = fault.expect not in (None, "failure", "ping", "read_esn")
     if not fault.line and reaches_questions:
-        wanted = board.questions(fault.version_bytes) if fault.identity_read and fault.parameters_read else []
-        if len(asked) != len(wanted) or not all(a.startswith(w) for a, w in zip(asked, wanted)):
+        if (identity_read, parameters_read) != (fault.identity_read, fault.parameters_read):
+            run.bad("the host took another path through the board reads than the board offered")
+        wanted = BOARD_VERSIONS[run.board.version] if identity_read and parameters_read and fault.version_read else []
+        if asked != wanted:
             run.bad(f"questions {asked!r}, expected {wanted!r}")
     if run.reasons:
         run.outcome = "bad"
 
 
-def judge_success(run, tools, requests, error_texts, final, stderr):
-    fault = run.fault
+# The history's stages in order; a run that did not reach "done" left the board without a
+# whole firmware from "erasing" on.
+STAGES = ["loading_files", "connecting", "reading_board", "erasing", "writing_boot", "verifying_boot",
+          "copying_boot", "writing_application", "verifying_application", "finishing", "done"]
+
+
+def judge_success(run, tools, requests, record, errors, stderr):
+    fault, board = run.fault, run.board
     if fault.expect not in (None, "success"):
         run.bad("success where the fault forbids one")
-    if error_texts:
-        run.bad(f"success after an error message: {error_texts!r}")
-    if not re.fullmatch(r"Ready - Took \d+ minutes and \d+ seconds", final):
-        run.bad(f"final text {final!r}")
-    if not requests or (requests[-1].kind, requests[-1].address) != (WRITE, CMD_FINISH):
+    if errors or record["stage"] != "done" or record["failure_kind"] is not None:
+        run.bad(f"success with {len(errors)} errors, stage {record['stage']!r}, kind {record['failure_kind']!r}")
+    if last_step(requests) != "finishing":
         run.bad("a success whose last request is no finish command")
-    if fault.warning and f"Warning:\n{fault.warning}\n" not in stderr:
-        run.bad(f"no warning {fault.warning!r}")
+    if fault.warning and not re.search(r"^Warning:$", stderr, re.M):
+        run.bad("no warning about the refused finish command")
+    if record["band_edge_hz"] not in (None, board.band_edge) or record["esn"] not in (None, board.esn):
+        run.bad(f"the record says band edge {record['band_edge_hz']}, ESN {record['esn']}")
 
-    # Which reads the host saw succeed: an ESN read means the parameter block failed; a
-    # version read means identity and parameters both succeeded.
-    read_addresses = {r.address for r in requests if r.kind == READ}
-    parameters_read = ADDR_ESN not in read_addresses
-    if ADDR_VERSION in read_addresses:
-        identity_options = [True]
-    elif parameters_read:
-        identity_options = [False]
-    else:
-        identity_options = [True, False]
-    if not fault.line and (parameters_read != fault.parameters_read
-                           or fault.identity_read not in identity_options):
-        run.bad("the host took another path through the board reads than the board offered")
+    identity_read, parameters_read = record["band_edge_hz"] is not None, record["esn"] is None
     flash_file = run.directory / "flash.bin"
     flash = flash_file.read_bytes() if flash_file.exists() else b""
-    images = [tools.image(run.board.image_args(identity, parameters_read)) for identity in identity_options]
-    if not any(flash == expected_flash(image) for image in images):
-        run.bad("SUCCESS WITH WRONG FLASH" + first_difference(flash, expected_flash(images[0])))
+    expected = expected_flash(tools.image(board.image_args(identity_read, parameters_read)))
+    if flash != expected:
+        run.bad("SUCCESS WITH WRONG FLASH" + first_difference(flash, expected))
 
 
 def first_difference(flash, expected):
@@ -691,24 +625,31 @@ def first_difference(flash, expected):
     return f" (first difference at flash 0x{at:05X})"
 
 
-def judge_failure(run, requests, error_texts, final):
+def judge_failure(run, requests, record, errors, stderr):
     fault = run.fault
-    if final != "Ready":
-        run.bad(f"final text {final!r}")
-    if len(error_texts) != 1:
-        run.bad(f"{len(error_texts)} error messages")
-        return
-    message = error_texts[0]
-    at_stop = stop_message(requests)
-    if at_stop is None:
-        run.bad(f"stopped after a request that cannot stop a run: {requests[-1]}")
-    elif message != at_stop:
-        run.bad(f"message {message!r} for a stop at {requests[-1] if requests else 'no request'}"
-                f" (expected {at_stop!r}): a request after the stop, or the wrong message")
+    kind = record["failure_kind"]
+    if len(errors) != 1 or f"Error:\n{record['message']}" not in stderr:
+        run.bad(f"{len(errors)} errors on stderr, or none with the record's message")
     if fault.expect == "success":
-        run.bad(f"failed where the fault allows a success: {message!r}")
-    elif fault.expect not in (None, "failure") and message != fault.expect:
-        run.bad(f"message {message!r}, the fault calls for {fault.expect!r}")
+        run.bad(f"failed where the fault allows a success: {kind}")
+    elif fault.expect not in (None, "failure") and kind != fault.expect:
+        run.bad(f"failure kind {kind!r}, the fault calls for {fault.expect!r}")
+    # Nothing reaches the board after the failing request: the board's last request belongs to
+    # the failing step. A line fault may lose the host's last requests on their way, so then
+    # the board's last one may belong to that step or an earlier one.
+    at = last_step(requests)
+    if kind not in STEPS or (at is not None and at not in STEPS):
+        run.bad(f"failure kind {kind!r} after a last request at step {at!r}")
+    elif at is None:
+        if not fault.line:
+            run.bad("a failure without a request reaching the board")
+    elif at == "reading" and not fault.line:
+        run.bad(f"stopped after a request that cannot stop a run: {requests[-1]}")
+    elif at != kind and not (fault.line and STEPS.index(at) < STEPS.index(kind)):
+        run.bad(f"failure kind {kind!r} for a stop at {requests[-1]}: a request after the stop, or the wrong kind")
+    if fault.refused is not None and not fault.line and requests and \
+            (requests[-1].address, requests[-1].verdict) != (fault.refused, "nak"):
+        run.bad(f"the last request {requests[-1]} is not the refused command")
 
 
 # ---------------------------------------------------------------------------------------
@@ -804,7 +745,8 @@ def soak(options):
     print(summary)
     print(f"\n{count} runs in {wall:.0f} s wall; {len(bad)} bad outcomes.")
     if bad:
-        print(f"Run directories kept in {workdir} (command, stdout, stderr, sim, trace, flash.bin).")
+        print(f"Run directories kept in {workdir} (command, stdout, stderr, sim, requests.log, history.jsonl,"
+              " flash.bin).")
     elif not options.keep:
         shutil.rmtree(workdir)
 

@@ -6,6 +6,8 @@ BoardEndpoint::BoardEndpoint(const BoardOptions& options)
     : board_(options), noiseOneIn_(options.noiseOneIn), dropOneIn_(options.dropOneIn),
       deadAfterBytes_(options.deadAfterBytes), random_(options.seed)
 {
+    if (!options.requestLogFile.empty())
+        requestLog_ = std::make_unique<RequestLog>(options.requestLogFile);
 }
 
 std::vector<std::uint8_t> BoardEndpoint::receive(std::span<const std::uint8_t> bytes)
@@ -55,10 +57,14 @@ std::vector<std::uint8_t> BoardEndpoint::answer(const wire::Request& request)
     // attempt twice, so the board repeats its answer instead.
     if (lastAnswer_ && lastAnswer_->control == request.control && lastAnswer_->crc == request.crc) {
         ++counters_.repeats;
+        if (requestLog_)
+            requestLog_->write(request, true, lastAnswer_->answer);
         return lastAnswer_->answer;
     }
     auto out = board_.handle(request);
     ++counters_.requests;
+    if (requestLog_)
+        requestLog_->write(request, false, out);
     if (request.kind != wire::FrameKind::Read)
         counters_.payloadBytesIn += request.payload.size();
     if (request.kind != wire::FrameKind::Write && !out.empty() && out.front() == wire::kAck)

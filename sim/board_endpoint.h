@@ -2,9 +2,11 @@
 
 #include "sim/board.h"
 #include "sim/board_options.h"
+#include "sim/request_log.h"
 #include "wire/protocol.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -31,7 +33,8 @@ struct LineCounters {
 // the board and the host. All calls may come from different threads.
 class BoardEndpoint {
 public:
-    // Throws std::runtime_error when the --flash file cannot be read.
+    // Throws std::runtime_error when the --flash file cannot be read or the --request-log
+    // file cannot be created.
     explicit BoardEndpoint(const BoardOptions& options);
 
     // Bytes that arrived from the host; returns the bytes the board sends back.
@@ -67,6 +70,7 @@ private:
     std::mt19937 random_;
     std::optional<RememberedAnswer> lastAnswer_;
     LineCounters counters_;
+    std::unique_ptr<RequestLog> requestLog_; // only with --request-log
 };
 
 } // namespace fieldkit::sim

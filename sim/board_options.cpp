@@ -259,6 +259,9 @@ void addBoardOptions(CLI::App& app, BoardOptions& options)
     app.add_option("--dump-flash", options.dumpFlashFile,
                    "write the whole flash here after every finish command and at exit")
         ->type_name("FILE");
+    app.add_option("--request-log", options.requestLogFile,
+                   "write a line for every request received, with the board's answer, to this file")
+        ->type_name("FILE");
 }
 
 std::vector<std::string> splitOptionWords(const std::vector<std::string>& values)

@@ -66,6 +66,8 @@ struct BoardOptions {
     // Flash content at start and where to dump it.
     std::string flashFile;
     std::string dumpFlashFile;
+    // Where to write a line for every request the board receives (see RequestLog).
+    std::string requestLogFile;
 
     // The answer to a 15-byte version read (a 13-byte read gets its first 13 bytes).
     std::array<std::uint8_t, kVersionAnswerSize> versionAnswer() const;

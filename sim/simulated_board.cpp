@@ -21,7 +21,7 @@ bool SimulatedBoard::start(std::string* error)
     try {
         endpoint_ = std::make_unique<BoardEndpoint>(options_);
         return true;
-    } catch (const std::runtime_error& failure) { // the --flash file
+    } catch (const std::runtime_error& failure) { // the --flash or --request-log file
         if (error)
             *error = failure.what();
         return false;

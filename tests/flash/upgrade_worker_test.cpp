@@ -14,6 +14,7 @@
 #include "tests/support/recording_link.h"
 #include "tests/support/recording_notices.h"
 #include "tests/support/scripted_prompts.h"
+#include "tests/support/srecord_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -31,24 +32,6 @@ using Kind = ScriptedPrompts::Kind;
 
 constexpr const char* kAdvice = "\n\nPlease turn the radio off and back on.\n\nThen, try upgrading again.\n\n";
 
-// One S2 record (24-bit address) with its checksum.
-std::string s2Record(std::uint32_t address, const std::vector<std::uint8_t>& data)
-{
-    std::vector<std::uint8_t> body{static_cast<std::uint8_t>(data.size() + 4), static_cast<std::uint8_t>(address >> 16),
-                                   static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-    body.insert(body.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = "S2";
-    char hex[3];
-    for (std::uint8_t byte : body) {
-        sum += byte;
-        std::snprintf(hex, sizeof hex, "%02X", byte);
-        line += hex;
-    }
-    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(~sum & 0xFF));
-    return line + hex + "\n";
-}
-
 // Writes stretches of a counting pattern as 32-byte records and an end record.
 void writeFirmware(const fs::path& file, std::vector<std::pair<std::uint32_t, std::size_t>> stretches)
 {
@@ -58,7 +41,7 @@ void writeFirmware(const fs::path& file, std::vector<std::pair<std::uint32_t, st
             std::vector<std::uint8_t> data(std::min<std::size_t>(32, length - offset));
             for (std::size_t i = 0; i < data.size(); ++i)
                 data[i] = static_cast<std::uint8_t>((address + offset + i) * 7 + 1);
-            out << s2Record(static_cast<std::uint32_t>(address + offset), data);
+            out << testing::srecord(2, static_cast<std::uint32_t>(address + offset), data) << '\n';
         }
     out << "S804000000FB\n"; // end record
 }

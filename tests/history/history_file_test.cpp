@@ -2,6 +2,7 @@
 // files that cannot be written, and where the file lives.
 
 #include "history/history_file.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -41,16 +42,6 @@ Record sampleRecord(int writer, int number)
 
 class HistoryFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("fieldkit-history-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        file = dir / "history.jsonl";
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     HistoryContents read()
     {
         std::string error;
@@ -59,8 +50,8 @@ protected:
         return contents.value_or(HistoryContents{});
     }
 
-    fs::path dir;
-    fs::path file;
+    testing::TempDir dir;
+    fs::path file = dir / "history.jsonl";
 };
 
 TEST_F(HistoryFile, ProcessesAppendingAtOnceLeaveOnlyWholeLines)
@@ -151,7 +142,7 @@ TEST_F(HistoryFile, AFileThatDoesNotExistHoldsNoRecordsAndAFolderCannotBeRead)
     EXPECT_TRUE(read().records.empty());
     EXPECT_FALSE(fs::exists(file));
     std::string error;
-    EXPECT_FALSE(readHistory(dir, &error));
+    EXPECT_FALSE(readHistory(dir.path(), &error));
     EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
 }
 

@@ -1,6 +1,7 @@
 #include "link/board_connection.h"
-#include "tests/link/recording_link.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/memory_link.h"
+#include "tests/support/recording_link.h"
 #include "tests/support/recording_notices.h"
 
 #include <gtest/gtest.h>
@@ -24,17 +25,18 @@ protected:
 
     testing::FakeClock clock;
     testing::RecordingNotices notices;
-    RecordingLink link{clock};
+    testing::MemoryLink board;
+    testing::RecordingLink link{board, &clock};
     BoardConnection connection{link, clock};
 };
 
 TEST_F(BoardConnectionTest, UpgradeOpensWithThreeTimerWordsSetAStatusTextAndAPauseAfterThePing)
 {
     EXPECT_EQ(openForUpgrade(), std::nullopt);
-    EXPECT_EQ(link.calls(), (Calls{kInit, "ReadTimers", "ConfigureTimers", "OpenPort 1", "ClosePort", "Ping 1", kPause,
+    EXPECT_EQ(link.lines(), (Calls{kInit, "ReadTimers", "ConfigureTimers", "OpenPort 1", "ClosePort", "Ping 1", kPause,
                                    "OpenPort 1"}));
     // Words 0, 1 and 8 as the connection wants them, the rest exactly as the link handed them out.
-    EXPECT_EQ(link.configured.words, (std::array<std::uint32_t, 10>{50, 200, 102, 103, 104, 105, 106, 107, 7, 109}));
+    EXPECT_EQ(link.configuredTimers.words, (std::array<std::uint32_t, 10>{50, 200, 102, 103, 104, 105, 106, 107, 7, 109}));
     EXPECT_EQ(notices.statusTexts(), std::vector<std::string>{"Verifying the option board"});
     EXPECT_TRUE(connection.identity().portOpen);
 }
@@ -66,7 +68,7 @@ TEST_P(BoardConnectionOpenFailure, StopsAtTheFailingStepWithItsMessageAndLeavesN
 
     connection.close();
     connection.close();
-    EXPECT_EQ(link.calls(), c.calls);
+    EXPECT_EQ(link.lines(), c.calls);
 }
 
 const Calls kUpToProbe{kInit, "ReadTimers", "ConfigureTimers", "OpenPort 1"};
@@ -105,7 +107,7 @@ TEST_F(BoardConnectionTest, ClosePortIsCalledOnceForAnOpenConnectionWhateverClos
         ASSERT_EQ(leftOpen.open(2, false, nullptr), std::nullopt);
     }
     EXPECT_EQ(link.closePortCalls(), 4);
-    EXPECT_EQ(link.calls().back(), "ClosePort");
+    EXPECT_EQ(link.lines().back(), "ClosePort");
 }
 
 struct IdentityCase {
@@ -125,7 +127,7 @@ TEST_P(IdentityBlock, YieldsBandVariantAndConfigVariant)
     const IdentityCase& c = GetParam();
     std::vector<std::uint8_t> block(kIdentityBlockSize, 0xEE);
     std::copy(c.bytes2To6.begin(), c.bytes2To6.end(), block.begin() + 2);
-    link.memory[ADDR_IDENTITY_BLOCK] = block;
+    board.memory[ADDR_IDENTITY_BLOCK] = block;
     ASSERT_EQ(openForUpgrade(), std::nullopt);
 
     connection.readIdentityBlock();
@@ -135,7 +137,7 @@ TEST_P(IdentityBlock, YieldsBandVariantAndConfigVariant)
     EXPECT_EQ(identity.variantBit, c.variantBit);
     EXPECT_EQ(identity.configVariant, c.configVariant);
     EXPECT_TRUE(identity.boardChecksEnabled);
-    const Calls calls = link.calls();
+    const Calls calls = link.lines();
     EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"Read 1 0x2600 23", kPause}));
 }
 
@@ -161,7 +163,7 @@ TEST_F(BoardConnectionTest, AnUnreadableIdentityBlockGivesVariantZeroAndSwitches
     EXPECT_EQ(identity.variantBit, 0);
     EXPECT_EQ(identity.configVariant, 0);
     EXPECT_FALSE(identity.boardChecksEnabled);
-    EXPECT_EQ(link.calls().back(), kPause);
+    EXPECT_EQ(link.lines().back(), kPause);
 }
 
 struct VersionCase {
@@ -188,12 +190,12 @@ TEST_P(FirmwareVersion, TakesTheLeadingPrintableRunOfAtMost13Characters)
         link.failing.insert("Read 1 0x0D00 15");
     if (!c.answer13)
         link.failing.insert("Read 1 0x0D00 13");
-    link.memory[ADDR_FIRMWARE_VERSION] = c.answer15 ? *c.answer15 : c.answer13.value_or(std::vector<std::uint8_t>{});
+    board.memory[ADDR_FIRMWARE_VERSION] = c.answer15 ? *c.answer15 : c.answer13.value_or(std::vector<std::uint8_t>{});
     ASSERT_EQ(openForBoardInformation(), std::nullopt);
 
     EXPECT_EQ(connection.readFirmwareVersion(c.trim), c.ok);
     EXPECT_EQ(connection.identity().boardVersionText, c.text);
-    const Calls calls = link.calls();
+    const Calls calls = link.lines();
     const Calls reads = c.answer15 ? Calls{"Read 1 0x0D00 15"} : Calls{"Read 1 0x0D00 15", "Read 1 0x0D00 13"};
     EXPECT_EQ(Calls(calls.end() - static_cast<std::ptrdiff_t>(reads.size()), calls.end()), reads);
 }
@@ -223,7 +225,7 @@ class Esn : public BoardConnectionTest, public ::testing::WithParamInterface<Esn
 TEST_P(Esn, IsLittleEndianAndShownAsSignedDecimal)
 {
     const EsnCase& c = GetParam();
-    link.memory[ADDR_ESN] = {c.bytes.begin(), c.bytes.end()};
+    board.memory[ADDR_ESN] = {c.bytes.begin(), c.bytes.end()};
     ASSERT_EQ(openForBoardInformation(), std::nullopt);
     EXPECT_TRUE(connection.readEsn());
     EXPECT_EQ(connection.identity().esn, c.esn);
@@ -247,7 +249,7 @@ TEST_F(BoardConnectionTest, AnUnreadableEsnIsAFailure)
 TEST_F(BoardConnectionTest, UpgradePausesAfterThePingAndEveryRead)
 {
     link.failing = {"Read 1 0x4100 52", "Read 1 0x0D00 15"};
-    link.memory[ADDR_FIRMWARE_VERSION] = bytesOf("V1.00        ");
+    board.memory[ADDR_FIRMWARE_VERSION] = bytesOf("V1.00        ");
     ASSERT_EQ(openForUpgrade(), std::nullopt);
     connection.readIdentityBlock();
     std::array<std::uint8_t, kParameterBlockSize> parameters{};
@@ -257,7 +259,7 @@ TEST_F(BoardConnectionTest, UpgradePausesAfterThePingAndEveryRead)
     EXPECT_EQ(connection.identity().boardVersionText, "V1.00");
     connection.close();
 
-    const Calls calls = link.calls();
+    const Calls calls = link.lines();
     EXPECT_EQ(Calls(calls.begin() + 5, calls.end()),
               (Calls{"Ping 1", kPause, "OpenPort 1", "Read 1 0x2600 23", kPause, "Read 1 0x4100 52", kPause,
                      "Read 1 0x0500 4", kPause, "Read 1 0x0D00 15", kPause, "Read 1 0x0D00 13", kPause, "ClosePort"}));
@@ -266,14 +268,14 @@ TEST_F(BoardConnectionTest, UpgradePausesAfterThePingAndEveryRead)
 
 TEST_F(BoardConnectionTest, BoardInformationReadsVersionThenEsnWithoutPauses)
 {
-    link.memory[ADDR_FIRMWARE_VERSION] = bytesOf("V1.00  ");
-    link.memory[ADDR_ESN] = {0x01, 0x00, 0x00, 0x80};
+    board.memory[ADDR_FIRMWARE_VERSION] = bytesOf("V1.00  ");
+    board.memory[ADDR_ESN] = {0x01, 0x00, 0x00, 0x80};
     ASSERT_EQ(openForBoardInformation(), std::nullopt);
     EXPECT_TRUE(connection.readFirmwareVersion(false));
     EXPECT_TRUE(connection.readEsn());
     connection.close();
 
-    EXPECT_EQ(link.calls(), (Calls{kInit, "ReadTimers", "ConfigureTimers", "OpenPort 1", "ClosePort", "Ping 1",
+    EXPECT_EQ(link.lines(), (Calls{kInit, "ReadTimers", "ConfigureTimers", "OpenPort 1", "ClosePort", "Ping 1",
                                    "OpenPort 1", "Read 1 0x0D00 15", "Read 1 0x0500 4", "ClosePort"}));
     EXPECT_EQ(connection.identity().boardVersionText, "V1.00  ");
     EXPECT_EQ(connection.identity().esnText, "-2147483647");

@@ -1,6 +1,7 @@
 #include "link/line_profile.h"
 #include "link/qt_serial_channel.h"
 #include "tests/link/pseudo_terminal.h"
+#include "tests/support/temp_folder.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -62,20 +63,6 @@ private:
     static inline std::vector<std::string> messages_;
 };
 
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fieldkit-link-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 TEST(QtSerialChannel, BytesGoBothWaysThroughAPseudoTerminal)
 {
     PseudoTerminal pty;
@@ -120,7 +107,7 @@ TEST(QtSerialChannel, OpensThroughASymlinkToThePort)
 {
     PseudoTerminal pty;
     pty.startResponder(plusOne);
-    TemporaryDirectory dir;
+    testing::TempDir dir;
     const auto link = dir.path() / "ttyCable";
     std::filesystem::create_symlink(pty.slavePath(), link);
     QtSerialChannel channel(link.string(), kQm7731BaudRate);
@@ -141,7 +128,7 @@ class QtSerialChannelOpenFailure : public ::testing::TestWithParam<OpenFailureCa
 
 TEST_P(QtSerialChannelOpenFailure, NamesTheReasonAndLeavesTheChannelClosed)
 {
-    TemporaryDirectory scratch;
+    testing::TempDir scratch;
     const std::string device = GetParam().device(scratch.path());
     QtSerialChannel channel(device, kQm7731BaudRate);
     const wire::OpenResult result = channel.open();

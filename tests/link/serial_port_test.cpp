@@ -4,6 +4,7 @@
 #include "tests/link/frame_board.h"
 #include "tests/link/pseudo_terminal.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,6 @@
 
 namespace fieldkit::link {
 namespace {
-
-class ScratchDirectory {
-public:
-    ScratchDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fieldkit-ports-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~ScratchDirectory() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The whole host side on a real line: board connection, link and serial channel, with the
 // device named by the port mapping, and a frame-level board on the far end of a pseudo-terminal.
@@ -59,7 +46,7 @@ protected:
             [cable = (dir.path() / "ttyCable").string()](int port) { return port == 3 ? cable : std::string(); });
     }
 
-    ScratchDirectory dir;
+    testing::TempDir dir;
     std::mutex boardMutex;
     FrameBoard board;
     PseudoTerminal pty; // last, so that its responder stops before the board goes

@@ -2,6 +2,7 @@
 #include "settings/port_devices.h"
 #include "settings/profile.h"
 #include "tests/support/environment_variable.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -83,19 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Values, PortValue,
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("fieldkit-settings-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        file = dir / kSettingsFileName;
-    }
-    void TearDown() override
-    {
-        fs::permissions(dir, fs::perms::owner_all);
-        fs::remove_all(dir);
-    }
     void put(const std::string& content) { std::ofstream(file, std::ios::binary) << content; }
     std::string get() const
     {
@@ -103,8 +91,8 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    fs::path dir;
-    fs::path file;
+    testing::TempDir dir;
+    fs::path file = dir / kSettingsFileName;
 };
 
 TEST_F(SettingsFile, MissingFileGivesDefaultsAndIsNotCreated)

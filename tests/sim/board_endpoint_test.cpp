@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace fieldkit::sim {
 namespace {
 
@@ -71,9 +73,11 @@ TEST(BoardEndpoint, ARepeatedFrameIsAnsweredAgainWithoutBeingExecutedAgain)
     EXPECT_FALSE(acked(endpoint.receive(next), next));
 }
 
-TEST(BoardEndpoint, ARepeatedFailingCommitDoesNotUseUpAnAttempt)
+TEST(BoardEndpoint, ARepeatedFailingCommitDoesNotUseUpAnAttemptAndTheLogTellsRepeatsFromRefusals)
 {
-    BoardEndpoint endpoint{parseBoardOptions({"--fail-page-writes", "2"})};
+    TempDir dir;
+    const auto log = dir.file("requests.log");
+    BoardEndpoint endpoint{parseBoardOptions({"--fail-page-writes", "2", "--request-log", log})};
     endpoint.receive(concat({writeFrame(0, CMD_PROGRAMMING_MODE, {0}), writeFrame(1, 0x011A, {0}),
                              writeFrame(2, ADDR_PAGE_DATA, filledPage(0x00))}));
     const auto commit = writeFrame(3, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
@@ -85,6 +89,17 @@ TEST(BoardEndpoint, ARepeatedFailingCommitDoesNotUseUpAnAttempt)
     const auto third = writeFrame(5, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
     EXPECT_TRUE(acked(endpoint.receive(third), third));
     EXPECT_EQ(endpoint.counters().repeats, 1u);
+
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "write 0x1201 1 00 executed ack -");
+    EXPECT_EQ(lines[2].substr(0, 25), "write 0x0000 256 00000000");
+    EXPECT_EQ(lines[3], "write 0xFFFF 6 0A0B0C00000A executed nak -");
+    EXPECT_EQ(lines[4], "write 0xFFFF 6 0A0B0C00000A repeat nak -");
+    EXPECT_EQ(lines[6], "write 0xFFFF 6 0A0B0C00000A executed ack -");
 }
 
 TEST(BoardEndpoint, APingClearsTheRepeatMemory)

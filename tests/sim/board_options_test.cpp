@@ -100,11 +100,12 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(o.latency, std::chrono::milliseconds(16));
                  }},
         GoodLine{"Paths",
-                 {"--link", "/tmp/lodestar", "--flash", "in.bin", "--dump-flash", "out.bin"},
+                 {"--link", "/tmp/lodestar", "--flash", "in.bin", "--dump-flash", "out.bin", "--request-log", "log"},
                  [](const BoardOptions& o) {
                      EXPECT_EQ(o.linkPath, "/tmp/lodestar");
                      EXPECT_EQ(o.flashFile, "in.bin");
                      EXPECT_EQ(o.dumpFlashFile, "out.bin");
+                     EXPECT_EQ(o.requestLogFile, "log");
                  }}),
     [](const auto& info) { return std::string(info.param.name); });
 

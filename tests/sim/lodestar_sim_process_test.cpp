@@ -100,7 +100,8 @@ TEST(LodestarSimProcess, AnswersAPingAndOnSigtermPrintsCountersAndDumpsTheFlash)
     TempDir dir;
     const std::string link = dir.file("lodestar");
     const std::string dump = dir.file("flash.bin");
-    SimProcess sim(dir, {"--link", link, "--dump-flash", dump, "--esn", "0x12345678"});
+    const std::string log = dir.file("requests.log");
+    SimProcess sim(dir, {"--link", link, "--dump-flash", dump, "--esn", "0x12345678", "--request-log", log});
     ASSERT_TRUE(sim.started());
     ASSERT_TRUE(waitForPath(link)) << sim.errors();
 
@@ -126,6 +127,13 @@ TEST(LodestarSimProcess, AnswersAPingAndOnSigtermPrintsCountersAndDumpsTheFlash)
     EXPECT_NE(output.find("wire bytes in 36, out 22"), std::string::npos) << output;
     EXPECT_NE(output.find("retries (repeated requests) 0"), std::string::npos) << output;
     EXPECT_TRUE(allBytesAre(readFlashFile(dump), 0xFF));
+    std::ifstream requests(log);
+    std::string ping, esn;
+    std::getline(requests, ping);
+    std::getline(requests, esn);
+    EXPECT_EQ(ping.substr(0, 14), "ping 0x0000 24") << ping;
+    EXPECT_NE(ping.find(" executed ack 4C4F444553544152"), std::string::npos) << ping;
+    EXPECT_EQ(esn, "read 0x0500 4 - executed ack 78563412");
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 

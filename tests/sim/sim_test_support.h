@@ -6,14 +6,13 @@
 
 #include "sim/board.h"
 #include "sim/board_map.h"
+#include "tests/support/temp_folder.h"
 #include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -144,29 +143,6 @@ inline bool allBytesAre(std::span<const std::uint8_t> bytes, std::uint8_t value)
     return true;
 }
 
-// A directory of its own for one test, removed with everything in it afterwards.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::random_device seed;
-        const auto base = std::filesystem::temp_directory_path();
-        do
-            path_ = base / ("lodestar-sim-test-" + std::to_string(seed()));
-        while (!std::filesystem::create_directory(path_));
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using testing::TempDir;
 
 } // namespace fieldkit::sim
