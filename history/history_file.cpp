@@ -2,11 +2,7 @@
 
 #include "history/history_platform.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace fieldkit::history {
@@ -39,18 +35,9 @@ std::optional<HistoryContents> readHistory(const std::filesystem::path& file, st
     std::error_code status;
     if (!std::filesystem::exists(file, status) && !status)
         return contents;
-    if (std::filesystem::is_directory(file, status)) {
-        *error = file.string() + ": is a folder, not a file";
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        *error = file.string() + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        *error = file.string() + ": the file could not be read to its end";
+    std::string text;
+    if (auto failure = platform::readWholeFile(file, text)) {
+        *error = std::move(*failure);
         return std::nullopt;
     }
 
