@@ -29,27 +29,18 @@ std::optional<std::string> appendRecord(const std::filesystem::path& file, const
     return platform::appendLine(file, line);
 }
 
-std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
+HistoryContents parseHistory(std::string_view text)
 {
     HistoryContents contents;
-    std::error_code status;
-    if (!std::filesystem::exists(file, status) && !status)
-        return contents;
-    std::string text;
-    if (auto failure = platform::readWholeFile(file, text)) {
-        *error = std::move(*failure);
-        return std::nullopt;
-    }
-
     std::size_t begin = 0;
     while (begin < text.size()) {
         const std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) {
+        if (end == std::string_view::npos) {
             // A last line without its newline: a write that did not finish.
             ++contents.skippedLines;
             break;
         }
-        std::string line = text.substr(begin, end - begin);
+        std::string line(text.substr(begin, end - begin));
         begin = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -63,6 +54,19 @@ std::optional<HistoryContents> readHistory(const std::filesystem::path& file, st
         contents.records.push_back({std::move(record), std::move(line)});
     }
     return contents;
+}
+
+std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
+{
+    std::error_code status;
+    if (!std::filesystem::exists(file, status) && !status)
+        return HistoryContents{};
+    std::string text;
+    if (auto failure = platform::readWholeFile(file, text)) {
+        *error = std::move(*failure);
+        return std::nullopt;
+    }
+    return parseHistory(text);
 }
 
 } // namespace fieldkit::history
