@@ -175,7 +175,7 @@ std::string BenchDisplay::lineOf(const Row& row) const
 
 void BenchNotices::showEsnOnceRead()
 {
-    // The ESN is read only when the board's parameter block cannot be; otherwise it stays "?".
+    // The ESN comes from the parameter block or, failing that, its own read; unknown, it stays "?".
     if (esnShown_ || !report_.esnRead)
         return;
     esnShown_ = true;

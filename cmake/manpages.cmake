@@ -32,6 +32,9 @@ set(lodestar-sim_man_help $<TARGET_FILE:lodestar-sim>)
 
 set(man_pages)
 foreach(program IN ITEMS fieldkit fieldkit-cli lodestar-sim)
+  if(NOT TARGET ${program}) # the desktop program, in a build without it
+    continue()
+  endif()
   configure_file(${man_sources}/${program}.h2m.in ${man_output}/${program}.h2m @ONLY)
   add_custom_command(OUTPUT ${man_output}/${program}.1.gz
     # lodestar-sim's --version is an option of the emulated board, so no program is asked.

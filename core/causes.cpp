@@ -43,6 +43,7 @@ std::string_view keyOf(FailureKind kind)
     case FailureKind::ApplicationWrite: return "application_write";
     case FailureKind::ApplicationVerify: return "application_verify";
     case FailureKind::Unexpected: return "unexpected";
+    case FailureKind::SampleFirmware: return "sample_firmware";
     }
     return "unknown";
 }

@@ -38,6 +38,7 @@ enum class FailureKind {
     ApplicationWrite,
     ApplicationVerify,
     Unexpected, // an exception inside the run: out of memory or a broken invariant
+    SampleFirmware, // the demo's sample firmware, refused for a board that is not the emulated one
 };
 
 enum class WarningKind {

@@ -159,7 +159,15 @@ private:
             report_.esnRead = true;
             trailer_.fillFromEsn(identity().esn);
         }
+        // A block that opens with the ESN and its complement names the board without a read.
+        if (const auto esn = image::esnInParameterBlock(trailer_.bytes()); esn && !report_.esnRead) {
+            identity().esn = *esn;
+            identity().esnText = link::esnTextOf(*esn);
+            report_.esnRead = true;
+        }
         report_.identity = identity();
+        if (const auto refusal = image::sampleFirmwareRefusal(report_.files, identity().emulatedBoard))
+            return fail(FailureKind::SampleFirmware, *refusal);
         if (identity().boardChecksEnabled && !confirmVersion())
             return false;
         trailer_.storeInImage(*image_);

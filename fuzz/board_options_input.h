@@ -37,7 +37,7 @@ inline void replayBoardOptions(std::span<const std::uint8_t> input)
         require(std::string_view(refusal.what()).size() > 0, "a refused option comes with a reason");
         return;
     }
-    require(options.parameterBlock.size() == sim::kParameterBlockSize, "the parameter block has 52 bytes");
+    require(options.parameterBlock().size() == sim::kParameterBlockSize, "the parameter block has 52 bytes");
     require(options.versionAnswer().size() == sim::kVersionAnswerSize &&
                 options.identityBlock().size() == sim::kIdentityBlockSize,
             "every read the board offers has its answer");

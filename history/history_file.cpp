@@ -2,11 +2,7 @@
 
 #include "history/history_platform.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace fieldkit::history {
@@ -33,36 +29,18 @@ std::optional<std::string> appendRecord(const std::filesystem::path& file, const
     return platform::appendLine(file, line);
 }
 
-std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
+HistoryContents parseHistory(std::string_view text)
 {
     HistoryContents contents;
-    std::error_code status;
-    if (!std::filesystem::exists(file, status) && !status)
-        return contents;
-    if (std::filesystem::is_directory(file, status)) {
-        *error = file.string() + ": is a folder, not a file";
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        *error = file.string() + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        *error = file.string() + ": the file could not be read to its end";
-        return std::nullopt;
-    }
-
     std::size_t begin = 0;
     while (begin < text.size()) {
         const std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) {
+        if (end == std::string_view::npos) {
             // A last line without its newline: a write that did not finish.
             ++contents.skippedLines;
             break;
         }
-        std::string line = text.substr(begin, end - begin);
+        std::string line(text.substr(begin, end - begin));
         begin = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -76,6 +54,19 @@ std::optional<HistoryContents> readHistory(const std::filesystem::path& file, st
         contents.records.push_back({std::move(record), std::move(line)});
     }
     return contents;
+}
+
+std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
+{
+    std::error_code status;
+    if (!std::filesystem::exists(file, status) && !status)
+        return HistoryContents{};
+    std::string text;
+    if (auto failure = platform::readWholeFile(file, text)) {
+        *error = std::move(*failure);
+        return std::nullopt;
+    }
+    return parseHistory(text);
 }
 
 } // namespace fieldkit::history

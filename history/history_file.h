@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fieldkit::history {
@@ -28,6 +29,9 @@ struct HistoryContents {
     std::vector<StoredRecord> records; // in file order
     std::size_t skippedLines = 0;      // a torn last line, or lines that are not records
 };
+
+// The records of a history file's text, with what is not a whole record counted.
+HistoryContents parseHistory(std::string_view text);
 
 // Reads the whole file; never changes it. A file that does not exist holds no records.
 // Nothing, with `error` set, when the file cannot be read.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fieldkit::history::platform {
@@ -90,6 +91,35 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, const s
     if (::fsync(out.get()) != 0)
         return systemError(file);
     return std::nullopt;
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text)
+{
+    // Not blocking: opening a pipe without a writer would wait for one.
+    const OpenFile in(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (in.get() < 0)
+        return systemError(file);
+    struct stat status {};
+    if (::fstat(in.get(), &status) != 0)
+        return systemError(file);
+    if (S_ISDIR(status.st_mode))
+        return file.string() + ": is a folder, not a file";
+    if (!S_ISREG(status.st_mode))
+        return file.string() + ": is not a regular file";
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(in.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return systemError(file);
+        if (count == 0)
+            return std::nullopt;
+        if (text.size() + static_cast<std::size_t>(count) > kLargestHistory)
+            return file.string() + ": is larger than " + std::to_string(kLargestHistory >> 20) + " MiB";
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
 }
 
 std::string hostName()

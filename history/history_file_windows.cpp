@@ -40,6 +40,13 @@ private:
     HANDLE handle_;
 };
 
+constexpr DWORD kWriterLockOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kWriterLockOffsetHigh = 0x7FFFFFFF;
+// A writer of an earlier version locks the whole file while it appends; a reader waits for it
+// this long, in short steps, before it gives up.
+constexpr DWORD kLockedReadRetryMs = 20;
+constexpr int kLockedReadTries = 100;
+
 // Whether the file is empty or ends in a newline.
 bool endsWithNewline(HANDLE file, LONGLONG size)
 {
@@ -80,10 +87,14 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, const s
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (out.get() == INVALID_HANDLE_VALUE)
         return systemError(file);
-    // The whole file is locked: every writer holds it from looking at the last byte until its
-    // line is written.
+    // Every writer holds the lock from looking at the last byte until its line is written.
+    // Windows keeps readers out of a locked range, so the lock is on one byte far beyond any
+    // end a file reaches: writers exclude one another (the whole-file lock of earlier
+    // versions covers that byte too) and readers never meet it.
     OVERLAPPED whole{};
-    if (!LockFileEx(out.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+    whole.Offset = kWriterLockOffsetLow;
+    whole.OffsetHigh = kWriterLockOffsetHigh;
+    if (!LockFileEx(out.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole))
         return systemError(file);
     LARGE_INTEGER size{};
     std::optional<std::string> failure;
@@ -99,8 +110,39 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, const s
         else if (!FlushFileBuffers(out.get()))
             failure = systemError(file);
     }
-    UnlockFileEx(out.get(), 0, MAXDWORD, MAXDWORD, &whole);
+    UnlockFileEx(out.get(), 0, 1, 0, &whole);
     return failure;
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text)
+{
+    const OpenFile in(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (in.get() == INVALID_HANDLE_VALUE)
+        return systemError(file);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(in.get(), &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return file.string() + ": is a folder, not a file";
+    if (GetFileType(in.get()) != FILE_TYPE_DISK)
+        return file.string() + ": is not a regular file";
+    text.clear();
+    char buffer[65536];
+    for (int lockedTries = 0;;) {
+        DWORD count = 0;
+        if (!ReadFile(in.get(), buffer, sizeof buffer, &count, nullptr)) {
+            if (GetLastError() == ERROR_LOCK_VIOLATION && ++lockedTries < kLockedReadTries) {
+                Sleep(kLockedReadRetryMs);
+                continue;
+            }
+            return systemError(file);
+        }
+        if (count == 0)
+            return std::nullopt;
+        if (text.size() + count > kLargestHistory)
+            return file.string() + ": is larger than " + std::to_string(kLargestHistory >> 20) + " MiB";
+        text.append(buffer, count);
+    }
 }
 
 std::string hostName()

@@ -2,6 +2,7 @@
 
 // The history's calls into the operating system, one implementation per platform.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,13 @@ std::filesystem::path defaultHistoryFile();
 // When the file does not end in a newline (a writer died mid-line), a newline goes first so
 // that only the torn line is lost. Creates the file; returns the reason when it fails.
 std::optional<std::string> appendLine(const std::filesystem::path& file, const std::string& line);
+
+// Reads the whole file into `text` while writers may append to it; the reason, in words of
+// our own with the system's, when it cannot. Only a regular file of at most kLargestHistory
+// bytes is read, so a device or a pipe named as the history never hangs the reader.
+std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text);
+
+inline constexpr std::uintmax_t kLargestHistory = 256u << 20;
 
 std::string hostName();
 std::string userName();

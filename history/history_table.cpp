@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <string_view>
 
 namespace fieldkit::history {
 namespace {
@@ -59,8 +60,15 @@ std::string oneLine(std::string text)
     return result;
 }
 
-std::string csvField(const std::string& text)
+// A field as one CSV cell. A spreadsheet takes text that begins with one of these for a
+// formula, quoted or not, and the board chooses its own version text: such text gets a
+// leading apostrophe, which spreadsheets show as text. Numbers of the record stay numbers.
+std::string csvField(const Record& record, const char* key)
 {
+    std::string text = textOf(record, key);
+    if (const auto found = record.find(key); found != record.end() && found->is_string() && !text.empty() &&
+                                             std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";
@@ -70,6 +78,31 @@ std::string csvField(const std::string& text)
         quoted += c;
     }
     return quoted + '"';
+}
+
+// Text from the file as a terminal may show it: control characters, C1 ones included
+// (which some terminals obey as escape sequences), written out as \n, \t, \r or \xHH.
+std::string escapedControls(const std::string& text)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c == '\n')
+            shown += "\\n";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (c == '\r')
+            shown += "\\r";
+        else if (c < 0x20 || c == 0x7F || c1) {
+            const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : c;
+            static constexpr char kHex[] = "0123456789abcdef";
+            shown += std::string(c1 ? "\\u00" : "\\x") + kHex[code >> 4] + kHex[code & 0xF];
+        } else
+            shown += text[i];
+    }
+    return shown;
 }
 
 } // namespace
@@ -164,6 +197,8 @@ void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& recor
     for (const StoredRecord* stored : records) {
         const RecordRow row = rowOf(stored->record);
         lines.push_back({row.time, row.command, row.port, row.esnText, row.boardVersion, row.result, row.message});
+        for (std::string& cell : lines.back())
+            cell = escapedControls(cell);
     }
     std::array<std::size_t, 7> widths{};
     for (const auto& line : lines)
@@ -195,7 +230,7 @@ void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records
         std::string line;
         bool first = true;
         for (const char* column : kColumns) {
-            line += std::string(first ? "" : ",") + csvField(textOf(stored->record, column));
+            line += std::string(first ? "" : ",") + csvField(stored->record, column);
             first = false;
         }
         out << line << "\r\n";

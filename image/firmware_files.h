@@ -9,7 +9,9 @@
 #include "image/srecord_loader.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fieldkit::image {
@@ -63,5 +65,15 @@ struct LoadedFile {
 // to `loaded` (when given) before its box is shown, so a front end can explain the box.
 LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory = ".",
                               std::vector<LoadedFile>* loaded = nullptr);
+
+// The sample firmware of the demo folder carries this in its S0 header. It is made up: written
+// to a radio it would leave the radio unusable, so only the emulated board takes it.
+inline constexpr std::string_view kSampleFirmwareMark = "FIELDKIT SAMPLE, NEVER FOR A RADIO";
+
+bool isSampleFirmware(const LoadedFile& file);
+
+// For a board that is not the emulated one, the refusal of marked files: the message that
+// names them. Nothing when no file is marked or the board is the emulated one.
+std::optional<std::string> sampleFirmwareRefusal(const std::vector<LoadedFile>& files, bool emulatedBoard);
 
 } // namespace fieldkit::image

@@ -31,7 +31,25 @@ void storeLe(std::span<std::uint8_t> record, std::size_t offset, std::uint32_t v
         record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+std::uint32_t loadLe32(std::span<const std::uint8_t> bytes, std::size_t offset)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
+    return value;
+}
+
 } // namespace
+
+std::optional<std::uint32_t> esnInParameterBlock(std::span<const std::uint8_t> block)
+{
+    if (block.size() < kEsnComplementOffset + 4)
+        return std::nullopt;
+    const std::uint32_t esn = loadLe32(block, kEsnOffset);
+    if (loadLe32(block, kEsnComplementOffset) != static_cast<std::uint32_t>(~esn))
+        return std::nullopt;
+    return esn;
+}
 
 BoardParameterTrailer::BoardParameterTrailer()
 {

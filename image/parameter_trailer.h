@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -20,6 +21,11 @@ inline constexpr std::size_t kTrailerImageOffset = 0x5FF00;
 inline constexpr std::size_t kTrailerParameterBytes = 24;
 // The fixed notice, 32 characters followed by 8 zero bytes in its 40-byte field.
 inline constexpr std::string_view kTrailerNotice = "Per-board parameters, keep safe.";
+
+// The ESN a parameter block (or a trailer) carries in its first eight bytes: the ESN, least
+// significant byte first, then its bitwise complement, as the fallback lays them. Nothing
+// when bytes 4 to 7 are not the complement of bytes 0 to 3 or the block is shorter.
+std::optional<std::uint32_t> esnInParameterBlock(std::span<const std::uint8_t> block);
 
 class BoardParameterTrailer {
 public:

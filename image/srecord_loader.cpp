@@ -77,6 +77,7 @@ private:
     std::size_t placeableSize_;
     bool ended_ = false;
     bool closed_ = false; // the last record seen was a count or end record
+    bool headerSeen_ = false;
     bool afterEndOfFileByte_ = false;
     std::array<std::uint8_t, 1 + 255> recordBytes_{};
 };
@@ -147,7 +148,11 @@ void RecordParser::record(std::string_view text, std::size_t lineNumber)
 
     closed_ = kind == RecordKind::Count || kind == RecordKind::End;
     switch (kind) {
-    case RecordKind::Header: return;
+    case RecordKind::Header:
+        if (!headerSeen_)
+            result_.header.assign(payload.begin(), payload.end());
+        headerSeen_ = true;
+        return;
     case RecordKind::Data: {
         ++result_.dataRecords;
         const std::uint64_t offset = std::uint64_t{address} - window_.firstAddress;

@@ -12,8 +12,8 @@
 //     hex digits (either case) follow the "Sn". A line longer than the longest possible
 //     record (kMaxRecordLineLength characters) is an error and is skipped unread, so memory
 //     stays bounded whatever the file holds.
-//   - S1, S2 and S3 carry data at 16-, 24- and 32-bit addresses; S0 is a header and its
-//     contents are ignored; S5 and S6 count the data records before them and are checked
+//   - S1, S2 and S3 carry data at 16-, 24- and 32-bit addresses; S0 is a header whose data
+//     places nothing (the first one's is kept as `header`); S5 and S6 count the data records before them and are checked
 //     when present; S7, S8 and S9 end the file, and nothing may follow them.
 //   - The file's last record must be a count or an end record. Tools write one or both, so
 //     a file that lacks them after its last data record has most likely been cut short.
@@ -87,6 +87,7 @@ struct SrecordReadResult {
     std::size_t errorCount = 0;     // lines and conditions that set the errors flag
     std::size_t firstErrorLine = 0; // 1-based; 0 when the first error belongs to no line
     std::string firstError;         // why the errors flag was first set or the file not read
+    std::string header;             // the data of the first well-formed S0 record, as bytes
 };
 
 // Reads `file` and places its data through `window` into `destination`.

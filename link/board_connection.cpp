@@ -103,6 +103,7 @@ std::optional<ConnectionFailure> BoardConnection::open(int port, bool pauses, Up
         clock_.sleep(kBoardReadPause);
     if (!answered)
         return ConnectionFailure{FailureKind::Ping, kPingFailed};
+    identity_.emulatedBoard = wire::pingAnswerFromEmulator(reply);
 
     if (link_.OpenPort(port) != 0)
         return ConnectionFailure{FailureKind::OpenPort, kOpenPortFailed};

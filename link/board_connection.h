@@ -55,6 +55,7 @@ struct BoardIdentity {
     int variantBit = 0; // 0 or 1
     int configVariant = 0;
     bool boardChecksEnabled = true;
+    bool emulatedBoard = false; // the ping was answered by the emulator
 };
 
 // A step of the connection sequence that failed: its kind and the message the user sees.

@@ -168,7 +168,8 @@ int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
 
     const std::string_view signature(reinterpret_cast<const char*>(answer.data()), kPingSignature.size());
     const std::uint16_t largestCount =
-        littleEndian16(answer[kPingLargestCountOffset], answer[kPingLargestCountOffset + 1]);
+        littleEndian16(answer[kPingLargestCountOffset], answer[kPingLargestCountOffset + 1]) &
+        static_cast<std::uint16_t>(~wire::kPingEmulatedBoardFlag);
     if (signature != kPingSignature || answer[kPingVersionOffset] != wire::kProtocolVersion ||
         answer[kPingBoardAddressOffset] != ping_.boardAddress || largestCount < ping_.largestRead)
         return LINK_NOT_LODESTAR;

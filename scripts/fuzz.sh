@@ -5,7 +5,8 @@
 # tests/regressions/ replays once its cause is understood.
 #
 # Usage: scripts/fuzz.sh [SECONDS per target, default 60] [TARGET ...]
-#   targets: srecord_loader link_answers board_requests settings board_options (default: all)
+#   targets: srecord_loader link_answers board_requests settings board_options history_reader
+#            (default: all)
 #   FIELDKIT_FUZZ_BUILD=dir   build directory (default build-fuzz)
 # Exit status: 0 when no target found anything, 1 otherwise.
 set -euo pipefail
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(srecord_loader link_answers board_requests settings board_options)
+[ ${#targets[@]} -gt 0 ] || targets=(srecord_loader link_answers board_requests settings board_options history_reader)
 build=${FIELDKIT_FUZZ_BUILD:-build-fuzz}
 
 scripts/install-deps.sh clang libclang-rt-14-dev

@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages FieldKit needs to build, test and run; does nothing for
-# packages already there. Run as root or with sudo available. Further packages a script
-# needs (the fuzzers' clang, say) may be given as arguments.
+# Installs the Debian 12 packages FieldKit needs; does nothing for packages already there.
+# Run as root or with sudo available.
+#
+# Usage: install-deps.sh [--demo] [PACKAGE ...]
+#   --demo     only what scripts/demo.sh needs to build and run fieldkit-cli and lodestar-sim
+#   PACKAGE    further packages a script needs (the fuzzers' clang, say)
 set -euo pipefail
 
-packages=(
+# Enough to build the command line and the emulator.
+demo_packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
-  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev
-  srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
-  g++-mingw-w64-x86-64-posix googletest wine64
-  "$@"
+  qt6-base-dev qt6-serialport-dev libqt6serialport6
+  libcli11-dev nlohmann-json3-dev libgcrypt20-dev
 )
+# The desktop program, the tests and benchmarks, the manual pages, the screenshots, and the
+# Windows cross build with its tests under Wine and its package.
+other_packages=(
+  qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
+  g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64
+)
+
+packages=("${demo_packages[@]}")
+if [ "${1:-}" = "--demo" ]; then
+  shift
+else
+  packages+=("${other_packages[@]}")
+fi
+packages+=("$@")
 
 missing=()
 for package in "${packages[@]}"; do

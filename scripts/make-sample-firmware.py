@@ -7,6 +7,9 @@ application code for 0xA0000 to 0xEFFFF in stretches with blank flash between th
 carries the firmware version text. The bytes are pseudo-random from a fixed seed, so every
 run writes the same files. Records are S2 (24-bit addresses) with S0, S5 and S8.
 
+The S0 header of each file names it and carries SAMPLE_MARK: the files are made up, and
+fieldkit refuses to write marked files to any board but the emulated one.
+
 Usage: make-sample-firmware.py [--out-dir DIR] [--version TEXT]
 """
 
@@ -16,6 +19,8 @@ import pathlib
 FIRMWARE_VERSION = "R07.12.00"
 SEED = 0x1D0C5A17
 BYTES_PER_RECORD = 32
+# Keep in step with kSampleFirmwareMark in image/firmware_files.h.
+SAMPLE_MARK = "FIELDKIT SAMPLE, NEVER FOR A RADIO"
 
 BOOT_START, BOOT_END = 0xFC000, 0x100000
 TRAILER_START, TRAILER_END = 0xFFF00, 0xFFF80
@@ -65,7 +70,7 @@ def record(kind, address, data, address_length):
 
 def s_records(name, stretches, entry_address):
     """stretches: list of (address, bytes). Lines of S0, S2 data, S5 and S8."""
-    lines = [record(0, 0, name.encode("ascii"), 2)]
+    lines = [record(0, 0, ("%s %s" % (name, SAMPLE_MARK)).encode("ascii"), 2)]
     data_records = 0
     for address, data in stretches:
         for offset in range(0, len(data), BYTES_PER_RECORD):

@@ -24,10 +24,10 @@ std::uint16_t boardChecksum(std::span<const std::uint8_t> bytes)
 
 Board::Board(const BoardOptions& options)
     : options_(options), versionAnswer_(options.versionAnswer()), identityBlock_(options.identityBlock()),
+      parameterBlock_(options.parameterBlock()),
       flash_(options.flashFile.empty() ? std::vector<std::uint8_t>(kFlashSize, kErasedByte)
                                        : readFlashFile(options.flashFile))
 {
-    options_.parameterBlock.resize(kParameterBlockSize, 0x00);
 }
 
 std::vector<std::uint8_t> Board::handle(const wire::Request& request)
@@ -70,8 +70,10 @@ std::vector<std::uint8_t> Board::handlePing(const wire::Request& request) const
     std::vector<std::uint8_t> data(kPingSignature.begin(), kPingSignature.end());
     data.push_back(wire::kProtocolVersion);
     data.push_back(kBoardBusAddress);
-    data.push_back(static_cast<std::uint8_t>(wire::kMaxCount & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(wire::kMaxCount >> 8));
+    const auto largestCount = static_cast<std::uint16_t>(
+        wire::kMaxCount | (options_.markAsEmulator ? wire::kPingEmulatedBoardFlag : 0));
+    data.push_back(static_cast<std::uint8_t>(largestCount & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(largestCount >> 8));
     return wire::encodeDataAnswer(wire::kAck, request, data);
 }
 
@@ -100,7 +102,7 @@ std::optional<std::vector<std::uint8_t>> Board::readMemory(std::uint16_t address
     case ADDR_PARAMETER_BLOCK:
         if (count != kParameterBlockSize)
             return std::nullopt;
-        return options_.parameterBlock;
+        return parameterBlock_;
     default:
         return std::nullopt;
     }

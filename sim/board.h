@@ -61,6 +61,7 @@ private:
     BoardOptions options_;
     std::array<std::uint8_t, kVersionAnswerSize> versionAnswer_;
     std::array<std::uint8_t, kIdentityBlockSize> identityBlock_;
+    std::vector<std::uint8_t> parameterBlock_;
     std::vector<std::uint8_t> flash_;
 
     bool programmingMode_ = false;

@@ -170,11 +170,16 @@ std::array<std::uint8_t, kIdentityBlockSize> BoardOptions::identityBlock() const
     return block;
 }
 
-std::vector<std::uint8_t> BoardOptions::defaultParameterBlock()
+std::vector<std::uint8_t> BoardOptions::parameterBlock() const
 {
-    // A counting pattern, so every byte of the block is recognisable where it ends up.
+    if (parameterBlockHex)
+        return padded(*parameterBlockHex, kParameterBlockSize);
     std::vector<std::uint8_t> block(kParameterBlockSize);
-    for (std::size_t i = 0; i < block.size(); ++i)
+    for (std::size_t i = 0; i < kEsnSize; ++i) {
+        block[i] = static_cast<std::uint8_t>(esn >> (8 * i));
+        block[kEsnSize + i] = static_cast<std::uint8_t>(~esn >> (8 * i));
+    }
+    for (std::size_t i = 2 * kEsnSize; i < block.size(); ++i)
         block[i] = static_cast<std::uint8_t>(kParameterPatternStart + i);
     return block;
 }
@@ -215,13 +220,14 @@ void addBoardOptions(CLI::App& app, BoardOptions& options)
     addHex(app, "--identity-hex",
            "the whole 23-byte identity block, zero-padded; --band-edge and --variant-flag still apply",
            kIdentityBlockSize, [&options](std::vector<std::uint8_t> bytes) { options.identityHex = std::move(bytes); });
-    addHex(app, "--param-block", "the 52-byte parameter block, zero-padded", kParameterBlockSize,
-           [&options](const std::vector<std::uint8_t>& bytes) {
-               options.parameterBlock = padded(bytes, kParameterBlockSize);
-           });
+    addHex(app, "--param-block", "the 52-byte parameter block, zero-padded (default: the ESN, its complement, a pattern)", kParameterBlockSize,
+           [&options](std::vector<std::uint8_t> bytes) { options.parameterBlockHex = std::move(bytes); });
     app.add_flag_callback(
         "--no-ping", [&options] { options.answerPing = false; },
         "never answer a ping (board off, or radio in the wrong zone)");
+    app.add_flag_callback(
+        "--real-board", [&options] { options.markAsEmulator = false; },
+        "answer the ping as a real board does, without the emulator's mark (sample firmware is then refused)");
 
     addRepeatable(app, "--fail-read", "ADDR", "every read at this board address is refused",
                   [&options](const std::string& name, const std::string& v) {

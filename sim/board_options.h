@@ -44,8 +44,9 @@ struct BoardOptions {
     std::optional<std::vector<std::uint8_t>> identityHex;               // the whole identity block
     std::optional<std::uint32_t> bandEdgeHz;                            // overrides identity bytes 3-6
     std::optional<std::uint8_t> variantFlag;                            // overrides identity byte 2
-    std::vector<std::uint8_t> parameterBlock = defaultParameterBlock(); // 52 bytes
+    std::optional<std::vector<std::uint8_t>> parameterBlockHex;         // the whole parameter block
     bool answerPing = true;
+    bool markAsEmulator = true; // the ping answer says "emulated board"; tests clear it
 
     // Board faults.
     std::set<std::uint16_t> failReads;                               // every read at the address
@@ -74,7 +75,10 @@ struct BoardOptions {
     // identityHex (or the default block), with bandEdgeHz and variantFlag laid over it.
     std::array<std::uint8_t, kIdentityBlockSize> identityBlock() const;
 
-    static std::vector<std::uint8_t> defaultParameterBlock();
+    // The 52-byte parameter block: parameterBlockHex zero-padded, or by default the ESN and its
+    // complement (least significant byte first, as boards carry them) and then a counting
+    // pattern, so every byte is recognisable where it lands.
+    std::vector<std::uint8_t> parameterBlock() const;
 };
 
 // Adds every board option to `app`, storing into `options`. Numbers take decimal or 0x hex;

@@ -89,6 +89,11 @@ std::vector<std::uint8_t> encodeDataAnswer(std::uint8_t verdict, const Request& 
     return answer;
 }
 
+bool pingAnswerFromEmulator(std::span<const std::uint8_t, kPingAnswerSize> answer)
+{
+    return (answer[kPingLargestCountOffset + 1] & (kPingEmulatedBoardFlag >> 8)) != 0;
+}
+
 std::vector<std::uint8_t> encodePingPayload(const PingPayload& ping)
 {
     std::vector<std::uint8_t> payload(ping.radioModel.begin(), ping.radioModel.end());

@@ -33,6 +33,13 @@ inline constexpr std::chrono::milliseconds kBoardFrameGap{20};
 // bus address and the largest count it takes, least significant byte first.
 inline constexpr std::size_t kPingAnswerSize = 12;
 inline constexpr std::uint8_t kProtocolVersion = 1;
+inline constexpr std::size_t kPingLargestCountOffset = 10;
+// Bit 15 of the largest-count word: set by the emulator alone (a board's counts stop at
+// 256), so that the host knows an emulated board without asking anything a board would not
+// know.
+inline constexpr std::uint16_t kPingEmulatedBoardFlag = 0x8000;
+
+bool pingAnswerFromEmulator(std::span<const std::uint8_t, kPingAnswerSize> answer);
 
 std::uint8_t controlByte(FrameKind kind, std::uint8_t sequence);
 

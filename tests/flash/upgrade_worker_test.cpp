@@ -100,7 +100,7 @@ protected:
         if (esn)
             trailer.fillFromEsn(*esn);
         else
-            trailer.takeParameterBlock(options.parameterBlock);
+            trailer.takeParameterBlock(options.parameterBlock());
         trailer.storeInImage(image);
         return image;
     }
@@ -403,6 +403,7 @@ TEST_F(UpgradeWorkerTest, BoardReadsThatMayFailLetTheRunGoOnWithoutQuestions)
         int configVariant;
         std::optional<std::uint32_t> esnTrailer;
         std::vector<std::chrono::milliseconds> pauses;
+        std::optional<std::uint32_t> esnRecorded = sim::kDefaultEsn; // from the block's first 8 bytes
     };
     const std::vector<std::chrono::milliseconds> programming{500ms, 2000ms, 2000ms, 2000ms};
     auto with = [&](std::vector<std::chrono::milliseconds> reads) {
@@ -414,7 +415,10 @@ TEST_F(UpgradeWorkerTest, BoardReadsThatMayFailLetTheRunGoOnWithoutQuestions)
              Case{{"--band-edge", "136000000", "--fail-read", "0x2600"}, 0, std::nullopt, with({200ms, 200ms, 200ms})},
              // No parameters: the trailer comes from the ESN and no version is read.
              Case{{"--band-edge", "136000000", "--esn", "0x12345678", "--fail-read", "0x4100"}, 6, 0x12345678,
-                  with({200ms, 200ms, 200ms, 200ms})},
+                  with({200ms, 200ms, 200ms, 200ms}), 0x12345678},
+             // A block whose second word is not the complement of the first names no ESN.
+             Case{{"--band-edge", "136000000", "--param-block", "78563412 87A9CBEC"}, 6, std::nullopt,
+                  with({200ms, 200ms, 200ms, 200ms}), std::nullopt},
              // The 15-byte version read fails; the 13 bytes read next make the question.
              Case{{"--version", "X03.1", "--fail-read-len", "0x0D00:15"}, 0, std::nullopt,
                   {200ms, 200ms, 200ms, 200ms, 200ms}},
@@ -426,8 +430,10 @@ TEST_F(UpgradeWorkerTest, BoardReadsThatMayFailLetTheRunGoOnWithoutQuestions)
         prompts = ScriptedPrompts({Answer::No});
         clock.pauses.clear();
         notices.notices.clear();
+        report = {};
         run();
         EXPECT_EQ(clock.pauses, c.pauses);
+        EXPECT_EQ(report.esnRead ? std::optional(report.identity.esn) : std::nullopt, c.esnRecorded);
         if (c.faults[1] == "X03.1") {
             ASSERT_EQ(prompts.boxes.size(), 1u);
             EXPECT_NE(prompts.boxes[0].text.find("firmware version X03.1.\n"), std::string::npos);

@@ -137,13 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageRow{"BlankAndCarriageReturnLines", "\n" + sampleRecord(0, 0).dump() + "\r\n\n", 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(HistoryFile, AFileThatDoesNotExistHoldsNoRecordsAndAFolderCannotBeRead)
+TEST_F(HistoryFile, AFileThatDoesNotExistHoldsNoRecordsAndOneThatCannotBeReadSaysWhy)
 {
     EXPECT_TRUE(read().records.empty());
     EXPECT_FALSE(fs::exists(file));
-    std::string error;
-    EXPECT_FALSE(readHistory(dir.path(), &error));
-    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    const std::vector<std::pair<fs::path, std::string>> unreadable = {
+        {dir.path(), "is a folder"},
+        {"/proc/self/mem", "/proc/self/mem: Input/output error"}, // a read that fails
+        {"/dev/zero", "is not a regular file"},                   // endless
+    };
+    for (const auto& [path, reason] : unreadable) {
+        std::string error;
+        EXPECT_FALSE(readHistory(path, &error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
 }
 
 struct UnwritableRow {

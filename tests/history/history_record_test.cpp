@@ -155,18 +155,19 @@ TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
 INSTANTIATE_TEST_SUITE_P(
     EveryOutcome, UpgradeRecord,
     ::testing::Values(
-        OutcomeRow{"Success", {}, "R09.00.00", {}, false, "success", nullptr, false, true, true, "[]"},
+        OutcomeRow{"Success", {}, "R09.00.00", {}, false, "success", nullptr, true, true, true, "[]"},
         OutcomeRow{"SuccessWithoutParameterBlock", {"--fail-read", "0x4100"}, "R09.00.00", {}, false, "success", nullptr, true, true, false, "[]"},
-        OutcomeRow{"SuccessWithoutIdentityBlock", {"--fail-read", "0x2600"}, "R09.00.00", {}, false, "success", nullptr, false, false, false, "[]"},
-        OutcomeRow{"AlreadyFlashedAnsweredYes", {}, "R07.12.00", {Answer::Yes}, false, "success", nullptr, false, true, true,
+        OutcomeRow{"SuccessWithoutIdentityBlock", {"--fail-read", "0x2600"}, "R09.00.00", {}, false, "success", nullptr, true, false, false, "[]"},
+        OutcomeRow{"AlreadyFlashedAnsweredYes", {}, "R07.12.00", {Answer::Yes}, false, "success", nullptr, true, true, true,
                    R"([{"kind":"already_flashed","answer":"yes"}])"},
-        OutcomeRow{"Declined", {}, "R07.12.00", {}, false, "declined", nullptr, false, true, true,
+        OutcomeRow{"Declined", {}, "R07.12.00", {}, false, "declined", nullptr, true, true, true,
                    R"([{"kind":"already_flashed","answer":"no"}])"},
-        OutcomeRow{"Interrupted", {}, "R09.00.00", {}, true, "interrupted", nullptr, false, true, true, "[]"},
+        OutcomeRow{"Interrupted", {}, "R09.00.00", {}, true, "interrupted", nullptr, true, true, true, "[]"},
         OutcomeRow{"Ping", {"--no-ping"}, "R09.00.00", {}, false, "failure", "ping", false, false, false, "[]"},
         OutcomeRow{"ReadEsn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, "R09.00.00", {}, false, "failure", "read_esn", false, true, false, "[]"},
-        OutcomeRow{"EraseBlock", {"--fail-command", "0x1118"}, "R09.00.00", {}, false, "failure", "erase_block", false, true, true, "[]"},
-        OutcomeRow{"ApplicationVerify", {"--reject-verify", "app"}, "R09.00.00", {}, false, "failure", "application_verify", false, true, true, "[]"}),
+        OutcomeRow{"EraseBlock", {"--fail-command", "0x1118"}, "R09.00.00", {}, false, "failure", "erase_block", true, true, true, "[]"},
+        OutcomeRow{"ApplicationVerify", {"--reject-verify", "app"}, "R09.00.00", {}, false, "failure", "application_verify", true, true, true, "[]"},
+        OutcomeRow{"SampleFirmwareOnARealBoard", {"--real-board"}, "R09.00.00", {}, false, "failure", "sample_firmware", true, true, false, "[]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct BoardReadRow {

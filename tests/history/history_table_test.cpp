@@ -120,6 +120,43 @@ TEST(HistoryFormats, TableCsvAndJsonLines)
     EXPECT_EQ(chosen.front()->line, kContents.records[3].line);
 }
 
+// A value from the file as a CSV cell and as a table cell.
+struct CellRow {
+    const char* name;
+    const char* key;
+    Record value;
+    std::string csv;
+    std::string table;
+};
+
+class HistoryCell : public ::testing::TestWithParam<CellRow> {};
+
+TEST_P(HistoryCell, CsvDisarmsFormulasAndTheTableEscapesControlCharacters)
+{
+    StoredRecord one = stored("2026-03-01T09:00:00Z", "failure", std::nullopt, nullptr);
+    one.record[GetParam().key] = GetParam().value;
+    std::ostringstream csv;
+    writeCsv(csv, {&one});
+    EXPECT_NE(csv.str().find(',' + GetParam().csv + ','), std::string::npos) << csv.str();
+    std::ostringstream table;
+    writeTable(table, {&one});
+    EXPECT_NE(table.str().find("  " + GetParam().table), std::string::npos) << table.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cells, HistoryCell,
+    ::testing::Values(CellRow{"Equals", "board_version", "=1+2", "'=1+2", "=1+2"},
+                      CellRow{"Plus", "board_version", "+1", "'+1", "+1"},
+                      CellRow{"Minus", "board_version", "-1", "'-1", "-1"},
+                      CellRow{"At", "board_version", "@SUM(A1)", "'@SUM(A1)", "@SUM(A1)"},
+                      CellRow{"Tab", "board_version", "\t=1", "'\t=1", "\\t=1"},
+                      CellRow{"CarriageReturn", "board_version", "\r=1", "\"'\r=1\"", "\\r=1"},
+                      CellRow{"InnerSignsStay", "board_version", "R07-1=2", "R07-1=2", "R07-1=2"},
+                      CellRow{"NegativeNumberStaysANumber", "esn", -2147483648LL, "-2147483648", "failure"},
+                      CellRow{"EscapeAndBell", "board_version", "\x1b[2J\a", "\x1b[2J\a", "\\x1b[2J\\x07"},
+                      CellRow{"NewlineAndC1", "board_version", "R0\n\xC2\x9B", "\"R0\n\xC2\x9B\"", "R0\\n\\u009b"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(HistoryFormats, ADeclinedRunShowsTheQuestionAnsweredNo)
 {
     StoredRecord declined = stored("2026-03-02T08:00:00Z", "declined", std::nullopt, nullptr);

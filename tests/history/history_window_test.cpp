@@ -190,6 +190,11 @@ TEST_F(HistoryAppTest, TheWindowSortsFiltersByEsnAndExportsTheRowsShown)
     EXPECT_LT(exported.find(",,R07.12.00"), exported.find(",305419896,")) << exported;
     EXPECT_LT(exported.find(",305419896,"), exported.find(",2147483648,")) << exported;
     EXPECT_NE(window->exportCsv(std::filesystem::current_path()), "");
+
+    // A history that fails to read leaves the table empty and says why.
+    const HistoryWindow unreadable("/proc/self/mem", nullptr);
+    EXPECT_EQ(unreadable.model()->rowCount(), 0);
+    EXPECT_EQ(unreadable.note()->text(), QStringLiteral("The history cannot be read: /proc/self/mem: Input/output error"));
 }
 
 } // namespace

@@ -119,12 +119,36 @@ TEST_F(LoadFirmwareFiles, ApplicationFileCannotReachTheBootRegion)
     EXPECT_TRUE(bootLoaded());
 }
 
-TEST(LoadFirmwareFilesSample, ExampleFilesLoadCleanly)
+TEST_F(LoadFirmwareFiles, MarkedFilesAreRefusedForAnyBoardButTheEmulatedOne)
+{
+    const auto header = [](std::string text) {
+        return srecord(0, 0, std::vector<std::uint8_t>(text.begin(), text.end())) + "\n";
+    };
+    const std::string markedBoot = header("corvo_boot.s19 " + std::string(kSampleFirmwareMark)) + kGoodBoot;
+    const std::string otherHeader = header("corvo_fwapp.s19 release") + kGoodApplication;
+    files(&markedBoot, &otherHeader);
+    std::vector<LoadedFile> loaded;
+    ScriptedPrompts prompts;
+    ASSERT_EQ(loadFirmwareFiles(image, prompts, dir.path(), &loaded), LoadOutcome::GoOn);
+    EXPECT_EQ(loaded[1].read.header, "corvo_fwapp.s19 release");
+    EXPECT_EQ(sampleFirmwareRefusal(loaded, false),
+              "corvo_boot.s19 is sample firmware, made for the emulated board only. Written to a radio, it would "
+              "leave the radio unusable.\n\nNothing was written to the board.");
+    EXPECT_EQ(sampleFirmwareRefusal(loaded, true), std::nullopt);
+    loaded.erase(loaded.begin());
+    EXPECT_EQ(sampleFirmwareRefusal(loaded, false), std::nullopt);
+}
+
+TEST(LoadFirmwareFilesSample, ExampleFilesLoadCleanlyAndAreMarkedAsSamples)
 {
     FirmwareImage image;
     ScriptedPrompts prompts;
-    EXPECT_EQ(loadFirmwareFiles(image, prompts, FIELDKIT_EXAMPLES_DIR), LoadOutcome::GoOn);
+    std::vector<LoadedFile> loaded;
+    EXPECT_EQ(loadFirmwareFiles(image, prompts, FIELDKIT_EXAMPLES_DIR, &loaded), LoadOutcome::GoOn);
     EXPECT_TRUE(prompts.boxes.empty());
+    const auto refusal = sampleFirmwareRefusal(loaded, false);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->substr(0, 49), "corvo_boot.s19 and corvo_fwapp.s19 are sample fir");
     // The boot code leaves the parameter trailer's place blank.
     EXPECT_TRUE(std::all_of(image.data() + 0x5FF00, image.data() + 0x5FF80, [](auto b) { return b == 0xFF; }));
     const auto erased = [](auto b) { return b == 0xFF; };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <ostream>
 #include <vector>
 
@@ -114,6 +116,28 @@ TEST(BoardParameterTrailer, ResetForgetsTheLastBoard)
     trailer.reset();
     EXPECT_EQ(std::vector<std::uint8_t>(trailer.bytes().begin(), trailer.bytes().end()), fresh);
 }
+
+struct BlockEsnCase {
+    const char* name;
+    std::vector<std::uint8_t> block;
+    std::optional<std::uint32_t> esn;
+};
+
+class EsnInParameterBlock : public ::testing::TestWithParam<BlockEsnCase> {};
+
+TEST_P(EsnInParameterBlock, IsTheFirstWordWhenTheSecondIsItsComplement)
+{
+    EXPECT_EQ(esnInParameterBlock(GetParam().block), GetParam().esn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, EsnInParameterBlock,
+    ::testing::Values(BlockEsnCase{"Complemented", {0x78, 0x56, 0x34, 0x12, 0x87, 0xA9, 0xCB, 0xED, 0x0C}, 0x12345678},
+                      BlockEsnCase{"AllOnesAndZeros", {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 0xFFFFFFFF},
+                      BlockEsnCase{"OneBitOff", {0x78, 0x56, 0x34, 0x12, 0x87, 0xA9, 0xCB, 0xEC}, std::nullopt},
+                      BlockEsnCase{"ErasedBlock", std::vector<std::uint8_t>(52, 0xFF), std::nullopt},
+                      BlockEsnCase{"SevenBytes", {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class TrailerStore : public ::testing::TestWithParam<bool> {};
 

@@ -186,5 +186,27 @@ check "cable pulled at the first page: boot write message with advice" \
   has "Failed to write to boot code temporary storage area."
 check "cable pulled at the first page: advice" has "Please turn the radio off and back on."
 
+echo "== sample firmware and the history"
+# The sample files reach the emulated board only: one that answers as a real board does is
+# refused before anything is written, and the refusal is recorded.
+"$sim" --link "$work/real" --real-board --dump-flash "$work/real.bin" > "$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/real" ] && break; sleep 0.1; done
+fresh; run env FIELDKIT_COM1="$work/real" FIELDKIT_HISTORY="$work/history.jsonl" "$cli" upgrade --force
+kill "$sim_pid"; wait "$sim_pid"
+check "sample firmware for a real board: exit 1" test "$status" -eq 1
+check "sample firmware for a real board: text" has "Nothing was written to the board."
+check "sample firmware for a real board: names the files" grep -q "^corvo_boot.s19 and corvo_fwapp.s19 are sample firmware" "$work/out"
+check "sample firmware for a real board: flash untouched" cmp -s "$work/real.bin" <(head -c 1048576 /dev/zero | tr '\0' '\377')
+check "sample firmware for a real board: recorded" grep -q '"failure_kind":"sample_firmware"' "$work/history.jsonl"
+fresh; run "$cli" image --out "$work/sample.bin"
+check "sample firmware still builds an image" test "$status" -eq 0
+
+for history in /proc/self/mem "$work"; do
+  fresh; run env FIELDKIT_HISTORY="$history" "$cli" history
+  check "unreadable history $history: exit 1" test "$status" -eq 1
+  check "unreadable history $history: text" grep -q "^Error: the history cannot be read: $history: " "$work/out"
+done
+
 echo "$failures failed"
 test "$failures" -eq 0

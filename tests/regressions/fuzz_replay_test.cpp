@@ -1,10 +1,11 @@
 // The fuzz harnesses in every ordinary build: the seed corpora (recorded board traffic,
-// srec_cat output, settings files, emulator options) replayed through them, and proof that
-// their promises can fail, so that a quiet fuzzer means something.
+// srec_cat output, settings files, emulator options, history files) replayed through them,
+// and proof that their promises can fail, so that a quiet fuzzer means something.
 
 #include "fuzz/board_options_input.h"
 #include "fuzz/board_requests.h"
 #include "fuzz/finding.h"
+#include "fuzz/history_input.h"
 #include "fuzz/link_answers.h"
 #include "fuzz/settings_input.h"
 #include "fuzz/srecord_input.h"
@@ -38,6 +39,7 @@ const Harness kHarnesses[] = {
     {"board_requests", replayBoardRequests},
     {"settings", replaySettingsInput},
     {"board_options", replayBoardOptions},
+    {"history_reader", replayHistoryFile},
 };
 
 std::vector<std::uint8_t> readBytes(const fs::path& file)

@@ -65,9 +65,17 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"ParameterBlockIsZeroPadded",
                  {"--param-block", "AABB"},
                  [](const BoardOptions& o) {
-                     ASSERT_EQ(o.parameterBlock.size(), 52u);
-                     EXPECT_EQ(o.parameterBlock[1], 0xBB);
-                     EXPECT_EQ(o.parameterBlock[2], 0x00);
+                     const auto block = o.parameterBlock();
+                     ASSERT_EQ(block.size(), 52u);
+                     EXPECT_EQ(Bytes(block.begin(), block.begin() + 3), (Bytes{0xAA, 0xBB, 0x00}));
+                 }},
+        GoodLine{"DefaultParameterBlockCarriesTheEsnAndItsComplement",
+                 {"--esn", "0x12345678"},
+                 [](const BoardOptions& o) {
+                     const auto block = o.parameterBlock();
+                     ASSERT_EQ(block.size(), 52u);
+                     EXPECT_EQ(Bytes(block.begin(), block.begin() + 9),
+                               (Bytes{0x78, 0x56, 0x34, 0x12, 0x87, 0xA9, 0xCB, 0xED, 0x88}));
                  }},
         GoodLine{"NoPing", {"--no-ping"}, [](const BoardOptions& o) { EXPECT_FALSE(o.answerPing); }},
         GoodLine{"RepeatedFaults",

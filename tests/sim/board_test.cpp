@@ -344,9 +344,10 @@ std::vector<std::uint8_t> defaultIdentity()
 
 std::vector<std::uint8_t> defaultParameters()
 {
-    std::vector<std::uint8_t> block(52);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<std::uint8_t>(0x80 + i);
+    // The default ESN and its complement, then the counting pattern.
+    std::vector<std::uint8_t> block{0x71, 0x5C, 0x3A, 0x1E, 0x8E, 0xA3, 0xC5, 0xE1};
+    for (std::size_t i = block.size(); i < 52; ++i)
+        block.push_back(static_cast<std::uint8_t>(0x80 + i));
     return block;
 }
 
@@ -495,10 +496,12 @@ TEST_P(BoardPing, AnswersOnlyTheRightRadioAtTheRightAddress)
         EXPECT_TRUE(answer.empty());
         return;
     }
+    const bool real = !c.options.empty() && c.options.front() == "--real-board";
     const std::vector<std::uint8_t> expected{'L',  'O', 'D', 'E', 'S', 'T', 'A', 'R',
-                                             0x01,        // protocol version
-                                             52,          // board bus address
-                                             0x00, 0x01}; // largest count 256, least significant byte first
+                                             0x01, // protocol version
+                                             52,   // board bus address
+                                             0x00, // largest count 256, least significant byte first,
+                                             static_cast<std::uint8_t>(real ? 0x01 : 0x81)}; // bit 15: emulated
     EXPECT_EQ(answerData(answer, request), expected);
 }
 
@@ -506,6 +509,7 @@ INSTANTIATE_TEST_SUITE_P(
     Board, BoardPing,
     ::testing::Values(
         PingCase{"GoodPing", {}, goodPingPayload(), true},
+        PingCase{"AsARealBoard", {"--real-board"}, goodPingPayload(), true},
         PingCase{"OtherModelNumberStillAnswered", {}, wire::encodePingPayload({"QM7731", "X", 13, 52}), true},
         PingCase{"WrongRadioModel", {}, wire::encodePingPayload({"QM7732", "ZZQ83LKW4PXT0B", 52, 52}), false},
         PingCase{"WrongBoardAddress", {}, wire::encodePingPayload({"QM7731", "ZZQ83LKW4PXT0B", 52, 53}), false},
