@@ -158,22 +158,35 @@ RecordRow rowOf(const Record& record)
     return row;
 }
 
-void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records)
+void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records, bool showBench)
 {
-    std::vector<std::array<std::string, 7>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
+    std::vector<std::vector<std::string>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
     for (const StoredRecord* stored : records) {
         const RecordRow row = rowOf(stored->record);
         lines.push_back({row.time, row.command, row.port, row.esnText, row.boardVersion, row.result, row.message});
     }
-    std::array<std::size_t, 7> widths{};
-    for (const auto& line : lines)
+    if (showBench) {
+        lines[0].insert(lines[0].begin() + 1, "BENCH");
+        for (std::size_t line = 1; line < lines.size(); ++line)
+            lines[line].insert(lines[line].begin() + 1, benchOf(records[line - 1]->record));
+    }
+    writeAlignedTable(out, lines);
+}
+
+void writeAlignedTable(std::ostream& out, const std::vector<std::vector<std::string>>& lines)
+{
+    std::vector<std::size_t> widths;
+    for (const auto& line : lines) {
+        widths.resize(std::max(widths.size(), line.size()));
         for (std::size_t column = 0; column < line.size(); ++column)
             widths[column] = std::max(widths[column], line[column].size());
+    }
     for (const auto& line : lines) {
         std::string text;
         for (std::size_t column = 0; column + 1 < line.size(); ++column)
             text += line[column] + std::string(widths[column] - line[column].size() + 2, ' ');
-        text += line.back();
+        if (!line.empty())
+            text += line.back();
         while (!text.empty() && text.back() == ' ')
             text.pop_back();
         out << text << '\n';
@@ -186,20 +199,23 @@ void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records
                                                "simulated",     "esn",           "board_version",
                                                "settings_version", "header_checksum", "result",
                                                "failure_kind",  "message",       "pages_written",
-                                               "seconds",       "host",          "user",    "fieldkit"};
-    std::string header;
-    for (const char* column : kColumns)
-        header += std::string(header.empty() ? "" : ",") + column;
-    out << header << "\r\n";
+                                               "seconds",       "host",          "user",    "fieldkit",
+                                               "bench",         "id"};
+    writeCsvLine(out, {std::begin(kColumns), std::end(kColumns)});
     for (const StoredRecord* stored : records) {
-        std::string line;
-        bool first = true;
-        for (const char* column : kColumns) {
-            line += std::string(first ? "" : ",") + csvField(textOf(stored->record, column));
-            first = false;
-        }
-        out << line << "\r\n";
+        std::vector<std::string> cells;
+        for (const char* column : kColumns)
+            cells.push_back(textOf(stored->record, column));
+        writeCsvLine(out, cells);
     }
+}
+
+void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells)
+{
+    std::string line;
+    for (std::size_t column = 0; column < cells.size(); ++column)
+        line += (column == 0 ? "" : ",") + csvField(cells[column]);
+    out << line << "\r\n";
 }
 
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records)
