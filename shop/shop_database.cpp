@@ -162,6 +162,8 @@ std::optional<Failure> Database::open(const std::string& connection)
             return failure;
         state = PQconnectPoll(connection_);
     }
+    // The server's notices ("already exists, skipping") are not the user's business.
+    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
     if (PQsetnonblocking(connection_, 1) != 0)
         return statementFailure("setting up the connection");
     // The server gives up on a statement too, so none runs on after this bench stopped waiting.
