@@ -117,8 +117,9 @@ PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const st
 
 std::string warningFor(const Failure& failure)
 {
-    return "The history was not sent to the shop database: " + failure.text +
-           ". Its records wait on this bench for the next run or `fieldkit-cli history push`.";
+    const bool ended = !failure.text.empty() && std::string_view(".?!").find(failure.text.back()) != std::string_view::npos;
+    return "The history was not sent to the shop database: " + failure.text + (ended ? " " : ". ") +
+           "Its records wait on this bench for the next run or `fieldkit-cli history push`.";
 }
 
 std::optional<std::string> sendWaitingRecords(const std::filesystem::path& historyFile,

@@ -61,14 +61,25 @@ FROM latest l LEFT JOIN upgraded u ON u.esn = l.esn
 WHERE $1::text IS NULL OR u.esn IS NULL OR u.version IS DISTINCT FROM $1::text
 ORDER BY l.esn)";
 
-// libpq's messages end in a newline and may run over several lines.
+// libpq's messages end in a newline and may run over several lines, some indented.
 std::string oneLine(const char* message)
 {
-    std::string text = message != nullptr ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
-        text.replace(at, 1, "; ");
+    std::string text;
+    bool lineStart = false, space = false;
+    for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
+        if (*c == '\n') {
+            lineStart = !text.empty();
+        } else if (*c == ' ' || *c == '\t') {
+            space = !text.empty();
+        } else {
+            if (lineStart)
+                text += "; ";
+            else if (space)
+                text += ' ';
+            lineStart = space = false;
+            text += *c;
+        }
+    }
     return text;
 }
 

@@ -25,6 +25,8 @@ namespace fieldkit::shop {
 // by a newer FieldKit and is left alone.
 inline constexpr int kShopSchemaVersion = 1;
 inline constexpr const char* kDatabaseVariable = "FIELDKIT_HISTORY_DATABASE";
+inline constexpr const char* kNoDatabaseNamed = "no shop database is named: set FIELDKIT_HISTORY_DATABASE, or Database= "
+                                                "in the [History] section of AppConfig.ini, to its connection string";
 
 // The connection string or URI of the shop database: $FIELDKIT_HISTORY_DATABASE, else
 // "Database" in the settings file's "History" section; empty when neither names one.
