@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds libpq, PostgreSQL's client library, for 64-bit Windows with MinGW-w64 from
 # Debian's own postgresql-15 source package, for fieldkit-cli.exe's shop database. The result
-# (include/, lib/libpq.dll.a, bin/libpq.dll) is kept outside the checkout, in
+# (include/ and the static libraries in lib/) is kept outside the checkout, in
 # ${XDG_CACHE_HOME:-~/.cache}/fieldkit/libpq-15-windows, where the windows preset finds it;
 # the script does nothing when it is there already.
 #
@@ -43,11 +43,11 @@ cd source
   --without-readline --without-zlib --without-icu --without-openssl > "$work/configure.log"
 make -s -C src/interfaces/libpq -j"$(nproc)" > "$work/make.log" 2>&1
 
-mkdir -p "$prefix/include" "$prefix/lib" "$prefix/bin"
+mkdir -p "$prefix/include" "$prefix/lib"
 cp src/interfaces/libpq/libpq-fe.h src/interfaces/libpq/libpq-events.h src/include/postgres_ext.h \
    src/include/pg_config_ext.h "$prefix/include/"
-cp src/interfaces/libpq/libpq.dll "$prefix/bin/"
-cp src/interfaces/libpq/libpq.a "$prefix/lib/libpq.dll.a" 2>/dev/null || cp src/interfaces/libpq/libpqdll.a "$prefix/lib/libpq.dll.a"
+# The static library and the two it needs, linked into fieldkit-cli.exe.
+cp src/interfaces/libpq/libpq.a src/common/libpgcommon_shlib.a src/port/libpgport_shlib.a "$prefix/lib/"
 echo "$fetched" > "$prefix/built"
 rm -rf "$work"
 echo "== libpq for Windows: $prefix"
