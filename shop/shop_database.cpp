@@ -56,7 +56,11 @@ WITH latest AS (
 upgraded AS (
   SELECT DISTINCT ON (esn) esn, record->>'settings_version' AS version FROM fieldkit_history
   WHERE esn IS NOT NULL AND command = 'upgrade' AND result = 'success' ORDER BY esn, started DESC, received DESC)
-SELECT l.esn, l.bench, l.record::text
+SELECT l.esn, l.bench, jsonb_build_object(
+  'started', l.record->'started', 'command', l.record->'command', 'esn', l.record->'esn',
+  'board_version', l.record->'board_version', 'settings_version', l.record->'settings_version',
+  'pages_written', l.record->'pages_written', 'result', l.record->'result', 'message', l.record->'message',
+  'questions', l.record->'questions')::text
 FROM latest l LEFT JOIN upgraded u ON u.esn = l.esn
 WHERE $1::text IS NULL OR u.esn IS NULL OR u.version IS DISTINCT FROM $1::text
 ORDER BY l.esn)";

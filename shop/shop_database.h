@@ -56,7 +56,7 @@ struct Bounds {
 // One latest run of one radio.
 struct FleetRow {
     std::uint32_t esn = 0;
-    history::Record record; // the run, whole
+    history::Record record; // the run's fields the report shows
     std::string bench;
 };
 
