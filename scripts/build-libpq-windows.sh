@@ -46,8 +46,11 @@ make -s -C src/interfaces/libpq -j"$(nproc)" > "$work/make.log" 2>&1
 mkdir -p "$prefix/include" "$prefix/lib"
 cp src/interfaces/libpq/libpq-fe.h src/interfaces/libpq/libpq-events.h src/include/postgres_ext.h \
    src/include/pg_config_ext.h "$prefix/include/"
-# The static library and the two it needs, linked into fieldkit-cli.exe.
-cp src/interfaces/libpq/libpq.a src/common/libpgcommon_shlib.a src/port/libpgport_shlib.a "$prefix/lib/"
+# On Windows libpq's make leaves an import library for its DLL; fieldkit-cli.exe links the
+# library's own objects instead (without the DLL's version resource), and the two helper
+# libraries they need.
+x86_64-w64-mingw32-ar crs "$prefix/lib/libpq.a" $(ls src/interfaces/libpq/*.o | grep -v libpqrc.o)
+cp src/common/libpgcommon_shlib.a src/port/libpgport_shlib.a "$prefix/lib/"
 echo "$fetched" > "$prefix/built"
 rm -rf "$work"
 echo "== libpq for Windows: $prefix"
