@@ -50,6 +50,13 @@ cp src/interfaces/libpq/libpq-fe.h src/interfaces/libpq/libpq-events.h src/inclu
 # library's own objects instead (without the DLL's version resource), and the two helper
 # libraries they need.
 x86_64-w64-mingw32-ar crs "$prefix/lib/libpq.a" $(ls src/interfaces/libpq/*.o | grep -v libpqrc.o)
+# libpq brings a small pthread emulation of its own, whose names clash with the C++ runtime's
+# winpthreads in one static exe: libpq keeps its own under names of its own.
+renames=()
+for name in pthread_self pthread_setspecific pthread_getspecific pthread_mutex_init pthread_mutex_lock pthread_mutex_unlock; do
+  renames+=(--redefine-sym "$name=pq_$name")
+done
+x86_64-w64-mingw32-objcopy "${renames[@]}" "$prefix/lib/libpq.a"
 cp src/common/libpgcommon_shlib.a src/port/libpgport_shlib.a "$prefix/lib/"
 echo "$fetched" > "$prefix/built"
 rm -rf "$work"
