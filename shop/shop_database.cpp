@@ -28,7 +28,8 @@ CREATE TABLE IF NOT EXISTS fieldkit_history (
   bench text NOT NULL,
   record jsonb NOT NULL,
   received timestamptz NOT NULL DEFAULT now());
-CREATE INDEX IF NOT EXISTS fieldkit_history_esn_started ON fieldkit_history (esn, started DESC, received DESC);
+CREATE INDEX IF NOT EXISTS fieldkit_history_esn_started ON fieldkit_history (esn, started DESC, received DESC)
+  INCLUDE (id, command, result);
 CREATE INDEX IF NOT EXISTS fieldkit_history_started ON fieldkit_history (started, received);
 INSERT INTO fieldkit_schema (version, database_id)
   SELECT 1, gen_random_uuid() WHERE NOT EXISTS (SELECT 1 FROM fieldkit_schema);
@@ -48,21 +49,22 @@ WHERE ($1::bigint IS NULL OR esn = $1::bigint)
   AND (NOT $3::boolean OR result = 'failure')
 ORDER BY started, received)";
 
-// Of each radio its latest run, and its latest successful upgrade for the version filter.
+// Of each radio its latest run, found in the index alone, then its record; for the version
+// filter, the version its latest successful upgrade wrote, by the same index.
 constexpr const char* kSelectFleet = R"(
 WITH latest AS (
-  SELECT DISTINCT ON (esn) esn, bench, record FROM fieldkit_history
-  WHERE esn IS NOT NULL ORDER BY esn, started DESC, received DESC),
-upgraded AS (
-  SELECT DISTINCT ON (esn) esn, record->>'settings_version' AS version FROM fieldkit_history
-  WHERE esn IS NOT NULL AND command = 'upgrade' AND result = 'success' ORDER BY esn, started DESC, received DESC)
+  SELECT DISTINCT ON (esn) id FROM fieldkit_history
+  WHERE esn IS NOT NULL ORDER BY esn, started DESC, received DESC)
 SELECT l.esn, l.bench, jsonb_build_object(
   'started', l.record->'started', 'command', l.record->'command', 'esn', l.record->'esn',
   'board_version', l.record->'board_version', 'settings_version', l.record->'settings_version',
   'pages_written', l.record->'pages_written', 'result', l.record->'result', 'message', l.record->'message',
   'questions', l.record->'questions')::text
-FROM latest l LEFT JOIN upgraded u ON u.esn = l.esn
-WHERE $1::text IS NULL OR u.esn IS NULL OR u.version IS DISTINCT FROM $1::text
+FROM latest JOIN fieldkit_history l ON l.id = latest.id
+WHERE $1::text IS NULL OR (
+  SELECT u.record->>'settings_version' FROM fieldkit_history u
+  WHERE u.esn = l.esn AND u.command = 'upgrade' AND u.result = 'success'
+  ORDER BY u.started DESC, u.received DESC LIMIT 1) IS DISTINCT FROM $1::text
 ORDER BY l.esn)";
 
 // libpq's messages end in a newline and may run over several lines, some indented.
