@@ -70,6 +70,10 @@ int runPush()
         return kExitFailed;
     }
     const auto file = history::historyFile();
+    if (file.empty()) {
+        std::cerr << "Error: no folder for the history was found (HOME is not set); set FIELDKIT_HISTORY.\n";
+        return kExitFailed;
+    }
     SystemClock clock;
     const shop::PushReport report = shop::pushWaitingRecords(file, connection, clock);
     noteSkipped(file, report.skippedLines);
