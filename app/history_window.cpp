@@ -3,6 +3,8 @@
 #include "app/history_model.h"
 #include "app/message_boxes.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -18,10 +20,11 @@
 
 namespace fieldkit::app {
 
-HistoryWindow::HistoryWindow(std::filesystem::path file, QWidget* parent)
+HistoryWindow::HistoryWindow(std::filesystem::path file, QWidget* parent, std::string database)
     : QDialog(parent), file_(std::move(file)), model_(new HistoryModel(this)), proxy_(new QSortFilterProxyModel(this)),
       esnFilter_(new QLineEdit(this)), table_(new QTableView(this)), note_(new QLabel(this)),
-      export_(new QPushButton(QStringLiteral("Export CSV..."), this))
+      export_(new QPushButton(QStringLiteral("Export CSV..."), this)), database_(std::move(database)),
+      benches_(new QComboBox(this))
 {
     setWindowTitle(QStringLiteral("Upgrade history"));
     setObjectName(QStringLiteral("HistoryWindow"));
@@ -47,6 +50,15 @@ HistoryWindow::HistoryWindow(std::filesystem::path file, QWidget* parent)
     auto* filterRow = new QHBoxLayout;
     filterRow->addWidget(new QLabel(QStringLiteral("Filter by ESN:"), this));
     filterRow->addWidget(esnFilter_, 1);
+    benches_->addItems({QStringLiteral("This bench"), QStringLiteral("All benches")});
+    benches_->setVisible(!database_.empty());
+    filterRow->addWidget(benches_);
+    connect(benches_, &QComboBox::currentIndexChanged, this, [this](int chosen) {
+        if (chosen == 0)
+            reload();
+        else
+            loadAllBenches();
+    });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->addButton(export_, QDialogButtonBox::ActionRole);
@@ -82,6 +94,30 @@ void HistoryWindow::reload()
     else if (skipped > 1)
         text += QStringLiteral("; %1 lines that are not whole records were skipped").arg(skipped);
     note_->setText(text);
+    table_->resizeColumnsToContents();
+}
+
+void HistoryWindow::loadAllBenches()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SystemClock clock;
+    shop::Database database(clock);
+    history::HistoryContents contents;
+    auto failure = database.open(database_);
+    if (!failure)
+        failure = database.readRecords({}, &contents);
+    QApplication::restoreOverrideCursor();
+    if (failure) {
+        model_->setContents({});
+        note_->setText(QStringLiteral("The shop database cannot be read: ") + QString::fromStdString(failure->text));
+        return;
+    }
+    const auto count = contents.records.size();
+    model_->setContents(std::move(contents));
+    note_->setText(QStringLiteral("%1 record%2 of every bench in the shop database at %3")
+                       .arg(count)
+                       .arg(count == 1 ? "" : "s")
+                       .arg(QString::fromStdString(database.where())));
     table_->resizeColumnsToContents();
 }
 

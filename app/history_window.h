@@ -2,8 +2,12 @@
 
 #include <QDialog>
 
-#include <filesystem>
+#include "shop/shop_database.h"
 
+#include <filesystem>
+#include <string>
+
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,7 +28,9 @@ inline constexpr const char* IDS_VIEW_HISTORY = "Show the recorded upgrades and 
 class HistoryWindow final : public QDialog {
     Q_OBJECT
 public:
-    HistoryWindow(std::filesystem::path file, QWidget* parent);
+    // With a shop database named, a choice between this bench's file and every bench's
+    // records in the database.
+    HistoryWindow(std::filesystem::path file, QWidget* parent, std::string database = shop::databaseNamed());
 
     // Reads the file again; a file that cannot be read leaves the table empty and says why.
     void reload();
@@ -36,9 +42,13 @@ public:
     QLineEdit* esnFilter() const { return esnFilter_; }
     QTableView* table() const { return table_; }
     QLabel* note() const { return note_; }
+    QComboBox* benches() const { return benches_; }
 
 private:
     void onExportCsv();
+    // Every bench's records from the shop database; a database that cannot be read leaves
+    // the table empty and says why.
+    void loadAllBenches();
 
     std::filesystem::path file_;
     HistoryModel* model_;
@@ -47,6 +57,8 @@ private:
     QTableView* table_;
     QLabel* note_;
     QPushButton* export_;
+    std::string database_;
+    QComboBox* benches_;
 };
 
 } // namespace fieldkit::app

@@ -2,6 +2,7 @@
 
 #include "app/main_frame.h"
 #include "history/history_file.h"
+#include "shop/outbox.h"
 
 
 namespace fieldkit::app {
@@ -18,10 +19,14 @@ history::UpgradeRun startHistoryRun(const char* command, int port, const std::st
 
 std::string recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report)
 {
-    const auto failure = history::appendRecord(history::historyFile(), history::recordFor(run, report));
-    if (!failure)
-        return {};
-    return "This " + history::runName(run) + " was not recorded in the upgrade history:\n" + *failure;
+    const auto file = history::historyFile();
+    const auto failure = history::appendRecord(file, history::recordFor(run, report));
+    std::string warning;
+    if (failure)
+        warning = "This " + history::runName(run) + " was not recorded in the upgrade history:\n" + *failure;
+    if (const auto unsent = shop::sendWaitingRecords(file))
+        warning += (warning.empty() ? "" : "\n\n") + *unsent;
+    return warning;
 }
 
 } // namespace fieldkit::app

@@ -17,8 +17,9 @@ struct FrameServices;
 history::UpgradeRun startHistoryRun(const char* command, int port, const std::string& settingsVersion,
                                     const FrameServices& services);
 
-// Appends the run's record. Empty when it was written, else the text of the warning box the
-// window shows after the run; the run's outcome stands either way.
+// Appends the run's record and sends what waits to the shop database, if one is named.
+// Empty when both went well, else the text of the warning box the window shows after the
+// run; the run's outcome stands either way.
 std::string recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report);
 
 } // namespace fieldkit::app

@@ -3,6 +3,8 @@
 #include "cli/exit_status.h"
 #include "history/history_file.h"
 #include "history/history_table.h"
+#include "shop/outbox.h"
+#include "shop/shop_database.h"
 
 #include <filesystem>
 #include <iostream>
@@ -15,8 +17,83 @@ struct HistoryOptions {
     std::string esn;
     std::string since;
     bool failed = false;
+    bool database = false;
     std::string format = "table";
 };
+
+void noteSkipped(const std::filesystem::path& file, std::size_t skipped)
+{
+    if (skipped > 0)
+        std::cerr << "Note: " << skipped << " line" << (skipped == 1 ? "" : "s") << " of " << file.string() << " "
+                  << (skipped == 1 ? "is" : "are") << " not a whole record and " << (skipped == 1 ? "was" : "were")
+                  << " skipped.\n";
+}
+
+void printRecords(const history::HistoryContents& contents, const history::Filter& filter, const std::string& format,
+                  bool everyBench)
+{
+    const auto chosen = history::selectRecords(contents, filter);
+    if (format == "csv")
+        history::writeCsv(std::cout, chosen);
+    else if (format == "json")
+        history::writeJsonLines(std::cout, chosen);
+    else
+        history::writeTable(std::cout, chosen, everyBench);
+}
+
+int runDatabaseHistory(const history::Filter& filter, const std::string& format)
+{
+    const std::string connection = shop::databaseNamed();
+    if (connection.empty()) {
+        std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
+        return kExitFailed;
+    }
+    SystemClock clock;
+    shop::Database database(clock);
+    history::HistoryContents contents;
+    auto failure = database.open(connection);
+    if (!failure)
+        failure = database.readRecords(filter, &contents);
+    if (failure) {
+        std::cerr << "Error: " << failure->text << '\n';
+        return kExitFailed;
+    }
+    printRecords(contents, filter, format, true);
+    return kExitDone;
+}
+
+int runPush()
+{
+    const std::string connection = shop::databaseNamed();
+    if (connection.empty()) {
+        std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
+        return kExitFailed;
+    }
+    const auto file = history::historyFile();
+    if (file.empty()) {
+        std::cerr << "Error: no folder for the history was found (HOME is not set); set FIELDKIT_HISTORY.\n";
+        return kExitFailed;
+    }
+    SystemClock clock;
+    const shop::PushReport report = shop::pushWaitingRecords(file, connection, clock);
+    noteSkipped(file, report.skippedLines);
+    if (report.unsendable > 0)
+        std::cerr << "Note: " << report.unsendable << " record" << (report.unsendable == 1 ? "" : "s") << " of "
+                  << file.string() << " without a valid start time " << (report.unsendable == 1 ? "stays" : "stay")
+                  << " on this bench.\n";
+    if (report.sent > 0 || !report.failure) {
+        std::cout << (report.sent == 0 ? std::string("Nothing waited: the shop database holds every record of ") + file.string()
+                                       : "Sent " + std::to_string(report.sent) + " record" + (report.sent == 1 ? "" : "s") +
+                                             " to the shop database")
+                  << (report.alreadyStored > 0 ? " (" + std::to_string(report.alreadyStored) + " of them it held already)" : "")
+                  << ".\n";
+    }
+    if (report.failure) {
+        std::cerr << "Error: " << report.failure->text << "; the records that were not sent wait on this bench.\n";
+        return kExitFailed;
+    }
+    return kExitDone;
+}
 
 int runHistoryCommand(const HistoryOptions& options)
 {
@@ -39,6 +116,8 @@ int runHistoryCommand(const HistoryOptions& options)
         }
     }
 
+    if (options.database)
+        return runDatabaseHistory(filter, options.format);
     const auto file = history::historyFile();
     if (file.empty()) {
         std::cerr << "Error: no folder for the history was found (HOME is not set); set FIELDKIT_HISTORY.\n";
@@ -53,18 +132,8 @@ int runHistoryCommand(const HistoryOptions& options)
     std::error_code missing;
     if (!std::filesystem::exists(file, missing))
         std::cerr << "Note: nothing is recorded yet: " << file.string() << " does not exist.\n";
-    if (contents->skippedLines > 0)
-        std::cerr << "Note: " << contents->skippedLines << " line" << (contents->skippedLines == 1 ? "" : "s") << " of "
-                  << file.string() << " " << (contents->skippedLines == 1 ? "is" : "are")
-                  << " not a whole record and " << (contents->skippedLines == 1 ? "was" : "were") << " skipped.\n";
-
-    const auto chosen = history::selectRecords(*contents, filter);
-    if (options.format == "csv")
-        history::writeCsv(std::cout, chosen);
-    else if (options.format == "json")
-        history::writeJsonLines(std::cout, chosen);
-    else
-        history::writeTable(std::cout, chosen);
+    noteSkipped(file, contents->skippedLines);
+    printRecords(*contents, filter, options.format, false);
     return kExitDone;
 }
 
@@ -75,6 +144,8 @@ void recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport&
     const auto file = history::historyFile();
     if (const auto failure = history::appendRecord(file, history::recordFor(run, report)))
         warnings << "Warning: This " << history::runName(run) << " was not recorded in the history: " << *failure << '\n';
+    if (const auto warning = shop::sendWaitingRecords(file))
+        warnings << "Warning: " << *warning << '\n';
 }
 
 void addHistoryCommand(CLI::App& app, int& exitStatus)
@@ -86,9 +157,18 @@ void addHistoryCommand(CLI::App& app, int& exitStatus)
     command->add_option("--esn", options->esn, "Only this board's records (the ESN as `info` shows it, or 0x hex)");
     command->add_option("--since", options->since, "Only runs started on or after this UTC date (YYYY-MM-DD[THH:MM[:SS]])");
     command->add_flag("--failed", options->failed, "Only runs that failed");
+    command->add_flag("--database", options->database,
+                      "Every bench's records, from the shop database ($FIELDKIT_HISTORY_DATABASE, else Database= in "
+                      "AppConfig.ini's [History] section)");
     command->add_option("--format", options->format, "table (default), csv or json (the stored JSON Lines)")
         ->check(CLI::IsMember({"table", "csv", "json"}));
-    command->callback([options, &exitStatus] { exitStatus = runHistoryCommand(*options); });
+    CLI::App* push = command->add_subcommand("push", "Send the records that wait on this bench to the shop database");
+    push->callback([&exitStatus] { exitStatus = runPush(); });
+    command->require_subcommand(0, 1);
+    command->callback([options, push, &exitStatus] {
+        if (!push->parsed())
+            exitStatus = runHistoryCommand(*options);
+    });
 }
 
 } // namespace fieldkit::cli

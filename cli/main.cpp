@@ -1,6 +1,7 @@
 // fieldkit-cli: the Lodestar option board tools on a terminal.
 
 #include "cli/exit_status.h"
+#include "cli/fleet_command.h"
 #include "cli/history_command.h"
 #include "cli/image_command.h"
 #include "cli/info_command.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     addPortsCommand(app, exitStatus);
     addImageCommand(app, exitStatus);
     addHistoryCommand(app, exitStatus);
+    addFleetCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

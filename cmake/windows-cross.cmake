@@ -1,6 +1,7 @@
 # What the Windows cross build (cmake/mingw-w64-x86_64.cmake) takes from the build machine:
 # CLI11 and nlohmann-json, which are headers only, libgcrypt built for Windows (Debian
-# libgcrypt-mingw-w64-dev), and GoogleTest, built here from Debian's sources.
+# libgcrypt-mingw-w64-dev), libpq (cmake/windows-libpq.cmake), and GoogleTest, built here from
+# Debian's sources.
 
 # A header-only library of the build machine through a folder of its own, so that no other
 # header of its /usr/include comes along into the Windows build.
@@ -29,6 +30,8 @@ endif()
 add_library(fieldkit_gcrypt INTERFACE IMPORTED)
 target_include_directories(fieldkit_gcrypt SYSTEM INTERFACE ${FIELDKIT_GCRYPT_INCLUDE})
 target_link_libraries(fieldkit_gcrypt INTERFACE ${FIELDKIT_GCRYPT_LIBRARY} ${FIELDKIT_GPG_ERROR_LIBRARY} ws2_32)
+
+include(${CMAKE_CURRENT_LIST_DIR}/windows-libpq.cmake)
 
 if(FIELDKIT_BUILD_TESTS)
   set(FIELDKIT_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")

@@ -67,4 +67,18 @@ std::optional<FileDigest> digestOfFile(const std::filesystem::path& file)
     return result;
 }
 
+std::array<std::uint8_t, 32> sha256Of(std::string_view bytes)
+{
+    initialiseGcrypt();
+    std::array<std::uint8_t, 32> digest{};
+    gcry_md_hash_buffer(GCRY_MD_SHA256, digest.data(), bytes.data(), bytes.size());
+    return digest;
+}
+
+void fillUnique(std::span<std::uint8_t> bytes)
+{
+    initialiseGcrypt();
+    gcry_create_nonce(bytes.data(), bytes.size());
+}
+
 } // namespace fieldkit::history

@@ -4,6 +4,9 @@
 #include "history/history_platform.h"
 #include "settings/port_devices.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -38,6 +41,34 @@ Record questionsOf(const flash::UpgradeReport& report)
     return questions;
 }
 
+// 8-4-4-4-12 hex digits, with the version in the high nibble of byte 6 and the RFC variant.
+std::string uuidText(std::span<std::uint8_t, 16> bytes, unsigned version)
+{
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | (version << 4));
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+bool isUuidText(const std::string& text)
+{
+    if (text.size() != 36)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
 template <typename T>
 Record valueOrNull(bool known, const T& value)
 {
@@ -50,6 +81,38 @@ UpgradeRun::UpgradeRun(std::string commandName)
     : command(std::move(commandName)), started(std::chrono::system_clock::now()),
       startedSteady(std::chrono::steady_clock::now())
 {
+}
+
+std::string benchName(const std::filesystem::path& settingsFile)
+{
+    const std::string named = settings::readHistoryBenchSetting(settingsFile);
+    return named.empty() ? platform::hostName() : named;
+}
+
+std::string newRecordId()
+{
+    std::array<std::uint8_t, 16> bytes{};
+    fillUnique(bytes);
+    return uuidText(bytes, 4);
+}
+
+std::string recordIdOf(const Record& record, std::string_view line)
+{
+    if (const auto id = record.find("id"); id != record.end() && id->is_string() && isUuidText(id->get<std::string>()))
+        return id->get<std::string>();
+    // Version 8, the UUID kind for ids a program derives by its own rule.
+    const auto digest = sha256Of(line);
+    std::array<std::uint8_t, 16> bytes{};
+    std::copy_n(digest.begin(), bytes.size(), bytes.begin());
+    return uuidText(bytes, 8);
+}
+
+std::string benchOf(const Record& record)
+{
+    for (const char* key : {"bench", "host"})
+        if (const auto found = record.find(key); found != record.end() && found->is_string())
+            return found->get<std::string>();
+    return {};
 }
 
 std::string runName(const UpgradeRun& run)
@@ -118,10 +181,12 @@ Record recordFor(const UpgradeRun& run, const flash::UpgradeReport& report)
 
     Record record;
     record["schema"] = kSchemaVersion;
+    record["id"] = newRecordId();
     record["command"] = run.command;
     record["started"] = utcTimestamp(run.started);
     record["seconds"] = std::round(seconds * 1000.0) / 1000.0;
     record["host"] = platform::hostName();
+    record["bench"] = run.bench;
     record["user"] = platform::userName();
     record["fieldkit"] = FIELDKIT_VERSION;
     record["port"] = "COM" + std::to_string(run.port);

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace fieldkit::history {
 
@@ -23,6 +24,20 @@ inline constexpr const char* kInfoCommand = "info";
 
 // A record keeps its fields in the order they were written.
 using Record = nlohmann::ordered_json;
+
+// The name the shop knows this bench by: "Bench" in the settings file's "History" section,
+// else the computer's name.
+std::string benchName(const std::filesystem::path& settingsFile = settings::settingsFile());
+
+// A new record's id: a random UUID, so records of any bench never collide.
+std::string newRecordId();
+
+// A record's id: its own `id`, or for a record written before records had one, a UUID made
+// from the SHA-256 of its stored line, the same every time the line is read.
+std::string recordIdOf(const Record& record, std::string_view line);
+
+// The bench a record was made at: its `bench`, else (older records) its `host`.
+std::string benchOf(const Record& record);
 
 // What the front end knows of one run besides the worker's report. Made when the run
 // starts, so that `started` and the run's length cover all of it.
@@ -34,6 +49,7 @@ struct UpgradeRun {
     std::string device;                  // the device or port that COM port meant
     bool simulated = false;              // an emulated board stood behind the port
     std::string settingsVersion;         // the settings file's version, which the board's is compared with
+    std::string bench = benchName();     // the bench the run is recorded under
     std::chrono::system_clock::time_point started;
     std::chrono::steady_clock::time_point startedSteady;
 };

@@ -60,14 +60,25 @@ std::string oneLine(std::string text)
     return result;
 }
 
-// A field as one CSV cell. A spreadsheet takes text that begins with one of these for a
-// formula, quoted or not, and the board chooses its own version text: such text gets a
-// leading apostrophe, which spreadsheets show as text. Numbers of the record stay numbers.
-std::string csvField(const Record& record, const char* key)
+bool isPlainNumber(std::string_view text)
 {
-    std::string text = textOf(record, key);
-    if (const auto found = record.find(key); found != record.end() && found->is_string() && !text.empty() &&
-                                             std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    const auto point = text.find('.');
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return point == std::string_view::npos ? digits(text) : digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
+// One CSV cell. A spreadsheet takes text that begins with one of these for a formula, quoted
+// or not, and the board chooses its own version text: such text gets a leading apostrophe,
+// which spreadsheets show as text. A plain number (a negative ESN) is no formula and stays a
+// number.
+std::string csvField(std::string text)
+{
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos &&
+        !isPlainNumber(text))
         text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
@@ -191,24 +202,38 @@ RecordRow rowOf(const Record& record)
     return row;
 }
 
-void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records)
+void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records, bool showBench)
 {
-    std::vector<std::array<std::string, 7>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
+    std::vector<std::vector<std::string>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
     for (const StoredRecord* stored : records) {
         const RecordRow row = rowOf(stored->record);
         lines.push_back({row.time, row.command, row.port, row.esnText, row.boardVersion, row.result, row.message});
-        for (std::string& cell : lines.back())
-            cell = escapedControls(cell);
     }
-    std::array<std::size_t, 7> widths{};
-    for (const auto& line : lines)
+    if (showBench) {
+        lines[0].insert(lines[0].begin() + 1, "BENCH");
+        for (std::size_t line = 1; line < lines.size(); ++line)
+            lines[line].insert(lines[line].begin() + 1, benchOf(records[line - 1]->record));
+    }
+    writeAlignedTable(out, lines);
+}
+
+void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> lines)
+{
+    for (auto& line : lines)
+        for (std::string& cell : line)
+            cell = escapedControls(cell);
+    std::vector<std::size_t> widths;
+    for (const auto& line : lines) {
+        widths.resize(std::max(widths.size(), line.size()));
         for (std::size_t column = 0; column < line.size(); ++column)
             widths[column] = std::max(widths[column], line[column].size());
+    }
     for (const auto& line : lines) {
         std::string text;
         for (std::size_t column = 0; column + 1 < line.size(); ++column)
             text += line[column] + std::string(widths[column] - line[column].size() + 2, ' ');
-        text += line.back();
+        if (!line.empty())
+            text += line.back();
         while (!text.empty() && text.back() == ' ')
             text.pop_back();
         out << text << '\n';
@@ -221,20 +246,23 @@ void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records
                                                "simulated",     "esn",           "board_version",
                                                "settings_version", "header_checksum", "result",
                                                "failure_kind",  "message",       "pages_written",
-                                               "seconds",       "host",          "user",    "fieldkit"};
-    std::string header;
-    for (const char* column : kColumns)
-        header += std::string(header.empty() ? "" : ",") + column;
-    out << header << "\r\n";
+                                               "seconds",       "host",          "user",    "fieldkit",
+                                               "bench",         "id"};
+    writeCsvLine(out, {std::begin(kColumns), std::end(kColumns)});
     for (const StoredRecord* stored : records) {
-        std::string line;
-        bool first = true;
-        for (const char* column : kColumns) {
-            line += std::string(first ? "" : ",") + csvField(stored->record, column);
-            first = false;
-        }
-        out << line << "\r\n";
+        std::vector<std::string> cells;
+        for (const char* column : kColumns)
+            cells.push_back(textOf(stored->record, column));
+        writeCsvLine(out, cells);
     }
+}
+
+void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells)
+{
+    std::string line;
+    for (std::size_t column = 0; column < cells.size(); ++column)
+        line += (column == 0 ? "" : ",") + csvField(cells[column]);
+    out << line << "\r\n";
 }
 
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records)

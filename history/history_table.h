@@ -44,7 +44,14 @@ struct RecordRow {
 };
 RecordRow rowOf(const Record& record);
 
-void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records);
+// With `showBench`, a BENCH column after the time: for the records of every bench.
+void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records, bool showBench = false);
+// Lines of cells in columns as wide as their widest cell, two spaces apart; the first line
+// is the header. Every table of the history and its reports is printed by it, with the
+// control characters a file may hold written out.
+void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> lines);
+// One CSV line, ended by CR LF; every CSV file of the history and its reports is made of them.
+void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells);
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records);
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records);
 

@@ -11,7 +11,7 @@ set -euo pipefail
 demo_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libqt6serialport6
-  libcli11-dev nlohmann-json3-dev libgcrypt20-dev
+  libcli11-dev nlohmann-json3-dev libgcrypt20-dev libpq-dev
 )
 # The desktop program, the tests and benchmarks, the manual pages, the screenshots, and the
 # Windows cross build with its tests under Wine and its package.
@@ -20,6 +20,7 @@ other_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
   g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64
+  postgresql dpkg-dev
 )
 
 packages=("${demo_packages[@]}")

@@ -65,4 +65,14 @@ std::string readSerialDeviceSetting(const std::filesystem::path& file, int port)
     return readProfileString(file, "SerialDevices", "COM" + std::to_string(port), "", 4096);
 }
 
+std::string readHistoryBenchSetting(const std::filesystem::path& file)
+{
+    return readProfileString(file, "History", "Bench", "", 256);
+}
+
+std::string readHistoryDatabaseSetting(const std::filesystem::path& file)
+{
+    return readProfileString(file, "History", "Database", "", 4096);
+}
+
 } // namespace fieldkit::settings

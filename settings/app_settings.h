@@ -43,4 +43,10 @@ bool writePortSetting(const std::filesystem::path& file, int port, std::string* 
 // empty when not set.
 std::string readSerialDeviceSetting(const std::filesystem::path& file, int port);
 
+// "History"/"Bench": the name the shop database knows this bench by; empty when not set.
+std::string readHistoryBenchSetting(const std::filesystem::path& file);
+
+// "History"/"Database": the shop database's connection string; empty when not set.
+std::string readHistoryDatabaseSetting(const std::filesystem::path& file);
+
 } // namespace fieldkit::settings

@@ -210,6 +210,39 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardReadRow{"Interrupted", std::nullopt, true, "interrupted", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(RecordId, IsNewForEveryRecordAndStableForOlderRecordsWithout)
+{
+    const std::regex uuid(R"([0-9a-f]{8}-[0-9a-f]{4}-([48])[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12})");
+    const UpgradeRun run(kInfoCommand);
+    const Record first = recordFor(run, reportOfBoardRead({}, std::nullopt, false));
+    const Record second = recordFor(run, reportOfBoardRead({}, std::nullopt, false));
+    std::smatch version;
+    const std::string id = first["id"].get<std::string>();
+    ASSERT_TRUE(std::regex_match(id, version, uuid)) << id;
+    EXPECT_EQ(version[1], "4");
+    EXPECT_NE(first["id"], second["id"]);
+    EXPECT_EQ(recordIdOf(first, "any line"), id);
+    EXPECT_EQ(first["bench"], benchName());
+    EXPECT_EQ(benchOf(first), benchName());
+
+    // An older record: its id comes from its line, the same on every reading, and differs
+    // between lines; its bench is its host.
+    const std::string line = R"({"schema":1,"command":"info","started":"2026-03-01T14:05:09Z","host":"bench-7","result":"success"})";
+    const Record old = Record::parse(line);
+    const std::string derived = recordIdOf(old, line);
+    ASSERT_TRUE(std::regex_match(derived, version, uuid)) << derived;
+    EXPECT_EQ(version[1], "8");
+    EXPECT_EQ(recordIdOf(old, line), derived);
+    EXPECT_NE(recordIdOf(old, line + " "), derived);
+    EXPECT_NE(recordIdOf(Record::parse(R"({"id":"not-a-uuid"})"), line), "not-a-uuid");
+    EXPECT_EQ(benchOf(old), "bench-7");
+
+    const fs::path settings = fs::temp_directory_path() / "fieldkit-bench-AppConfig.ini";
+    std::ofstream(settings) << "[Firmware]\nVersion=R09\n[History]\nBench = North bench 2\n";
+    EXPECT_EQ(benchName(settings), "North bench 2");
+    fs::remove(settings);
+}
+
 TEST(FileDigest, IsTheSha256OfTheBytesOnDiskOrNothingForAFileThatCannotBeRead)
 {
     const fs::path file = fs::temp_directory_path() / "fieldkit-digest-abc";

@@ -100,13 +100,19 @@ TEST(HistoryFormats, TableCsvAndJsonLines)
               "2026-03-01T09:00:00Z  upgrade  COM1  305419896    R07.12.00      success\n"
               "2026-02-27T16:30:00Z  upgrade  COM1               R07.12.00      failure   Failed to communicate, \"twice\"\n");
 
+    // Every bench's records: the bench (or, for older records, the host) after the time.
+    std::ostringstream benches;
+    writeTable(benches, {chosen[0]}, true);
+    EXPECT_EQ(benches.str(), "TIME                  BENCH  COMMAND  PORT  ESN          BOARD VERSION  RESULT    MESSAGE\n"
+                             "2026-03-02T08:00:00Z         upgrade  COM1  -2147483648  R07.12.00      declined\n");
+
     std::ostringstream csv;
     writeCsv(csv, chosen);
     const std::string text = csv.str();
     EXPECT_EQ(text.substr(0, text.find("\r\n")),
               "started,command,port,device,simulated,esn,board_version,settings_version,header_checksum,result,"
-              "failure_kind,message,pages_written,seconds,host,user,fieldkit");
-    EXPECT_NE(text.find("\r\n2026-03-02T08:00:00Z,upgrade,COM1,,,2147483648,R07.12.00,,,declined,,,,,,,\r\n"),
+              "failure_kind,message,pages_written,seconds,host,user,fieldkit,bench,id");
+    EXPECT_NE(text.find("\r\n2026-03-02T08:00:00Z,upgrade,COM1,,,2147483648,R07.12.00,,,declined,,,,,,,,,\r\n"),
               std::string::npos) << text;
     EXPECT_NE(text.find(",failure,,\"Failed to erase block 8.\n\nPlease turn the radio off\","), std::string::npos);
     EXPECT_NE(text.find(",\"Failed to communicate, \"\"twice\"\"\","), std::string::npos);

@@ -8,6 +8,7 @@
 #include "tests/app/app_fixture.h"
 #include "tests/support/fake_clock.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -159,6 +160,7 @@ TEST_F(HistoryAppTest, TheWindowSortsFiltersByEsnAndExportsTheRowsShown)
     auto* window = frame().findChild<HistoryWindow*>();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->benches()->isVisibleTo(window)) << "no shop database is named";
     EXPECT_TRUE(window->note()->text().startsWith(QStringLiteral("3 records in ")));
     EXPECT_TRUE(window->note()->text().endsWith(QStringLiteral("; 1 line that is not a whole record was skipped")));
     QSortFilterProxyModel& shown = *window->proxy();
@@ -195,6 +197,26 @@ TEST_F(HistoryAppTest, TheWindowSortsFiltersByEsnAndExportsTheRowsShown)
     const HistoryWindow unreadable("/proc/self/mem", nullptr);
     EXPECT_EQ(unreadable.model()->rowCount(), 0);
     EXPECT_EQ(unreadable.note()->text(), QStringLiteral("The history cannot be read: /proc/self/mem: Input/output error"));
+}
+
+TEST_F(HistoryAppTest, WithAShopDatabaseTheWindowShowsThisBenchOrAllBenches)
+{
+    writeFile(historyFile, line("2026-03-01T09:00:00Z", "305419896", "success"));
+    HistoryWindow window(historyFile, nullptr, "host=127.0.0.1 port=1 user=fieldkit");
+    ASSERT_TRUE(window.benches()->isVisibleTo(&window));
+    EXPECT_EQ(window.benches()->currentText(), QStringLiteral("This bench"));
+    EXPECT_EQ(window.model()->rowCount(), 1);
+
+    window.benches()->setCurrentIndex(1);
+    EXPECT_EQ(window.benches()->currentText(), QStringLiteral("All benches"));
+    EXPECT_EQ(window.model()->rowCount(), 0);
+    EXPECT_TRUE(window.note()->text().startsWith(
+        QStringLiteral("The shop database cannot be read: the shop database cannot be reached: connection to server at")))
+        << window.note()->text().toStdString();
+
+    window.benches()->setCurrentIndex(0);
+    EXPECT_EQ(window.model()->rowCount(), 1);
+    EXPECT_TRUE(window.note()->text().startsWith(QStringLiteral("1 record in ")));
 }
 
 } // namespace
