@@ -60,26 +60,8 @@ std::string oneLine(std::string text)
     return result;
 }
 
-bool isPlainNumber(std::string_view text)
+std::string csvField(const std::string& text)
 {
-    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
-        text.remove_prefix(1);
-    const auto point = text.find('.');
-    const auto digits = [](std::string_view part) {
-        return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
-    };
-    return point == std::string_view::npos ? digits(text) : digits(text.substr(0, point)) && digits(text.substr(point + 1));
-}
-
-// One CSV cell. A spreadsheet takes text that begins with one of these for a formula, quoted
-// or not, and the board chooses its own version text: such text gets a leading apostrophe,
-// which spreadsheets show as text. A plain number (a negative ESN) is no formula and stays a
-// number.
-std::string csvField(std::string text)
-{
-    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos &&
-        !isPlainNumber(text))
-        text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";
@@ -251,10 +233,20 @@ void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records
     writeCsvLine(out, {std::begin(kColumns), std::end(kColumns)});
     for (const StoredRecord* stored : records) {
         std::vector<std::string> cells;
-        for (const char* column : kColumns)
-            cells.push_back(textOf(stored->record, column));
+        for (const char* column : kColumns) {
+            const auto found = stored->record.find(column);
+            const bool text = found != stored->record.end() && found->is_string();
+            cells.push_back(text ? spreadsheetText(textOf(stored->record, column)) : textOf(stored->record, column));
+        }
         writeCsvLine(out, cells);
     }
+}
+
+std::string spreadsheetText(std::string text)
+{
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(0, 1, '\'');
+    return text;
 }
 
 void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells)

@@ -50,6 +50,10 @@ void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& recor
 // is the header. Every table of the history and its reports is printed by it, with the
 // control characters a file may hold written out.
 void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> lines);
+// Text for a CSV cell. A spreadsheet takes text that begins with = + - @, a tab or a CR for a
+// formula, quoted or not, and the board chooses its own version text: such text gets a
+// leading apostrophe, which spreadsheets show as text. Numbers are passed as they are.
+std::string spreadsheetText(std::string text);
 // One CSV line, ended by CR LF; every CSV file of the history and its reports is made of them.
 void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells);
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records);

@@ -49,8 +49,12 @@ void writeFleetTable(std::ostream& out, const std::vector<FleetRow>& rows)
 void writeFleetCsv(std::ostream& out, const std::vector<FleetRow>& rows)
 {
     history::writeCsvLine(out, {std::begin(kColumns), std::end(kColumns)});
-    for (const auto& row : rows)
-        history::writeCsvLine(out, cellsOf(fleetLineOf(row), false));
+    for (const auto& row : rows) {
+        std::vector<std::string> cells = cellsOf(fleetLineOf(row), false);
+        for (std::size_t column = 1; column < cells.size(); ++column) // all but the ESN, a number
+            cells[column] = history::spreadsheetText(cells[column]);
+        history::writeCsvLine(out, cells);
+    }
 }
 
 void writeFleetJson(std::ostream& out, const std::vector<FleetRow>& rows)

@@ -67,7 +67,8 @@ check "both benches" test "$(grep -o '"bench": "[a-z]*"' "$work/records.json" | 
 run north records.txt history --database --esn 0x202
 cat "$work/records.txt"
 check "the table shows the bench" grep -q "^TIME *BENCH *COMMAND" "$work/records.txt"
-check "--esn filters the shop's records" test "$(grep -c '  south  ' "$work/records.txt")" -eq 1
+check "--esn filters the shop's records: radio 0x202's upgrade and board read" test "$(grep -c '  south  ' "$work/records.txt")" -eq 2
+check "--esn leaves out the other radio" test "$(grep -c '  north  ' "$work/records.txt")" -eq 0
 
 run north fleet.csv fleet --format csv
 cat "$work/fleet.csv"
