@@ -1,27 +1,22 @@
 #include "app/upgrade_history.h"
 
 #include "app/main_frame.h"
-#include "history/history_file.h"
-
+#include "history/history_record.h"
 
 namespace fieldkit::app {
-history::UpgradeRun startHistoryRun(const char* command, int port, const std::string& settingsVersion,
-                                    const FrameServices& services)
+
+session::Place runPlace(int port, const FrameServices& services)
 {
-    history::UpgradeRun run(command);
-    run.port = port;
-    run.simulated = !services.emulatedBoard.empty();
-    run.device = run.simulated ? services.emulatedBoard : history::deviceMeantBy(port, services.settingsFile);
-    run.settingsVersion = settingsVersion;
-    return run;
+    const bool simulated = !services.emulatedBoard.empty();
+    return {port, simulated ? services.emulatedBoard : history::deviceMeantBy(port, services.settingsFile), simulated};
 }
 
-std::string recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report)
+std::string historyWarning(const char* command, const std::optional<std::string>& failure)
 {
-    const auto failure = history::appendRecord(history::historyFile(), history::recordFor(run, report));
     if (!failure)
         return {};
-    return "This " + history::runName(run) + " was not recorded in the upgrade history:\n" + *failure;
+    return "This " + history::runName(history::UpgradeRun(command)) + " was not recorded in the upgrade history:\n" +
+           *failure;
 }
 
 } // namespace fieldkit::app

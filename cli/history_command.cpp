@@ -70,11 +70,11 @@ int runHistoryCommand(const HistoryOptions& options)
 
 } // namespace
 
-void recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report, std::ostream& warnings)
+void warnIfNotRecorded(const std::optional<std::string>& failure, const char* command, std::ostream& warnings)
 {
-    const auto file = history::historyFile();
-    if (const auto failure = history::appendRecord(file, history::recordFor(run, report)))
-        warnings << "Warning: This " << history::runName(run) << " was not recorded in the history: " << *failure << '\n';
+    if (failure)
+        warnings << "Warning: This " << history::runName(history::UpgradeRun(command))
+                 << " was not recorded in the history: " << *failure << '\n';
 }
 
 void addHistoryCommand(CLI::App& app, int& exitStatus)

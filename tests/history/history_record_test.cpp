@@ -29,22 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Frame final : public flash::UpgradeFrame {
-public:
-    explicit Frame(std::string settingsVersion) : version_(std::move(settingsVersion)) {}
-    int GetPort() override { return 2; }
-    int GetFirmwareVersion(char* buffer, int size) override
-    {
-        const int needed = static_cast<int>(version_.size()) + 1;
-        if (size < needed)
-            return needed;
-        std::memcpy(buffer, version_.c_str(), static_cast<std::size_t>(needed));
-        return 0;
-    }
-
-private:
-    std::string version_;
-};
 
 struct OutcomeRow {
     const char* name;
@@ -90,7 +74,7 @@ TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
     fieldkit::testing::FakeClock clock;
     fieldkit::testing::ScriptedPrompts prompts(row.answers);
     fieldkit::testing::RecordingNotices notices;
-    Frame frame(row.settingsVersion);
+    flash::SettingsFrame frame(2, row.settingsVersion);
     flash::UpgradeReport report;
 
     UpgradeRun run(kUpgradeCommand);
