@@ -7,6 +7,7 @@
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
 #include "cli/upgrade_command.h"
+#include "core/column_table.h"
 #include "session/hints.h"
 #include "session/session.h"
 #include "settings/app_settings.h"
@@ -125,20 +126,7 @@ void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcom
                          secondsText(outcome.seconds),
                          outcome.result == flash::RunResult::Failure ? firstLine(report.message) : ""});
     }
-    std::vector<std::size_t> widths(table.front().size(), 0);
-    for (const auto& line : table)
-        for (std::size_t column = 0; column < line.size(); ++column)
-            widths[column] = std::max(widths[column], line[column].size());
-    for (const auto& line : table) {
-        std::string text;
-        for (std::size_t column = 0; column < line.size(); ++column) {
-            text += line[column];
-            if (column + 1 < line.size())
-                text += std::string(widths[column] - line[column].size() + 2, ' ');
-        }
-        text.erase(text.find_last_not_of(' ') + 1);
-        out << text << '\n';
-    }
+    writeColumns(out, table);
     out << std::flush;
 }
 

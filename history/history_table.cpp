@@ -1,5 +1,7 @@
 #include "history/history_table.h"
 
+#include "core/column_table.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -160,24 +162,12 @@ RecordRow rowOf(const Record& record)
 
 void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records)
 {
-    std::vector<std::array<std::string, 7>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
+    std::vector<std::vector<std::string>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
     for (const StoredRecord* stored : records) {
         const RecordRow row = rowOf(stored->record);
         lines.push_back({row.time, row.command, row.port, row.esnText, row.boardVersion, row.result, row.message});
     }
-    std::array<std::size_t, 7> widths{};
-    for (const auto& line : lines)
-        for (std::size_t column = 0; column < line.size(); ++column)
-            widths[column] = std::max(widths[column], line[column].size());
-    for (const auto& line : lines) {
-        std::string text;
-        for (std::size_t column = 0; column + 1 < line.size(); ++column)
-            text += line[column] + std::string(widths[column] - line[column].size() + 2, ' ');
-        text += line.back();
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        out << text << '\n';
-    }
+    writeColumns(out, lines);
 }
 
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records)
