@@ -142,7 +142,7 @@ private:
 
     // The upgrade thread's body and the box it asks this thread to show. The run is recorded
     // in the history before its outcome is shown.
-    void RunUpgradeWorker(UpgradeStop& stop, const session::UpgradePlan& plan);
+    void RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan);
     // The frame's link factory as a session takes it.
     session::LinkFactory sessionLinks() const;
     Answer ShowWorkerBox(BoxKind kind, const std::string& text);

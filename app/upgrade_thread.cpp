@@ -140,7 +140,7 @@ void CMainFrame::StartUpgrade()
     plan.frame = this;
     plan.firmwareDirectory = m_services.firmwareDirectory;
     m_worker.reset(QThread::create([this, stop = m_stop.get(), plan] {
-        RunUpgradeWorker(*stop, plan);
+        RunUpgradeThread(*stop, plan);
         // The thread's end is its last hand-over to the window's thread. (Not marked on the
         // stop flag: a later store to that atomic would replace the mark.)
         markReleased(m_workerJobs);
@@ -148,7 +148,7 @@ void CMainFrame::StartUpgrade()
     m_worker->start();
 }
 
-void CMainFrame::RunUpgradeWorker(UpgradeStop& stop, const session::UpgradePlan& plan)
+void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan)
 {
     WorkerPrompts prompts(*this);
     WorkerNotices notices(*this, stop);
