@@ -16,11 +16,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
