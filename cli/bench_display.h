@@ -122,6 +122,7 @@ public:
     {
     }
 
+    void setHints(HintSource hints) override { board_.setHints(std::move(hints)); }
     void error(FailureKind kind, const std::string& text) override;
     Answer question(QuestionKind kind, const std::string& text) override;
     void warning(WarningKind kind, const std::string& text) override;

@@ -164,6 +164,12 @@ check "two simulated boards refusing programming mode: exit 1" test "$status" -e
 check "two emulated boards" test "$(grep -c '^Emulated Lodestar board on ' simulated.log)" -eq 2
 check "both failed" test "$(grep -c ' failed .*Failed to switch to programming mode$' simulated.log)" -eq 2
 
+# A box of a bench port carries the hint a single run gives.
+set +e
+"$cli" upgrade --simulate --port 1 --port 2 --yes --sim-option=--no-ping < /dev/null > silent.log 2>&1
+set -e
+check "each silent board's box has its hint" test "$(grep -c '^Hint: nothing came back on COM[12] ' silent.log)" -eq 2
+
 # Bad usage: a port out of range, or one port twice.
 set +e
 "$cli" upgrade --port 1 --port 5 > range.log 2>&1
