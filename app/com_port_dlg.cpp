@@ -1,16 +1,12 @@
 #include "app/com_port_dlg.h"
 
+#include "core/com_port.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
 namespace fieldkit::app {
-namespace {
-
-constexpr int kPortCount = 4;
-
-} // namespace
-
 CComPortDlg::CComPortDlg(int port, QWidget* parent)
     : CDialog("COM Port Setting", 157, 66, parent), m_nPort(port)
 {
@@ -20,8 +16,8 @@ CComPortDlg::CComPortDlg(int port, QWidget* parent)
 
     m_comboPort = new QComboBox(this);
     m_comboPort->setObjectName(QStringLiteral("IDC_COM_PORT_COMBO"));
-    for (int number = 1; number <= kPortCount; ++number)
-        m_comboPort->addItem(QStringLiteral("COM%1").arg(number));
+    for (int number = kLowestPort; number <= kHighestPort; ++number)
+        m_comboPort->addItem(QString::fromStdString(comPortName(number)));
     const QRect comboPlace = units().rect(86, 9, 50, 0);
     m_comboPort->setGeometry(comboPlace.x(), comboPlace.y(), comboPlace.width(), m_comboPort->sizeHint().height());
     m_comboPort->setCurrentIndex(m_nPort - 1);

@@ -2,6 +2,8 @@
 // its identity, through the radio's programming cable.
 
 #include "app/command_line.h"
+
+#include "core/com_port.h"
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
 #include "app/message_boxes.h"
@@ -107,7 +109,7 @@ int main(int argc, char* argv[])
         };
         services.emulatedBoard = board->location();
         std::fprintf(stderr, "fieldkit: emulated Lodestar board on %s as COM%d to COM%d\n", board->location().c_str(),
-                     fieldkit::link::kLowestPort, fieldkit::link::kHighestPort);
+                     fieldkit::kLowestPort, fieldkit::kHighestPort);
     }
     fieldkit::app::CFieldKitApp app(services);
     app.InitInstance();

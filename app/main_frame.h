@@ -3,7 +3,7 @@
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "flash/upgrade_worker.h"
-#include "history/history_record.h"
+#include "session/session.h"
 #include "link/board_link.h"
 #include "settings/app_settings.h"
 
@@ -59,7 +59,10 @@ struct CCmdUI {
 
 // The main window: menu, tool bar and a status bar with one message pane around the form.
 // It holds the COM port and firmware version settings, carries the busy mark while an
-// upgrade runs on its own thread, shows the upgrade's progress and guards closing.
+// upgrade runs on its own thread, shows the upgrade's progress and guards closing. Its
+// members live by job: the window and its widgets in main_frame.cpp, the command table and
+// its enabling in frame_commands.cpp, the upgrade's thread with its notices and boxes in
+// upgrade_thread.cpp.
 class WindowThreadJobs;
 
 class CMainFrame final : public QMainWindow, public flash::UpgradeFrame {
@@ -133,14 +136,15 @@ private:
     void UpdateCommandUI();
     bool IsCommandEnabled(int id);
     void ShowIdleMessage();
-    Clock& BoardClock();
     // A warning shown now when the window is on screen, else once it is (see ReadPortSetting).
     void WarnOnScreen(const std::string& text);
     void ShowWarningsHeldForTheScreen();
 
     // The upgrade thread's body and the box it asks this thread to show. The run is recorded
     // in the history before its outcome is shown.
-    void RunUpgradeWorker(UpgradeStop& stop, const history::UpgradeRun& run);
+    void RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan);
+    // The frame's link factory as a session takes it.
+    session::LinkFactory sessionLinks() const;
     Answer ShowWorkerBox(BoxKind kind, const std::string& text);
     // Ends a running upgrade thread for good; the window then takes no more notices.
     void StopWorker();
@@ -156,7 +160,6 @@ private:
     CUpgradeDoc& m_document;
     CUpgradeView* m_view = nullptr;
     FrameServices m_services;
-    SystemClock m_systemClock;
     std::map<int, QAction*> m_commands;
     std::unique_ptr<QThread> m_worker;
     // Where the upgrade thread's notices and boxes are run on this window's thread.

@@ -1,31 +1,24 @@
 #include "app/upgrade_history.h"
 
 #include "app/main_frame.h"
-#include "history/history_file.h"
-#include "shop/outbox.h"
-
+#include "history/history_record.h"
 
 namespace fieldkit::app {
-history::UpgradeRun startHistoryRun(const char* command, int port, const std::string& settingsVersion,
-                                    const FrameServices& services)
+
+session::Place runPlace(int port, const FrameServices& services)
 {
-    history::UpgradeRun run(command);
-    run.port = port;
-    run.simulated = !services.emulatedBoard.empty();
-    run.device = run.simulated ? services.emulatedBoard : history::deviceMeantBy(port, services.settingsFile);
-    run.settingsVersion = settingsVersion;
-    return run;
+    const bool simulated = !services.emulatedBoard.empty();
+    return {port, simulated ? services.emulatedBoard : history::deviceMeantBy(port, services.settingsFile), simulated};
 }
 
-std::string recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report)
+std::string historyWarning(const char* command, const session::Recorded& recorded)
 {
-    const auto file = history::historyFile();
-    const auto failure = history::appendRecord(file, history::recordFor(run, report));
     std::string warning;
-    if (failure)
-        warning = "This " + history::runName(run) + " was not recorded in the upgrade history:\n" + *failure;
-    if (const auto unsent = shop::sendWaitingRecords(file))
-        warning += (warning.empty() ? "" : "\n\n") + *unsent;
+    if (recorded.notWritten)
+        warning = "This " + history::runName(history::UpgradeRun(command)) + " was not recorded in the upgrade history:\n" +
+                  *recorded.notWritten;
+    if (recorded.notSent)
+        warning += (warning.empty() ? "" : "\n\n") + *recorded.notSent;
     return warning;
 }
 

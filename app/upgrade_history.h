@@ -1,25 +1,23 @@
 #pragma once
 
-// The desktop program's side of the upgrade history: the run it records and the one call
-// that appends the record when an upgrade or a board read ends.
+// The desktop program's side of the upgrade history: where its runs happen, and the warning
+// box when one was not recorded.
 
-#include "flash/upgrade_report.h"
-#include "history/history_record.h"
-
-#include <filesystem>
+#include <optional>
 #include <string>
+
+#include "session/session.h"
 
 namespace fieldkit::app {
 
 struct FrameServices;
 
-// A run starting now on COM<port>, through the board the frame's services lead to.
-history::UpgradeRun startHistoryRun(const char* command, int port, const std::string& settingsVersion,
-                                    const FrameServices& services);
+// COM<port>, through the board the frame's services lead to.
+session::Place runPlace(int port, const FrameServices& services);
 
-// Appends the run's record and sends what waits to the shop database, if one is named.
-// Empty when both went well, else the text of the warning box the window shows after the
-// run; the run's outcome stands either way.
-std::string recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report);
+// The text of the warning box the window shows after a run (history::kUpgradeCommand or
+// kInfoCommand) whose record could not be written or sent to the shop database; "" when all
+// went well. The run's outcome stands either way.
+std::string historyWarning(const char* command, const session::Recorded& recorded);
 
 } // namespace fieldkit::app

@@ -18,14 +18,13 @@ constexpr const char* kClearBelow = "\r\x1b[J";     // from the cursor to the sc
 
 } // namespace
 
-std::string portName(int port) { return "COM" + std::to_string(port); }
 
 BenchDisplay::BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports)
     : out_(out), redrawInPlace_(redrawInPlace)
 {
     for (int port : ports) {
         Row row;
-        row.port = portName(port);
+        row.port = comPortName(port);
         rows_.push_back(row);
     }
     const std::lock_guard guard(lock_);

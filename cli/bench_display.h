@@ -3,6 +3,7 @@
 // The terminal of a bench run, shared by the boards upgraded at once: one line per port,
 // and the boxes of every board shown one at a time.
 
+#include "core/com_port.h"
 #include "core/prompts.h"
 #include "core/upgrade_notices.h"
 #include "flash/upgrade_report.h"
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace fieldkit::cli {
-
-// "COM3"
-std::string portName(int port);
 
 // The progress of every port. On a terminal, one line per port (port, ESN once read, status
 // text, percentage) redrawn in place below everything else; into a file or pipe, plain lines
@@ -124,6 +122,7 @@ public:
     {
     }
 
+    void setHints(HintSource hints) override { board_.setHints(std::move(hints)); }
     void error(FailureKind kind, const std::string& text) override;
     Answer question(QuestionKind kind, const std::string& text) override;
     void warning(WarningKind kind, const std::string& text) override;

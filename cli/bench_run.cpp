@@ -3,25 +3,22 @@
 #include "cli/bench_display.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
-#include "cli/hints.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
-#include "cli/settings_frame.h"
+#include "cli/session_wiring.h"
 #include "cli/upgrade_command.h"
-#include "flash/upgrade_worker.h"
-#include "image/firmware_files.h"
-#include "link/serial_board_link.h"
+#include "core/column_table.h"
+#include "session/hints.h"
+#include "session/session.h"
 #include "settings/app_settings.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -31,13 +28,13 @@ namespace {
 
 constexpr const char* kNotRead = "not read";
 
-const char* resultText(BenchResult result)
+const char* resultText(flash::RunResult result)
 {
     switch (result) {
-    case BenchResult::Success: return "success";
-    case BenchResult::Failed: return "failed";
-    case BenchResult::Declined: return "declined";
-    case BenchResult::Interrupted: return "interrupted";
+    case flash::RunResult::Success: return "success";
+    case flash::RunResult::Failure: return "failed";
+    case flash::RunResult::Declined: return "declined";
+    case flash::RunResult::Interrupted: return "interrupted";
     }
     return "failed";
 }
@@ -54,53 +51,34 @@ std::string secondsText(double seconds)
 // What every port's run shares; each run owns everything else.
 struct BenchShared {
     const BenchPlan& plan;
-    const image::FirmwareImage& image;
-    const std::vector<image::LoadedFile>& files;
+    const session::LoadedFirmware& firmware;
     std::string settingsVersion;
     BenchDisplay& display;
     UpgradeStop& stop;
-    std::mutex finishedTurn;
 };
 
-// The watch passes Ctrl+C on to the stop a moment after it has cut a pending answer short.
-bool stopping(const UpgradeStop& stop) { return stop.requested() || pendingInterrupt() != InterruptSignal::None; }
-
-// One whole upgrade on one port, as a single run does it, with its own link and worker.
+// One whole upgrade on one port, as a single run does it, with its own link.
 void runPort(BenchShared& shared, BoardLine& line, std::size_t row, PortOutcome& outcome)
 {
     const auto started = std::chrono::steady_clock::now();
-    history::UpgradeRun run(history::kUpgradeCommand);
-    run.port = outcome.port;
-    run.device = line.deviceFor(outcome.port);
-    run.simulated = shared.plan.board.simulate;
-    run.settingsVersion = shared.settingsVersion;
-    flash::UpgradeReport& report = outcome.report;
-    report.files = shared.files;
-    try {
-        SettingsFrame frame(outcome.port, shared.settingsVersion);
-        StoppableClock clock(nullptr, shared.stop);
-        link::SerialBoardLink boardLink(line.channels(), &clock);
-        const FailureHints hints(boardLink, outcome.port, run.device, report.files);
-        TerminalPrompts terminal(std::cin, std::cerr, shared.plan.policy);
-        terminal.setPrefix(portName(outcome.port) + ": ");
-        terminal.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
-        BenchPrompts prompts(terminal, shared.display, row, [&shared] { return stopping(shared.stop); });
-        BenchNotices notices(shared.display, row, report);
-        flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &shared.stop, &shared.image});
-        outcome.adapterHint = slowAdapterHint(boardLink.statistics(), run.device);
-    } catch (const std::exception& failure) {
-        // The link could not even be set up; the other boards go on.
-        report.failure = FailureKind::Unexpected;
-        report.message = std::string("The upgrade stopped unexpectedly: ") + failure.what();
-    }
+    session::UpgradePlan plan;
+    plan.place = {outcome.port, line.deviceFor(outcome.port), shared.plan.board.simulate};
+    plan.settingsVersion = shared.settingsVersion;
+    plan.firmware = &shared.firmware;
+    TerminalPrompts terminal(std::cin, std::cerr, shared.plan.policy);
+    terminal.setPrefix(comPortName(outcome.port) + ": ");
+    const auto stopping = interrupting(shared.stop);
+    BenchPrompts prompts(terminal, shared.display, row, stopping);
+    flash::UpgradeReport live;
+    BenchNotices notices(shared.display, row, live);
+    session::Services services{boardLinks(line), prompts, shared.stop, &notices, nullptr, stopping, &live};
+    const session::Outcome run = session::runUpgrade(plan, services);
+    outcome.report = run.report;
+    outcome.result = run.result;
+    outcome.adapterHint = run.adapterHint;
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    outcome.result = resultOf(report, stopping(shared.stop));
     shared.display.status(row, resultText(outcome.result));
-    {
-        const std::lock_guard turn(shared.finishedTurn);
-        report.interrupted = report.interrupted || outcome.result == BenchResult::Interrupted;
-        recordInHistory(run, report, std::cerr);
-    }
+    warnIfNotRecorded(run.recorded, history::kUpgradeCommand, std::cerr);
     shared.display.runEnded();
 }
 
@@ -108,18 +86,18 @@ void runPort(BenchShared& shared, BoardLine& line, std::size_t row, PortOutcome&
 void tellInterrupted(const std::vector<PortOutcome>& outcomes)
 {
     for (const auto& outcome : outcomes) {
-        const std::string port = portName(outcome.port) + ": ";
+        const std::string port = comPortName(outcome.port) + ": ";
         switch (outcome.result) {
-        case BenchResult::Success:
+        case flash::RunResult::Success:
             std::cerr << port << "The upgrade had completed: the board holds the new firmware.\n";
             break;
-        case BenchResult::Failed:
+        case flash::RunResult::Failure:
             std::cerr << port << "The upgrade had failed: " << firstLine(outcome.report.message) << '\n';
             break;
-        case BenchResult::Declined:
+        case flash::RunResult::Declined:
             std::cerr << port << "The upgrade was declined: nothing was written to the board.\n";
             break;
-        case BenchResult::Interrupted:
+        case flash::RunResult::Interrupted:
             std::cerr << port << interruptedUpgradeText(outcome.report.stage) << '\n';
             break;
         }
@@ -133,18 +111,7 @@ void checkBenchPorts(const std::vector<int>& ports)
     std::set<int> seen;
     for (int port : ports)
         if (!seen.insert(port).second)
-            throw CLI::ValidationError("--port", portName(port) + " is given twice; give each port once");
-}
-
-BenchResult resultOf(const flash::UpgradeReport& report, bool stopRequested)
-{
-    if (report.succeeded)
-        return BenchResult::Success;
-    if (report.failure)
-        return BenchResult::Failed;
-    if (report.interrupted || stopRequested)
-        return BenchResult::Interrupted;
-    return report.declined() ? BenchResult::Declined : BenchResult::Failed;
+            throw CLI::ValidationError("--port", comPortName(port) + " is given twice; give each port once");
 }
 
 void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcomes)
@@ -152,59 +119,57 @@ void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcom
     std::vector<std::vector<std::string>> table{{"Port", "ESN", "Version before", "Result", "Time", "Message"}};
     for (const auto& outcome : outcomes) {
         const auto& report = outcome.report;
-        table.push_back({portName(outcome.port), report.esnRead ? report.identity.esnText : kNotRead,
+        table.push_back({comPortName(outcome.port), report.esnRead ? report.identity.esnText : kNotRead,
                          report.versionRead ? report.identity.boardVersionText : kNotRead, resultText(outcome.result),
                          secondsText(outcome.seconds),
-                         outcome.result == BenchResult::Failed ? firstLine(report.message) : ""});
+                         outcome.result == flash::RunResult::Failure ? firstLine(report.message) : ""});
     }
-    std::vector<std::size_t> widths(table.front().size(), 0);
-    for (const auto& line : table)
-        for (std::size_t column = 0; column < line.size(); ++column)
-            widths[column] = std::max(widths[column], line[column].size());
-    for (const auto& line : table) {
-        std::string text;
-        for (std::size_t column = 0; column < line.size(); ++column) {
-            text += line[column];
-            if (column + 1 < line.size())
-                text += std::string(widths[column] - line[column].size() + 2, ' ');
-        }
-        text.erase(text.find_last_not_of(' ') + 1);
-        out << text << '\n';
-    }
+    writeColumns(out, table);
     out << std::flush;
 }
 
 int benchExitStatus(const std::vector<PortOutcome>& outcomes)
 {
-    const auto any = [&outcomes](BenchResult result) {
+    const auto any = [&outcomes](flash::RunResult result) {
         return std::any_of(outcomes.begin(), outcomes.end(),
                            [result](const PortOutcome& outcome) { return outcome.result == result; });
     };
-    if (any(BenchResult::Failed) || any(BenchResult::Interrupted))
+    if (any(flash::RunResult::Failure) || any(flash::RunResult::Interrupted))
         return kExitFailed;
-    return any(BenchResult::Declined) ? kExitDeclined : kExitDone;
+    return any(flash::RunResult::Declined) ? kExitDeclined : kExitDone;
 }
 
 int runBench(const BenchPlan& plan)
 {
     installInterruptHandlers();
     const auto settingsFile = settings::settingsFile();
-    if (const auto hint = unreadableSettingsHint(settingsFile); !hint.empty())
+    if (const auto hint = session::unreadableSettingsHint(settingsFile); !hint.empty())
         std::cerr << hint << '\n';
 
     // The firmware files are the same for every board: read, check and ask about them once,
     // before any board is touched.
-    auto image = std::make_unique<image::FirmwareImage>();
-    std::vector<image::LoadedFile> files;
+    const std::string settingsVersion = settings::readFirmwareVersionSetting(settingsFile);
     TerminalPrompts filePrompts(std::cin, std::cerr, plan.policy);
-    filePrompts.setHints([&files](const Cause& cause) { return firmwareFileHint(cause, files); });
-    const bool filesUsable = image::loadFirmwareFiles(*image, filePrompts, ".", &files) == image::LoadOutcome::GoOn;
-    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
-        std::cerr << interruptedUpgradeText(UpgradeStage::LoadingFiles) << '\n';
-        return exitStatusFor(signal);
+    const session::LoadedFirmware firmware = session::loadFirmware(filePrompts, ".", [] {
+        return pendingInterrupt() != InterruptSignal::None;
+    });
+    if (!firmware.usable) {
+        // No board is touched, but every port's run is recorded with the cause.
+        for (int port : plan.ports) {
+            const BoardLine line(plan.board, port, std::cerr);
+            warnIfNotRecorded(
+                session::recordUnstarted({port, line.deviceFor(port), plan.board.simulate}, settingsVersion,
+                                         firmware.report),
+                history::kUpgradeCommand, std::cerr);
+        }
+        switch (firmware.report.result()) {
+        case flash::RunResult::Interrupted:
+            std::cerr << interruptedUpgradeText(UpgradeStage::LoadingFiles) << '\n';
+            return interruptedExitStatus();
+        case flash::RunResult::Declined: return kExitDeclined;
+        default: return kExitFailed;
+        }
     }
-    if (!filesUsable)
-        return filePrompts.declined() ? kExitDeclined : kExitFailed;
 
     // Each port's line, with its emulated board started before any run does.
     std::vector<std::unique_ptr<BoardLine>> lines;
@@ -213,11 +178,10 @@ int runBench(const BenchPlan& plan)
 
     std::vector<PortOutcome> outcomes;
     for (int port : plan.ports)
-        outcomes.push_back({port, {}, 0, BenchResult::Failed, {}});
+        outcomes.push_back({port, {}, 0, flash::RunResult::Failure, {}});
     BenchDisplay display(std::cout, standardOutputIsTerminal(), plan.ports);
     UpgradeStop stop;
-    BenchShared shared{
-        plan, *image, files, settings::readFirmwareVersionSetting(settingsFile), display, stop, {}};
+    BenchShared shared{plan, firmware, settingsVersion, display, stop};
     {
         const InterruptWatch watch(stop);
         std::vector<std::thread> runs;
@@ -231,16 +195,16 @@ int runBench(const BenchPlan& plan)
 
     if (plan.board.simulate)
         for (std::size_t row = 0; row < lines.size(); ++row) {
-            std::cerr << portName(plan.ports[row]) << ": ";
+            std::cerr << comPortName(plan.ports[row]) << ": ";
             lines[row]->report(std::cerr);
         }
     printBenchSummary(std::cout, outcomes);
     for (const auto& outcome : outcomes)
         if (!outcome.adapterHint.empty())
-            std::cerr << portName(outcome.port) << ": " << outcome.adapterHint << '\n';
+            std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
     if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
         const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
-            return outcome.result == BenchResult::Success;
+            return outcome.result == flash::RunResult::Success;
         });
         if (!allSucceeded) {
             tellInterrupted(outcomes);

@@ -25,23 +25,17 @@ struct BenchPlan {
 
 // Loads the firmware files once (asking about them once), then upgrades every port's board
 // at the same time, records each run in the upgrade history as it ends, and prints a
-// summary. Returns the exit status: 0 when every board succeeded, 1 when any failed, 3 when
+// summary. Firmware files that cannot be used are recorded as every port's run. Returns the exit status: 0 when every board succeeded, 1 when any failed, 3 when
 // none failed but some were declined, 130/143 when interrupted.
 int runBench(const BenchPlan& plan);
-
-enum class BenchResult { Success, Failed, Declined, Interrupted };
 
 struct PortOutcome {
     int port = 0;
     flash::UpgradeReport report;
     double seconds = 0;
-    BenchResult result = BenchResult::Failed;
+    flash::RunResult result = flash::RunResult::Failure;
     std::string adapterHint; // printed after the summary; "" when the adapter was quick enough
 };
-
-// How a port's run ended; a run that stopped without a box of its own after a stop request
-// (an answer cut short by Ctrl+C included) was interrupted.
-BenchResult resultOf(const flash::UpgradeReport& report, bool stopRequested);
 
 // The table at the end of a bench: port, ESN, board version before, result, time taken and
 // the first line of the message that stopped a failed run.

@@ -1,6 +1,8 @@
 #include "cli/board_port.h"
 
-#include "cli/hints.h"
+#include "core/com_port.h"
+
+#include "session/hints.h"
 
 #include "link/serial_port.h"
 #include "settings/app_settings.h"
@@ -18,11 +20,11 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vect
             .add_option("--port", *repeatedPorts,
                         "COM port 1 to 4 (default: AppConfig.ini, else COM1); repeat it to upgrade the boards "
                         "on several ports at once")
-            ->check(CLI::Range(1, 4))
+            ->check(CLI::Range(kLowestPort, kHighestPort))
             ->allow_extra_args(false);
     else
         command.add_option("--port", options.port, "COM port 1 to 4 (default: AppConfig.ini, else COM1)")
-            ->check(CLI::Range(1, 4));
+            ->check(CLI::Range(kLowestPort, kHighestPort));
     command.add_flag("--simulate", options.simulate,
                      "Talk to an emulated board instead of the radio");
     command.add_option("--sim-option", options.simOptions,
@@ -34,7 +36,7 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vect
 int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints)
 {
     const auto file = settings::settingsFile();
-    if (const auto hint = unreadableSettingsHint(file); !hint.empty())
+    if (const auto hint = session::unreadableSettingsHint(file); !hint.empty())
         hints << hint << '\n';
     if (options.port)
         return *options.port;
@@ -42,7 +44,7 @@ int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream&
     if (setting.invalid)
         prompts.warning(WarningKind::InvalidPortSetting, settings::kInvalidPortWarning);
     if (setting.withoutPrefix)
-        hints << portWithoutPrefixHint(file) << '\n';
+        hints << session::portWithoutPrefixHint(file) << '\n';
     return setting.port;
 }
 

@@ -139,13 +139,13 @@ int runHistoryCommand(const HistoryOptions& options)
 
 } // namespace
 
-void recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report, std::ostream& warnings)
+void warnIfNotRecorded(const session::Recorded& recorded, const char* command, std::ostream& warnings)
 {
-    const auto file = history::historyFile();
-    if (const auto failure = history::appendRecord(file, history::recordFor(run, report)))
-        warnings << "Warning: This " << history::runName(run) << " was not recorded in the history: " << *failure << '\n';
-    if (const auto warning = shop::sendWaitingRecords(file))
-        warnings << "Warning: " << *warning << '\n';
+    if (recorded.notWritten)
+        warnings << "Warning: This " << history::runName(history::UpgradeRun(command))
+                 << " was not recorded in the history: " << *recorded.notWritten << '\n';
+    if (recorded.notSent)
+        warnings << "Warning: " << *recorded.notSent << '\n';
 }
 
 void addHistoryCommand(CLI::App& app, int& exitStatus)

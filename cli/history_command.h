@@ -1,19 +1,22 @@
 #pragma once
 
-#include "flash/upgrade_report.h"
 #include "history/history_record.h"
+#include "session/record.h"
 
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <ostream>
+#include <string>
 
 namespace fieldkit::cli {
 
 // `fieldkit-cli history`: the recorded upgrades and board reads, newest first.
 void addHistoryCommand(CLI::App& app, int& exitStatus);
 
-// Appends the record of a run that has ended to the history. The run's outcome stands
-// whatever happens here: a record that cannot be written gets a Warning line on `warnings`.
-void recordInHistory(const history::UpgradeRun& run, const flash::UpgradeReport& report, std::ostream& warnings);
+// A Warning line on `warnings` when the record of a run (history::kUpgradeCommand or
+// kInfoCommand) could not be written, and one when the shop database did not take what
+// waits; the run's outcome stands either way.
+void warnIfNotRecorded(const session::Recorded& recorded, const char* command, std::ostream& warnings);
 
 } // namespace fieldkit::cli

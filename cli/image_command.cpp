@@ -1,7 +1,7 @@
 #include "cli/image_command.h"
 
 #include "cli/exit_status.h"
-#include "cli/hints.h"
+#include "session/hints.h"
 #include "cli/numbers.h"
 #include "cli/terminal_prompts.h"
 #include "core/atomic_file.h"
@@ -59,7 +59,7 @@ int runImageCommand(const ImageOptions& options)
 {
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     std::vector<image::LoadedFile> loaded;
-    prompts.setHints([&loaded](const Cause& cause) { return firmwareFileHint(cause, loaded); });
+    prompts.setHints([&loaded](const Cause& cause) { return session::firmwareFileHint(cause, loaded); });
     const auto image = std::make_unique<image::FirmwareImage>();
     if (image::loadFirmwareFiles(*image, prompts, ".", &loaded) != image::LoadOutcome::GoOn)
         return prompts.declined() ? kExitDeclined : kExitFailed;

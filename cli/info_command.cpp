@@ -2,13 +2,12 @@
 
 #include "cli/board_port.h"
 #include "cli/exit_status.h"
-#include "cli/hints.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
-#include "link/board_connection.h"
-#include "link/serial_board_link.h"
-#include "link/stoppable_board_link.h"
+#include "cli/session_wiring.h"
+#include "session/session.h"
+#include "settings/app_settings.h"
 
 #include <iostream>
 #include <memory>
@@ -19,47 +18,34 @@ namespace {
 int runInfoCommand(const BoardPortOptions& options)
 {
     installInterruptHandlers();
-    history::UpgradeRun run(history::kInfoCommand);
     TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
     const int port = resolvePort(options, prompts, std::cerr);
     BoardLine line(options, port, std::cerr);
-    run.port = port;
-    run.device = line.deviceFor(port);
-    run.simulated = options.simulate;
+    const session::Place place{port, line.deviceFor(port), options.simulate};
 
-    link::SerialBoardLink serialLink(line.channels());
-    const std::vector<image::LoadedFile> noFiles;
-    const FailureHints hints(serialLink, port, line.deviceFor(port), noFiles);
-    prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
     UpgradeStop stop;
-    link::StoppableBoardLink boardLink(serialLink, stop);
-    StoppableClock clock(nullptr, stop);
-    link::BoardConnection connection(boardLink, clock);
-
-    // The information command runs its steps back to back, without the upgrade's pauses.
-    std::optional<link::ConnectionFailure> failure;
+    const auto show = [](const link::BoardIdentity& identity) {
+        std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
+                  << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
+    };
+    session::BoardReadOutcome outcome;
     {
         const InterruptWatch watch(stop);
-        failure = connection.readBoardInformation(port);
+        outcome = session::readBoard(place, settings::readFirmwareVersionSetting(settings::settingsFile()),
+                                     {boardLinks(line), prompts, stop, nullptr, nullptr, interrupting(stop), nullptr}, show);
     }
-    connection.close();
-    const InterruptSignal signal = pendingInterrupt();
-    recordInHistory(run, history::reportOfBoardRead(connection.identity(), failure, signal != InterruptSignal::None),
-                    std::cerr);
-    if (signal != InterruptSignal::None) {
+    warnIfNotRecorded(outcome.recorded, history::kInfoCommand, std::cerr);
+    switch (outcome.result) {
+    case flash::RunResult::Success:
+        line.report(std::cerr);
+        return kExitDone;
+    case flash::RunResult::Interrupted:
         std::cerr << "Interrupted: the board was only being read; nothing on it was changed.\n";
-        return exitStatusFor(signal);
+        return interruptedExitStatus();
+    case flash::RunResult::Declined:
+    case flash::RunResult::Failure: break;
     }
-    if (failure) {
-        prompts.error(failure->kind, failure->text);
-        return kExitFailed;
-    }
-
-    const auto& identity = connection.identity();
-    std::cout << "Lodestar Board ESN: " << identity.esnText << '\n'
-              << "Lodestar Board Firmware Version: " << identity.boardVersionText << '\n';
-    line.report(std::cerr);
-    return kExitDone;
+    return kExitFailed;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "cli/ports_command.h"
 
+#include "core/com_port.h"
+
 #include "cli/exit_status.h"
 #include "link/serial_port.h"
 #include "settings/app_settings.h"
@@ -27,9 +29,9 @@ int runPortsCommand()
     const auto setting = settings::readPortSetting(settings::settingsFile());
     std::cout << "\nCOM ports as FieldKit maps them (set with FIELDKIT_COMn=DEVICE or in "
               << settings::kSettingsFileName << " [SerialDevices] COMn=DEVICE):\n";
-    for (int port = 1; port <= 4; ++port) {
+    for (int port = kLowestPort; port <= kHighestPort; ++port) {
         const auto mapped = settings::serialDeviceFor(port);
-        std::cout << "  COM" << port << "  " << mapped.device << "  (" << mapped.source << ")"
+        std::cout << "  " << comPortName(port) << "  " << mapped.device << "  (" << mapped.source << ")"
                   << (port == setting.port ? "  <- selected in " + std::string(settings::kSettingsFileName) : "")
                   << '\n';
     }

@@ -27,12 +27,10 @@ void addAnswerOptions(CLI::App& command, bool& assumeYes, bool& force);
 // the end of input, is No.
 class TerminalPrompts final : public Prompts {
 public:
-    // A line to print below a box's text ("" for none); see FailureHints.
-    using HintSource = std::function<std::string(const Cause& cause)>;
-
     TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy);
 
-    void setHints(HintSource hints) { hints_ = std::move(hints); }
+    // Printed below the box's text.
+    void setHints(HintSource hints) override { hints_ = std::move(hints); }
     // Put before every box, e.g. "COM3: " when several boards are upgraded at once.
     void setPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 

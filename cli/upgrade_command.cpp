@@ -4,14 +4,12 @@
 #include "cli/board_port.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
-#include "cli/hints.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
-#include "cli/settings_frame.h"
+#include "cli/session_wiring.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
-#include "flash/upgrade_worker.h"
-#include "link/serial_board_link.h"
+#include "session/session.h"
 #include "settings/app_settings.h"
 
 #include <iostream>
@@ -30,41 +28,34 @@ struct UpgradeOptions {
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
-    history::UpgradeRun run(history::kUpgradeCommand);
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     BoardLine line(options.board, port, std::cerr);
-    run.port = port;
-    run.device = line.deviceFor(port);
-    run.simulated = options.board.simulate;
-    run.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
-    SettingsFrame frame(port, run.settingsVersion);
+    session::UpgradePlan plan;
+    plan.place = {port, line.deviceFor(port), options.board.simulate};
+    plan.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
 
     UpgradeStop stop;
-    StoppableClock clock(nullptr, stop);
-    link::SerialBoardLink boardLink(line.channels(), &clock);
-    flash::UpgradeReport report;
-    const FailureHints hints(boardLink, port, line.deviceFor(port), report.files);
-    prompts.setHints([&hints](const Cause& cause) { return hints.forCause(cause); });
     TerminalNotices notices(std::cout, standardOutputIsTerminal());
+    session::Outcome outcome;
     {
         const InterruptWatch watch(stop);
-        flash::UpgradeWorker(frame, {boardLink, clock, prompts, notices, ".", &report, &stop});
+        outcome = session::runUpgrade(plan, {boardLinks(line), prompts, stop, &notices, nullptr, interrupting(stop), nullptr});
     }
 
     line.report(std::cerr);
-    if (const auto hint = slowAdapterHint(boardLink.statistics(), run.device); !hint.empty())
-        std::cerr << hint << '\n';
-    const InterruptSignal signal = pendingInterrupt();
-    report.interrupted = report.interrupted || (signal != InterruptSignal::None && !report.succeeded);
-    recordInHistory(run, report, std::cerr);
-    if (signal != InterruptSignal::None && !report.succeeded) {
-        std::cerr << interruptedUpgradeText(report.stage) << '\n';
-        return exitStatusFor(signal);
+    if (!outcome.adapterHint.empty())
+        std::cerr << outcome.adapterHint << '\n';
+    warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
+    switch (outcome.result) {
+    case flash::RunResult::Success: return kExitDone;
+    case flash::RunResult::Declined: return kExitDeclined;
+    case flash::RunResult::Interrupted:
+        std::cerr << interruptedUpgradeText(outcome.report.stage) << '\n';
+        return interruptedExitStatus();
+    case flash::RunResult::Failure: break;
     }
-    if (report.succeeded)
-        return kExitDone;
-    return prompts.declined() ? kExitDeclined : kExitFailed;
+    return kExitFailed;
 }
 
 } // namespace

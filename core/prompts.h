@@ -2,6 +2,7 @@
 
 #include "core/causes.h"
 
+#include <functional>
 #include <string>
 
 namespace fieldkit {
@@ -14,7 +15,15 @@ enum class Answer { Yes, No };
 // whoever must decide something by it (hints, the --yes rule, the upgrade history).
 class Prompts {
 public:
+    // What explains a box when its text alone would leave the user guessing at the cause:
+    // "Hint: ..." lines, or "" when there is nothing to add.
+    using HintSource = std::function<std::string(const Cause& cause)>;
+
     virtual ~Prompts() = default;
+
+    // Where the hints for the coming boxes come from. A front end shows them with the box
+    // (below its text, or as a second paragraph); one without hints ignores them.
+    virtual void setHints(HintSource hints) { static_cast<void>(hints); }
 
     // OK button, stop icon, the application title "Upgrade" as caption.
     virtual void error(FailureKind kind, const std::string& text) = 0;

@@ -9,7 +9,6 @@ namespace fieldkit {
 
 // Codes and results of the upgrade notice to the main window; the numbers are those the
 // window's handler dispatches on.
-inline constexpr int UWM_UPGRADE = 0x8001;
 inline constexpr int UPG_PAGE_DONE = 10;
 inline constexpr int UPG_FINISHED = 11;
 inline constexpr int UPG_STATUS_TEXT = 12;

@@ -20,6 +20,9 @@ struct AskedQuestion {
     Answer answer;
 };
 
+// How a run ended, as the history, a bench summary and the exit status tell it.
+enum class RunResult { Success, Failure, Declined, Interrupted };
+
 struct UpgradeReport {
     UpgradeStage stage = UpgradeStage::LoadingFiles; // the last step entered
     std::vector<image::LoadedFile> files;            // in the order read, before any box about them
@@ -40,6 +43,18 @@ struct UpgradeReport {
     bool declined() const
     {
         return !questions.empty() && questions.back().answer == Answer::No && !failure && !interrupted;
+    }
+
+    // A failure shown in a box stays a failure whatever came after it.
+    RunResult result() const
+    {
+        if (succeeded)
+            return RunResult::Success;
+        if (failure)
+            return RunResult::Failure;
+        if (interrupted)
+            return RunResult::Interrupted;
+        return declined() ? RunResult::Declined : RunResult::Failure;
     }
 };
 

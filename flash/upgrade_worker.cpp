@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -53,6 +54,30 @@ std::string withText(const char* format, const std::string& text)
     std::snprintf(filled.data(), filled.size() + 1, format, text.c_str());
     return filled;
 }
+
+// The loader's boxes, kept in the report as they are shown.
+class FileStagePrompts final : public Prompts {
+public:
+    FileStagePrompts(Prompts& prompts, UpgradeReport& report) : prompts_(prompts), report_(report) {}
+
+    void error(FailureKind kind, const std::string& text) override
+    {
+        report_.failure = kind;
+        report_.message = text;
+        prompts_.error(kind, text);
+    }
+    Answer question(QuestionKind kind, const std::string& text) override
+    {
+        const Answer answer = prompts_.question(kind, text);
+        report_.questions.push_back({kind, answer});
+        return answer;
+    }
+    void warning(WarningKind kind, const std::string& text) override { prompts_.warning(kind, text); }
+
+private:
+    Prompts& prompts_;
+    UpgradeReport& report_;
+};
 
 std::string withNumber(const char* format, int number)
 {
@@ -234,7 +259,7 @@ private:
             *image_ = *services_.loadedFiles;
             return true;
         }
-        return image::loadFirmwareFiles(*image_, services_.prompts, services_.firmwareDirectory, &report_.files) ==
+        return flash::loadFirmwareFiles(*image_, services_.prompts, services_.firmwareDirectory, report_) ==
                image::LoadOutcome::GoOn;
     }
 
@@ -312,6 +337,22 @@ bool readParameterBlock(link::BoardConnection& connection, image::BoardParameter
         return false;
     trailer.takeParameterBlock(block);
     return true;
+}
+
+image::LoadOutcome loadFirmwareFiles(image::FirmwareImage& image, Prompts& prompts,
+                                     const std::filesystem::path& directory, UpgradeReport& report)
+{
+    FileStagePrompts recorded(prompts, report);
+    return image::loadFirmwareFiles(image, recorded, directory, &report.files);
+}
+
+int copyFirmwareVersion(const std::string& version, char* buffer, int size)
+{
+    const int needed = static_cast<int>(version.size()) + 1;
+    if (size < needed)
+        return needed;
+    std::memcpy(buffer, version.c_str(), static_cast<std::size_t>(needed));
+    return 0;
 }
 
 int UpgradeWorker(UpgradeFrame& frame, const UpgradeServices& services)

@@ -5,6 +5,7 @@
 #include "core/stop.h"
 #include "core/upgrade_notices.h"
 #include "flash/upgrade_report.h"
+#include "image/firmware_files.h"
 #include "image/firmware_image.h"
 #include "link/board_link.h"
 
@@ -24,6 +25,23 @@ public:
     virtual int GetFirmwareVersion(char* buffer, int size) = 0;
 };
 
+// GetFirmwareVersion's rule for a version text: copies it with its NUL into `buffer` and
+// returns 0, or copies nothing and returns the size needed when `size` is too small.
+int copyFirmwareVersion(const std::string& version, char* buffer, int size);
+
+// The two settings as values, for a run without a main window.
+class SettingsFrame final : public UpgradeFrame {
+public:
+    SettingsFrame(int port, std::string version) : port_(port), version_(std::move(version)) {}
+
+    int GetPort() override { return port_; }
+    int GetFirmwareVersion(char* buffer, int size) override { return copyFirmwareVersion(version_, buffer, size); }
+
+private:
+    int port_;
+    std::string version_;
+};
+
 // Everything else one upgrade talks through.
 struct UpgradeServices {
     link::BoardLink& link;
@@ -39,6 +57,11 @@ struct UpgradeServices {
     // the files once for all of them.
     const image::FirmwareImage* loadedFiles = nullptr;
 };
+
+// Loads the two firmware files into `image` as an upgrade does, keeping in `report` the files
+// read, any question about them with its answer, and the failure that stopped the loading.
+image::LoadOutcome loadFirmwareFiles(image::FirmwareImage& image, Prompts& prompts,
+                                     const std::filesystem::path& directory, UpgradeReport& report);
 
 // One whole upgrade, from loading the firmware files to the finished notice. Returns 0 on
 // every path; the outcome reaches the window as UPG_FINISHED. A requested stop ends the run

@@ -1,5 +1,7 @@
 #include "history/history_record.h"
 
+#include "core/com_port.h"
+
 #include "history/file_digest.h"
 #include "history/history_platform.h"
 #include "settings/port_devices.h"
@@ -141,12 +143,12 @@ std::string utcTimestamp(std::chrono::system_clock::time_point time)
 
 std::string resultOf(const flash::UpgradeReport& report)
 {
-    if (report.succeeded)
-        return "success";
-    if (report.interrupted)
-        return "interrupted";
-    if (report.declined())
-        return "declined";
+    switch (report.result()) {
+    case flash::RunResult::Success: return "success";
+    case flash::RunResult::Interrupted: return "interrupted";
+    case flash::RunResult::Declined: return "declined";
+    case flash::RunResult::Failure: break;
+    }
     return "failure";
 }
 
@@ -189,7 +191,7 @@ Record recordFor(const UpgradeRun& run, const flash::UpgradeReport& report)
     record["bench"] = run.bench;
     record["user"] = platform::userName();
     record["fieldkit"] = FIELDKIT_VERSION;
-    record["port"] = "COM" + std::to_string(run.port);
+    record["port"] = comPortName(run.port);
     record["device"] = run.device;
     record["simulated"] = run.simulated;
     record["esn"] = valueOrNull(report.esnRead, identity.esn);

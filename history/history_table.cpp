@@ -1,5 +1,7 @@
 #include "history/history_table.h"
 
+#include "core/column_table.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -204,22 +206,7 @@ void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> 
     for (auto& line : lines)
         for (std::string& cell : line)
             cell = escapedControls(cell);
-    std::vector<std::size_t> widths;
-    for (const auto& line : lines) {
-        widths.resize(std::max(widths.size(), line.size()));
-        for (std::size_t column = 0; column < line.size(); ++column)
-            widths[column] = std::max(widths[column], line[column].size());
-    }
-    for (const auto& line : lines) {
-        std::string text;
-        for (std::size_t column = 0; column + 1 < line.size(); ++column)
-            text += line[column] + std::string(widths[column] - line[column].size() + 2, ' ');
-        if (!line.empty())
-            text += line.back();
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        out << text << '\n';
-    }
+    writeColumns(out, lines);
 }
 
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records)

@@ -46,9 +46,8 @@ RecordRow rowOf(const Record& record);
 
 // With `showBench`, a BENCH column after the time: for the records of every bench.
 void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records, bool showBench = false);
-// Lines of cells in columns as wide as their widest cell, two spaces apart; the first line
-// is the header. Every table of the history and its reports is printed by it, with the
-// control characters a file may hold written out.
+// Lines of cells in columns (the first line is the header), with the control characters a
+// history may hold written out. Every table of the history and its reports is printed by it.
 void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> lines);
 // Text for a CSV cell. A spreadsheet takes text that begins with = + - @, a tab or a CR for a
 // formula, quoted or not, and the board chooses its own version text: such text gets a

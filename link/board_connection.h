@@ -35,7 +35,8 @@ inline constexpr int kBoardAddress = 52;
 // Pause after the ping and after every board read of an upgrade.
 inline constexpr std::chrono::milliseconds kBoardReadPause{200};
 
-inline constexpr const char* kInitFailed = "Failed to initialize BriskDll.dll";
+// The link is part of this program: the message names no library file.
+inline constexpr const char* kInitFailed = "Failed to initialize the board link";
 inline constexpr const char* kReadTimersFailed = "Failed to read timers";
 inline constexpr const char* kConfigureTimersFailed = "Failed to configure timers";
 inline constexpr const char* kOpenPortFailed = "Failed to open serial port";

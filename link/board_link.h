@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/link_result.h"
+
 #include <array>
 #include <cstdint>
 
@@ -31,6 +33,10 @@ public:
     // 0 only when the board has confirmed it took the bytes. `flags` is always 0.
     virtual int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                               int flags) = 0;
+
+    // Not an entry point: what the link can tell about its line, for hints. A link without a
+    // line of its own tells nothing.
+    virtual LinkDetails details() const { return {}; }
 };
 
 } // namespace fieldkit::link

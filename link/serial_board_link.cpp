@@ -1,5 +1,7 @@
 #include "link/serial_board_link.h"
 
+#include "core/com_port.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -34,8 +36,6 @@ bool isValidCount(std::uint32_t count) { return count >= 1 && count <= wire::kMa
 
 bool isValidAddress(std::uint32_t address) { return address <= kHighestAddress; }
 
-bool isValidPort(int port) { return port >= kLowestPort && port <= kHighestPort; }
-
 } // namespace
 
 LinkTimers defaultTimers(const LineProfile& profile)
@@ -69,13 +69,6 @@ bool timersAreValid(const LinkTimers& timers, const LineProfile& profile)
            inRange(w[TIMER_TRIES], 1, kMostTries);
 }
 
-std::chrono::microseconds SerialBoardLink::Statistics::meanTurnaround() const
-{
-    if (answersTimed == 0 || answerWait <= requestLineTime)
-        return std::chrono::microseconds::zero();
-    return (answerWait - requestLineTime) / answersTimed;
-}
-
 SerialBoardLink::SerialBoardLink(ChannelFactory channels, Clock* clock)
     : channels_(std::move(channels)), clock_(clock)
 {
@@ -87,12 +80,12 @@ int SerialBoardLink::BriskDllInit(const char* radioModel, const char* modelNumbe
 {
     initialised_ = false;
     if (radioModel == nullptr || modelNumber == nullptr)
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::BadArgument);
     const auto profile = lineProfileFor(radioModel);
     const std::string_view number(modelNumber);
     if (!profile || number.empty() || number.size() > kMaxModelNumberLength || largestRead < 1 ||
         largestRead > kLargestByteArgument || boardAddress < 1 || boardAddress > kLargestByteArgument)
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::BadArgument);
     profile_ = *profile;
     ping_ = {std::string(radioModel), std::string(number), static_cast<std::uint8_t>(largestRead),
              static_cast<std::uint8_t>(boardAddress)};
@@ -104,7 +97,7 @@ int SerialBoardLink::BriskDllInit(const char* radioModel, const char* modelNumbe
 int SerialBoardLink::ReadTimers(LinkTimers& timers)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
+        return linkResult(LinkError::NotInitialised);
     timers = timers_;
     return LINK_OK;
 }
@@ -112,9 +105,9 @@ int SerialBoardLink::ReadTimers(LinkTimers& timers)
 int SerialBoardLink::ConfigureTimers(const LinkTimers& timers)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
+        return linkResult(LinkError::NotInitialised);
     if (!timersAreValid(timers, profile_))
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::BadArgument);
     timers_ = timers;
     return LINK_OK;
 }
@@ -122,17 +115,17 @@ int SerialBoardLink::ConfigureTimers(const LinkTimers& timers)
 int SerialBoardLink::OpenPort(int port)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
-    if (!isValidPort(port))
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::NotInitialised);
+    if (!isComPort(port))
+        return linkResult(LinkError::BadArgument);
     if (channel_) {
         lastOpenResult_ = {wire::OpenFailure::Busy,
-                           "COM" + std::to_string(openPort_) + " is already open on this link"};
-        return LINK_PORT_ALREADY_OPEN;
+                           comPortName(openPort_) + " is already open on this link"};
+        return linkResult(LinkError::PortAlreadyOpen);
     }
     channel_ = openChannel(port);
     if (!channel_)
-        return LINK_OPEN_FAILED;
+        return linkResult(LinkError::OpenFailed);
     openPort_ = port;
     return LINK_OK;
 }
@@ -149,14 +142,14 @@ void SerialBoardLink::ClosePort()
 int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
-    if (reply == nullptr || !isValidPort(port))
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::NotInitialised);
+    if (reply == nullptr || !isComPort(port))
+        return linkResult(LinkError::BadArgument);
     if (channel_)
-        return LINK_PORT_ALREADY_OPEN;
+        return linkResult(LinkError::PortAlreadyOpen);
     auto channel = openChannel(port);
     if (!channel)
-        return LINK_OPEN_FAILED;
+        return linkResult(LinkError::OpenFailed);
 
     const auto payload = wire::encodePingPayload(ping_);
     std::array<std::uint8_t, wire::kPingAnswerSize> answer{};
@@ -172,7 +165,7 @@ int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
         static_cast<std::uint16_t>(~wire::kPingEmulatedBoardFlag);
     if (signature != kPingSignature || answer[kPingVersionOffset] != wire::kProtocolVersion ||
         answer[kPingBoardAddressOffset] != ping_.boardAddress || largestCount < ping_.largestRead)
-        return LINK_NOT_LODESTAR;
+        return linkResult(LinkError::NotLodestar);
     std::copy(answer.begin(), answer.end(), reply);
     return LINK_OK;
 }
@@ -180,11 +173,11 @@ int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
 int SerialBoardLink::ReadDataOnly(int port, std::uint8_t* destination, std::uint32_t address, std::uint32_t count)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
+        return linkResult(LinkError::NotInitialised);
     if (destination == nullptr || !isValidCount(count) || !isValidAddress(address))
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::BadArgument);
     if (!isOpenOn(port))
-        return LINK_PORT_NOT_OPEN;
+        return linkResult(LinkError::PortNotOpen);
     return transact(*channel_, {wire::FrameKind::Read, static_cast<std::uint16_t>(address), count, {},
                                 std::span(destination, count), timer(TIMER_ANSWER_TIMEOUT_MS)});
 }
@@ -193,11 +186,11 @@ int SerialBoardLink::WriteDataOnly(int port, const std::uint8_t* source, std::ui
                                    int flags)
 {
     if (!initialised_)
-        return LINK_NOT_INITIALISED;
+        return linkResult(LinkError::NotInitialised);
     if (source == nullptr || !isValidCount(count) || !isValidAddress(address) || flags != 0)
-        return LINK_BAD_ARGUMENT;
+        return linkResult(LinkError::BadArgument);
     if (!isOpenOn(port))
-        return LINK_PORT_NOT_OPEN;
+        return linkResult(LinkError::PortNotOpen);
     return transact(*channel_, {wire::FrameKind::Write, static_cast<std::uint16_t>(address), count,
                                 std::span(source, count), {}, timer(TIMER_ANSWER_TIMEOUT_MS)});
 }
@@ -206,7 +199,7 @@ std::unique_ptr<wire::ByteChannel> SerialBoardLink::openChannel(int port)
 {
     auto channel = channels_ ? channels_(port) : nullptr;
     if (!channel) {
-        lastOpenResult_ = {wire::OpenFailure::NotFound, "no device is known for COM" + std::to_string(port)};
+        lastOpenResult_ = {wire::OpenFailure::NotFound, "no device is known for " + comPortName(port)};
         return nullptr;
     }
     lastOpenResult_ = channel->open();
@@ -238,7 +231,7 @@ int SerialBoardLink::transact(wire::ByteChannel& channel, const Exchange& exchan
         if (clock_ != nullptr)
             awaitedAnswer_ = AwaitedAnswer{clock_->tickMs(), lineTimeOf(frame.size())};
         if (!channel.write(frame))
-            return LINK_LINE_LOST;
+            return linkResult(LinkError::LineLost);
         statistics_.wireBytesSent += frame.size();
 
         const bool isWrite = exchange.kind == wire::FrameKind::Write;
@@ -250,13 +243,13 @@ int SerialBoardLink::transact(wire::ByteChannel& channel, const Exchange& exchan
             return LINK_OK;
         }
         if (outcome == Outcome::Refused)
-            return LINK_REFUSED;
+            return linkResult(LinkError::Refused);
         // Let the rest of a garbled answer pass and the board's receiver reset before sending
         // again, and before the caller's next request when this was the last try.
         if (!waitForQuietLine(channel))
-            return LINK_NO_ANSWER;
+            return linkResult(LinkError::NoAnswer);
     }
-    return LINK_NO_ANSWER;
+    return linkResult(LinkError::NoAnswer);
 }
 
 SerialBoardLink::Outcome SerialBoardLink::awaitWriteAnswer(wire::ByteChannel& channel, const Exchange& exchange,

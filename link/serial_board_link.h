@@ -4,6 +4,7 @@
 #include "link/board_link.h"
 #include "link/channel_factory.h"
 #include "link/line_profile.h"
+#include "link/link_result.h"
 #include "link/timer_words.h"
 #include "wire/byte_channel.h"
 #include "wire/protocol.h"
@@ -30,21 +31,6 @@ inline constexpr std::uint32_t kDefaultTries = 3;
 inline constexpr std::chrono::milliseconds kLongestTimerSetting{60000};
 inline constexpr std::uint32_t kMostTries = 20;
 inline constexpr std::size_t kMaxModelNumberLength = 31;
-inline constexpr int kLowestPort = 1;
-inline constexpr int kHighestPort = 4;
-
-// Results of the entry points. Callers only test for LINK_OK; the distinct values help a
-// person reading a trace.
-inline constexpr int LINK_OK = 0;
-inline constexpr int LINK_NOT_INITIALISED = -1;
-inline constexpr int LINK_BAD_ARGUMENT = -2;
-inline constexpr int LINK_PORT_NOT_OPEN = -3;
-inline constexpr int LINK_PORT_ALREADY_OPEN = -4;
-inline constexpr int LINK_OPEN_FAILED = -5;
-inline constexpr int LINK_LINE_LOST = -6;    // the channel refused to send
-inline constexpr int LINK_NO_ANSWER = -7;    // no valid answer within the tries
-inline constexpr int LINK_REFUSED = -8;      // the board answered with its refusal
-inline constexpr int LINK_NOT_LODESTAR = -9; // something answered the ping, but not a Lodestar board
 
 // The board link over a byte channel: frames each call as one request, waits for the board's
 // answer bound to that request, and resends the same frame when the answer is lost or garbled.
@@ -52,25 +38,7 @@ class SerialBoardLink final : public BoardLink {
 public:
     using ChannelFactory = link::ChannelFactory;
 
-    struct Statistics {
-        std::uint64_t requests = 0;          // new requests, each counted once however often sent
-        std::uint64_t payloadBytes = 0;      // bytes written or read by requests that succeeded
-        std::uint64_t wireBytesSent = 0;     // every byte sent, resends included
-        std::uint64_t wireBytesReceived = 0; // every byte read from the line, noise included
-        std::uint64_t retries = 0;           // resends of a request
-
-        // The answers' turnaround, timed only when the link has a clock: how many answers
-        // began to arrive, the time from handing each request to the channel to its answer's
-        // first byte, and how much of that the request itself spent on the line.
-        std::uint64_t answersTimed = 0;
-        std::chrono::milliseconds answerWait{0};
-        std::chrono::microseconds requestLineTime{0};
-
-        // The mean time the line stayed quiet between a request's last byte and its answer's
-        // first byte: the board's own turnaround plus whatever the cable's adapter held the
-        // answer back. Zero when no answer was timed.
-        std::chrono::microseconds meanTurnaround() const;
-    };
+    using Statistics = LinkStatistics;
 
     // `clock`, when given, times the answers' turnaround for the statistics; it changes
     // nothing else the link does.
@@ -89,8 +57,7 @@ public:
     int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                       int flags) override;
 
-    // Why the last attempt to open a channel failed (ok() when it succeeded).
-    const wire::OpenResult& lastOpenResult() const { return lastOpenResult_; }
+    LinkDetails details() const override { return {lastOpenResult_, statistics_}; }
     const Statistics& statistics() const { return statistics_; }
 
 private:

@@ -10,9 +10,6 @@ namespace fieldkit::link {
 // path and lets go of the port promptly. A call already under way finishes its request.
 class StoppableBoardLink final : public BoardLink {
 public:
-    // What a call returns once the run is being stopped.
-    static constexpr int kStopped = -1;
-
     StoppableBoardLink(BoardLink& link, UpgradeStop& stop) : link_(link), stop_(stop) {}
 
     int BriskDllInit(const char* radioModel, const char* modelNumber, int largestRead, int boardAddress) override;
@@ -24,6 +21,7 @@ public:
     int ReadDataOnly(int port, std::uint8_t* destination, std::uint32_t address, std::uint32_t count) override;
     int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                       int flags) override;
+    LinkDetails details() const override { return link_.details(); }
 
 private:
     BoardLink& link_;

@@ -1,5 +1,7 @@
 #include "settings/app_settings.h"
 
+#include "core/com_port.h"
+
 #include "settings/profile.h"
 
 #include <algorithm>
@@ -38,7 +40,7 @@ PortSetting parsePortSetting(std::string_view value)
                               std::toupper(static_cast<unsigned char>(value[2])) == 'M');
     if (!setting.withoutPrefix)
         setting.port = leadingNumber(value.substr(3));
-    if (setting.port < 1 || setting.port > 4) {
+    if (!isComPort(setting.port)) {
         setting.port = 1;
         setting.invalid = true;
     }
@@ -57,12 +59,12 @@ std::string readFirmwareVersionSetting(const std::filesystem::path& file)
 
 bool writePortSetting(const std::filesystem::path& file, int port, std::string* error)
 {
-    return writeProfileString(file, "SerialPort", "PortNumber", "COM" + std::to_string(port), error);
+    return writeProfileString(file, "SerialPort", "PortNumber", comPortName(port), error);
 }
 
 std::string readSerialDeviceSetting(const std::filesystem::path& file, int port)
 {
-    return readProfileString(file, "SerialDevices", "COM" + std::to_string(port), "", 4096);
+    return readProfileString(file, "SerialDevices", comPortName(port), "", 4096);
 }
 
 std::string readHistoryBenchSetting(const std::filesystem::path& file)

@@ -1,17 +1,16 @@
 #include "settings/port_devices.h"
 
+#include "core/com_port.h"
+
 #include <cstdlib>
 
 namespace fieldkit::settings {
 namespace {
 
-constexpr int kLowestPort = 1;
-constexpr int kHighestPort = 4;
-
 std::string platformDevice(int port)
 {
 #ifdef _WIN32
-    return "COM" + std::to_string(port);
+    return comPortName(port);
 #else
     return "/dev/ttyS" + std::to_string(port - 1);
 #endif
@@ -21,9 +20,9 @@ std::string platformDevice(int port)
 
 PortDevice serialDeviceFor(int port, const std::filesystem::path& file)
 {
-    if (port < kLowestPort || port > kHighestPort)
+    if (!isComPort(port))
         return {};
-    const std::string variable = "FIELDKIT_COM" + std::to_string(port);
+    const std::string variable = "FIELDKIT_" + comPortName(port);
     if (const char* value = std::getenv(variable.c_str()); value != nullptr && *value != '\0')
         return {value, "environment " + variable};
     if (std::string fromSettings = readSerialDeviceSetting(file, port); !fromSettings.empty())

@@ -97,7 +97,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BoardInfoFailure{"BoardOff",
                                        {"--no-ping"},
                                        "Failed to communicate with the option board.\n\n"
-                                       "Please switch the radio to a Lodestar zone."},
+                                       "Please switch the radio to a Lodestar zone.\n\n"
+                                       "Hint: nothing came back on COM1 (/dev/ttyS0): is the radio on, and the cable in "
+                                       "its programming socket?"},
                       BoardInfoFailure{"VersionUnreadable", {"--fail-read", "0x0D00"}, "Failed to read firmware version"},
                       BoardInfoFailure{"EsnUnreadable", {"--fail-read", "0x0500"}, "Failed to read ESN"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -1,6 +1,9 @@
 #include "app/resource.h"
 #include "core/stop.h"
+#include "link/board_connection.h"
+#include "link/qt_serial_channel.h"
 #include "link/stoppable_board_link.h"
+#include "sim/pty_host.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_link.h"
@@ -10,6 +13,7 @@
 #include <QStatusBar>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace fieldkit::app {
@@ -102,8 +106,8 @@ TEST_F(AppTest, BoardThatDoesNotAnswerGivesTheErrorBoxWithTheApplicationTitle)
     frame().StartUpgrade();
     ASSERT_TRUE(waitFor([&] { return !frame().IsBusy(); }));
     ASSERT_EQ(answerer.boxes.size(), 1U);
-    EXPECT_EQ(answerer.boxes[0].text, QStringLiteral("Failed to communicate with the option board.\n\n"
-                                                     "Please switch the radio to a Lodestar zone."));
+    // The texts are checked with the board read's; here, that the hint follows in the same box.
+    EXPECT_TRUE(answerer.boxes[0].text.startsWith(QString::fromLatin1(link::kPingFailed) + QStringLiteral("\n\nHint: ")));
     EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("Upgrade"));
     EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(display.messages.back(), QStringLiteral("Ready"));
@@ -162,6 +166,51 @@ TEST(StoppableClock, RealTimePauseEndsWhenTheStopIsRequested)
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
 }
+
+// The same hint the command line prints below "Failed to open serial port", as the box's
+// second paragraph.
+struct UnopenedPort {
+    const char* name;
+    bool held; // another program holds the emulator's line; else COM1 names no device
+    const char* beforeDevice;
+    const char* afterDevice;
+};
+
+class UpgradeOnAPortThatDoesNotOpen : public AppTest, public ::testing::WithParamInterface<UnopenedPort> {};
+
+TEST_P(UpgradeOnAPortThatDoesNotOpen, ShowsTheCommandLinesHintInTheErrorBox)
+{
+    sim::PtyBoardHost host(sim::BoardOptions{});
+    std::string error;
+    ASSERT_TRUE(host.start(&error)) << error;
+    const std::string device = GetParam().held ? host.devicePath() : "/nonexistent/ttyUSB9";
+    std::optional<link::QtSerialChannel> otherProgram;
+    if (GetParam().held) {
+        otherProgram.emplace(device, 115200);
+        ASSERT_TRUE(otherProgram->open().ok());
+    }
+    writeFile("AppConfig.ini", "[SerialPort]\nPortNumber=COM1\n[SerialDevices]\nCOM1=" + device + "\n");
+    FrameServices services;
+    services.firmwareDirectory = FIELDKIT_EXAMPLES_DIR;
+    start(services);
+    ModalAnswerer answerer;
+    answerer.thenClick(QMessageBox::Ok);
+
+    frame().StartUpgrade();
+    ASSERT_TRUE(waitFor([&] { return !frame().IsBusy(); }));
+    ASSERT_EQ(answerer.boxes.size(), 1U);
+    EXPECT_EQ(answerer.boxes[0].text.toStdString(), "Failed to open serial port\n\nHint: " + std::string(GetParam().beforeDevice) + device +
+                                                      GetParam().afterDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, UpgradeOnAPortThatDoesNotOpen,
+    ::testing::Values(UnopenedPort{"NoSuchDevice", false, "COM1 is ",
+                                   ", which does not exist. Plug in the programming cable, or map the port to its "
+                                   "device with FIELDKIT_COM1=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see "
+                                   "'fieldkit-cli ports')."},
+                      UnopenedPort{"HeldByAnotherProgram", true, "", " is in use by another program. Close it and try again."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace fieldkit::app

@@ -11,7 +11,7 @@
 namespace fieldkit::cli {
 namespace {
 
-PortOutcome outcome(int port, BenchResult result, std::string message = {})
+PortOutcome outcome(int port, flash::RunResult result, std::string message = {})
 {
     PortOutcome made;
     made.port = port;
@@ -23,20 +23,20 @@ PortOutcome outcome(int port, BenchResult result, std::string message = {})
 
 TEST(BenchSummary, NamesEachPortWithWhatWasReadAndTheFirstLineOfAFailure)
 {
-    auto read = outcome(1, BenchResult::Success);
+    auto read = outcome(1, flash::RunResult::Success);
     read.report.esnRead = true;
     read.report.identity.esnText = "-2147483648";
     read.report.versionRead = true;
     read.report.identity.boardVersionText = "R07.10.00";
     std::ostringstream out;
-    printBenchSummary(out, {read, outcome(3, BenchResult::Failed, "Failed to erase block 8.\n\nPlease turn ...")});
+    printBenchSummary(out, {read, outcome(3, flash::RunResult::Failure, "Failed to erase block 8.\n\nPlease turn ...")});
     EXPECT_EQ(out.str(), "Port  ESN          Version before  Result   Time    Message\n"
                          "COM1  -2147483648  R07.10.00       success  12.3 s\n"
                          "COM3  not read     not read        failed   12.3 s  Failed to erase block 8.\n");
 }
 
 struct ExitCase {
-    std::vector<BenchResult> results;
+    std::vector<flash::RunResult> results;
     int status;
 };
 
@@ -50,21 +50,23 @@ TEST_P(BenchExit, AnyFailureOutweighsADeclineWhichOutweighsSuccess)
     EXPECT_EQ(benchExitStatus(outcomes), GetParam().status);
 }
 
-using R = BenchResult;
+using R = flash::RunResult;
 INSTANTIATE_TEST_SUITE_P(Results, BenchExit,
                          ::testing::Values(ExitCase{{R::Success, R::Success}, 0}, ExitCase{{R::Success, R::Declined}, 3},
-                                           ExitCase{{R::Declined, R::Failed, R::Success}, 1},
+                                           ExitCase{{R::Declined, R::Failure, R::Success}, 1},
                                            ExitCase{{R::Success, R::Interrupted}, 1}));
 
-TEST(BenchResultOf, AStopOutweighsADeclineButNotAFailure)
+TEST(RunResult, AStopOutweighsADeclineButNotAFailure)
 {
     flash::UpgradeReport declined;
     declined.questions.push_back({QuestionKind::AlreadyFlashed, Answer::No});
-    EXPECT_EQ(resultOf(declined, false), BenchResult::Declined);
-    EXPECT_EQ(resultOf(declined, true), BenchResult::Interrupted);
+    EXPECT_EQ(declined.result(), flash::RunResult::Declined);
+    declined.interrupted = true;
+    EXPECT_EQ(declined.result(), flash::RunResult::Interrupted);
     flash::UpgradeReport failed;
     failed.failure = FailureKind::EraseBlock;
-    EXPECT_EQ(resultOf(failed, true), BenchResult::Failed);
+    failed.interrupted = true;
+    EXPECT_EQ(failed.result(), flash::RunResult::Failure);
 }
 
 // A board's thread opens a box; another board's progress during it must wait until it closes.

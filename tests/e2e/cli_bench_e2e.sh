@@ -115,6 +115,46 @@ for port in 1 2 3 4; do
   check "COM$port is interrupted in the summary" bash -c "[[ '$(summary_row interrupted.log $port)' =~ \ interrupted\  ]]"
 done
 
+# Ctrl+C while one board's question waits and the other's waits its turn: neither run
+# records a question nobody answered.
+export FIELDKIT_HISTORY="$work/cut-short.jsonl"
+for port in 1 2; do start_board "$port"; done
+rm -f cut-answers && mkfifo cut-answers
+"$cli" upgrade --port 1 --port 2 < cut-answers > cut-short.log 2>&1 &
+cli_pid=$!
+exec 4> cut-answers
+asking() { [ "$(grep -c "^COM[12]: Question:" cut-short.log)" -eq 1 ]; }
+check "one question is shown" wait_for 30 asking
+kill -INT "$cli_pid"
+set +e
+wait "$cli_pid"
+status=$?
+set -e
+exec 4>&-
+stop_boards
+cat cut-short.log
+check "cut short: exit 130" test "$status" -eq 130
+check "two interrupted records without questions" \
+  test "$(grep -c '"questions":\[\].*"result":"interrupted"' "$FIELDKIT_HISTORY")" -eq 2
+
+# Firmware files that cannot be used: no board is touched, and every port's run is recorded
+# with the cause.
+export FIELDKIT_HISTORY="$work/unusable.jsonl"
+mv corvo_boot.s19 corvo_boot.s19.away
+set +e
+"$cli" upgrade --simulate --port 1 --port 3 < /dev/null > unusable.log 2>&1
+status=$?
+set -e
+mv corvo_boot.s19.away corvo_boot.s19
+cat unusable.log
+check "unusable firmware files: exit 1" test "$status" -eq 1
+for port in 1 3; do
+  check "COM$port recorded with the file's failure and message" \
+    grep -q '"port":"COM'$port'".*"result":"failure","failure_kind":"boot_file_unreadable","message":"Failed to process boot code file"' \
+    "$FIELDKIT_HISTORY"
+done
+unset FIELDKIT_HISTORY
+
 # --simulate puts a board behind every port, and --sim-option applies to all of them.
 set +e
 "$cli" upgrade --simulate --port 2 --port 4 --yes --sim-option="--fail-command 0x1201" < /dev/null > simulated.log 2>&1
@@ -123,6 +163,12 @@ set -e
 check "two simulated boards refusing programming mode: exit 1" test "$status" -eq 1
 check "two emulated boards" test "$(grep -c '^Emulated Lodestar board on ' simulated.log)" -eq 2
 check "both failed" test "$(grep -c ' failed .*Failed to switch to programming mode$' simulated.log)" -eq 2
+
+# A box of a bench port carries the hint a single run gives.
+set +e
+"$cli" upgrade --simulate --port 1 --port 2 --yes --sim-option=--no-ping < /dev/null > silent.log 2>&1
+set -e
+check "each silent board's box has its hint" test "$(grep -c '^Hint: nothing came back on COM[12] ' silent.log)" -eq 2
 
 # Bad usage: a port out of range, or one port twice.
 set +e

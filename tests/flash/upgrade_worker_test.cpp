@@ -46,20 +46,6 @@ void writeFirmware(const fs::path& file, std::vector<std::pair<std::uint32_t, st
     out << "S804000000FB\n"; // end record
 }
 
-class Frame final : public UpgradeFrame {
-public:
-    int GetPort() override { return port; }
-    int GetFirmwareVersion(char* buffer, int size) override
-    {
-        const int needed = static_cast<int>(version.size()) + 1;
-        if (size < needed)
-            return needed;
-        std::memcpy(buffer, version.c_str(), static_cast<std::size_t>(needed));
-        return 0;
-    }
-    int port = 2;
-    std::string version = "R09.00.00";
-};
 
 class UpgradeWorkerTest : public ::testing::Test {
 protected:
@@ -139,7 +125,7 @@ protected:
     testing::FakeClock clock{1'000'000};
     ScriptedPrompts prompts;
     testing::RecordingNotices notices;
-    Frame frame;
+    SettingsFrame frame{2, "R09.00.00"};
     UpgradeReport report;
     std::unique_ptr<UpgradeStop> stop;
     const image::FirmwareImage* loadedFiles = nullptr;
@@ -250,7 +236,7 @@ TEST_P(UpgradeFailure, ShowsOneErrorStopsAndClosesThePort)
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, UpgradeFailure,
     ::testing::Values(
-        FailureRow{"Init", {}, {{"BriskDllInit", 1}}, FailureKind::LinkInit, "Failed to initialize BriskDll.dll", false, false},
+        FailureRow{"Init", {}, {{"BriskDllInit", 1}}, FailureKind::LinkInit, link::kInitFailed, false, false},
         FailureRow{"ReadTimers", {}, {{"ReadTimers", 1}}, FailureKind::ReadTimers, "Failed to read timers", false, false},
         FailureRow{"ConfigureTimers", {}, {{"ConfigureTimers", 1}}, FailureKind::ConfigureTimers, "Failed to configure timers", false, false},
         FailureRow{"ProbeOpen", {}, {{"OpenPort", 1}}, FailureKind::OpenPort, "Failed to open serial port", false, false},
@@ -382,7 +368,7 @@ TEST_F(UpgradeWorkerTest, SameVersionAsksAndANoStopsWithNothingMoreSent)
 
 TEST_F(UpgradeWorkerTest, SameAndIncompatibleVersionAsksTwiceInOrderAndYesToBothGoesOn)
 {
-    frame.version = "X03.1";
+    frame = SettingsFrame(2, "X03.1");
     options.versionText = "X03.1";
     prompts = ScriptedPrompts({Answer::Yes, Answer::Yes});
     run();

@@ -29,22 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Frame final : public flash::UpgradeFrame {
-public:
-    explicit Frame(std::string settingsVersion) : version_(std::move(settingsVersion)) {}
-    int GetPort() override { return 2; }
-    int GetFirmwareVersion(char* buffer, int size) override
-    {
-        const int needed = static_cast<int>(version_.size()) + 1;
-        if (size < needed)
-            return needed;
-        std::memcpy(buffer, version_.c_str(), static_cast<std::size_t>(needed));
-        return 0;
-    }
-
-private:
-    std::string version_;
-};
 
 struct OutcomeRow {
     const char* name;
@@ -58,6 +42,7 @@ struct OutcomeRow {
     bool identityKnown;
     bool versionKnown;
     const char* questions;   // the questions field as JSON
+    const char* firmware = nullptr; // "no_boot": corvo_boot.s19 missing; "bad_app": corvo_fwapp.s19 with errors
 };
 
 void PrintTo(const OutcomeRow& row, std::ostream* out)
@@ -73,6 +58,22 @@ protected:
         fs::remove_all(file.parent_path());
     }
     void TearDown() override { fs::remove_all(file.parent_path()); }
+    // The examples' firmware, or a copy with the row's fault.
+    fs::path firmwareFor(const char* fault) const
+    {
+        if (fault == nullptr)
+            return FIELDKIT_EXAMPLES_DIR;
+        const fs::path copy = file.parent_path() / "firmware";
+        fs::create_directories(copy);
+        for (const char* name : {image::kBootFileName, image::kApplicationFileName})
+            fs::copy_file(fs::path(FIELDKIT_EXAMPLES_DIR) / name, copy / name);
+        if (std::string(fault) == "no_boot")
+            fs::remove(copy / image::kBootFileName);
+        else
+            std::ofstream(copy / image::kApplicationFileName, std::ios::app) << "garbage\n";
+        return copy;
+    }
+
     fs::path file;
 };
 
@@ -90,14 +91,15 @@ TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
     fieldkit::testing::FakeClock clock;
     fieldkit::testing::ScriptedPrompts prompts(row.answers);
     fieldkit::testing::RecordingNotices notices;
-    Frame frame(row.settingsVersion);
+    flash::SettingsFrame frame(2, row.settingsVersion);
     flash::UpgradeReport report;
+    const fs::path firmware = firmwareFor(row.firmware);
 
     UpgradeRun run(kUpgradeCommand);
     run.port = 2;
     run.device = "/dev/ttyUSB0";
     run.settingsVersion = row.settingsVersion;
-    flash::UpgradeWorker(frame, {link, clock, prompts, notices, FIELDKIT_EXAMPLES_DIR, &report, &stop});
+    flash::UpgradeWorker(frame, {link, clock, prompts, notices, firmware, &report, &stop});
     const Record record = recordFor(run, report);
 
     ASSERT_FALSE(appendRecord(file, record)) << "the history's folder is made when missing";
@@ -131,13 +133,15 @@ TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
     EXPECT_EQ(record["config_variant"].is_null(), !row.identityKnown);
     EXPECT_EQ(record["settings_version"], row.identityKnown && row.versionKnown ? Record(row.settingsVersion) : Record());
 
-    // Both files are loaded before the board is reached; the header exactly when the image
-    // was built.
-    ASSERT_EQ(record["files"].size(), 2u);
+    // Both files are loaded before the board is reached, up to one that cannot be read (it
+    // has no size or digest); the header exactly when the image was built.
+    const bool noBoot = row.firmware != nullptr && std::string(row.firmware) == "no_boot";
+    ASSERT_EQ(record["files"].size(), noBoot ? 1u : 2u);
     for (const auto& entry : record["files"]) {
-        const fs::path path = fs::path(FIELDKIT_EXAMPLES_DIR) / entry["name"].get<std::string>();
-        EXPECT_EQ(entry["size"], fs::file_size(path));
-        EXPECT_EQ(entry["sha256"], digestOfFile(path)->sha256);
+        const fs::path path = firmware / entry["name"].get<std::string>();
+        const auto digest = digestOfFile(path);
+        EXPECT_EQ(entry["size"], digest ? Record(digest->size) : Record());
+        EXPECT_EQ(entry["sha256"], digest ? Record(digest->sha256) : Record());
     }
     EXPECT_EQ(record["files"][0]["name"], image::kBootFileName);
     if (report.headerChecksum) {
@@ -167,7 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"ReadEsn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, "R09.00.00", {}, false, "failure", "read_esn", false, true, false, "[]"},
         OutcomeRow{"EraseBlock", {"--fail-command", "0x1118"}, "R09.00.00", {}, false, "failure", "erase_block", true, true, true, "[]"},
         OutcomeRow{"ApplicationVerify", {"--reject-verify", "app"}, "R09.00.00", {}, false, "failure", "application_verify", true, true, true, "[]"},
-        OutcomeRow{"SampleFirmwareOnARealBoard", {"--real-board"}, "R09.00.00", {}, false, "failure", "sample_firmware", true, true, false, "[]"}),
+        OutcomeRow{"SampleFirmwareOnARealBoard", {"--real-board"}, "R09.00.00", {}, false, "failure", "sample_firmware", true, true, false, "[]"},
+        OutcomeRow{"BootFileMissing", {}, "R09.00.00", {}, false, "failure", "boot_file_unreadable", false, false, false, "[]", "no_boot"},
+        OutcomeRow{"ApplicationFileErrorsDeclined", {}, "R09.00.00", {Answer::No}, false, "declined", nullptr, false, false, false,
+                   R"([{"kind":"application_file_errors","answer":"no"}])", "bad_app"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct BoardReadRow {

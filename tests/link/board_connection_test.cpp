@@ -82,7 +82,7 @@ Calls upToProbeAnd(const Calls& more)
 INSTANTIATE_TEST_SUITE_P(
     Steps, BoardConnectionOpenFailure,
     ::testing::Values(
-        OpenFailureCase{kInit, FailureKind::LinkInit, "Failed to initialize BriskDll.dll", {kInit}},
+        OpenFailureCase{kInit, FailureKind::LinkInit, "Failed to initialize the board link", {kInit}},
         OpenFailureCase{"ReadTimers", FailureKind::ReadTimers, "Failed to read timers", {kInit, "ReadTimers"}},
         OpenFailureCase{"ConfigureTimers", FailureKind::ConfigureTimers, "Failed to configure timers", {kInit, "ReadTimers", "ConfigureTimers"}},
         OpenFailureCase{"OpenPort 1#1", FailureKind::OpenPort, "Failed to open serial port", kUpToProbe},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -121,6 +122,20 @@ TEST(SerialBoardLinkLifecycle, EveryCallBeforeASuccessfulInitFailsAndOpensNothin
     check();
 }
 
+TEST(LinkResult, EveryErrorHasAValueOfItsOwnThatMapsBack)
+{
+    std::set<int> seen;
+    for (int index = 0; index <= static_cast<int>(LinkError::Stopped); ++index) {
+        const auto error = static_cast<LinkError>(index);
+        const int result = linkResult(error);
+        EXPECT_NE(result, LINK_OK);
+        EXPECT_TRUE(seen.insert(result).second) << result;
+        EXPECT_EQ(linkErrorOf(result), error);
+    }
+    EXPECT_EQ(linkErrorOf(LINK_OK), std::nullopt);
+    EXPECT_EQ(linkErrorOf(*seen.begin() - 1), std::nullopt);
+}
+
 TEST_F(SerialBoardLinkTest, InitRestoresTheDefaultTimers)
 {
     LinkTimers configured;
@@ -173,7 +188,7 @@ TEST_F(SerialBoardLinkTest, OpenPortTakesOnlyPortsOneToFourAndOneAtATime)
     link.ClosePort(); // nothing open: harmless
     ASSERT_EQ(link.OpenPort(4), 0);
     EXPECT_NE(link.OpenPort(3), 0);
-    EXPECT_EQ(link.lastOpenResult().failure, wire::OpenFailure::Busy);
+    EXPECT_EQ(link.details().lastOpen.failure, wire::OpenFailure::Busy);
     EXPECT_EQ(board.openChannels, 1);
     link.ClosePort();
     link.ClosePort();
@@ -185,19 +200,19 @@ TEST_F(SerialBoardLinkTest, AFailedOpenKeepsItsReasonAndLeavesNoPortOpen)
 {
     board.openResult = {wire::OpenFailure::PermissionDenied, "/dev/ttyS1: Permission denied"};
     EXPECT_NE(link.OpenPort(kPort), 0);
-    EXPECT_EQ(link.lastOpenResult().failure, wire::OpenFailure::PermissionDenied);
-    EXPECT_EQ(link.lastOpenResult().detail, "/dev/ttyS1: Permission denied");
+    EXPECT_EQ(link.details().lastOpen.failure, wire::OpenFailure::PermissionDenied);
+    EXPECT_EQ(link.details().lastOpen.detail, "/dev/ttyS1: Permission denied");
     std::array<std::uint8_t, 4> esn{};
     EXPECT_NE(link.ReadDataOnly(kPort, esn.data(), ADDR_ESN, 4), 0);
 
     board.openResult = {};
     EXPECT_EQ(link.OpenPort(kPort), 0);
-    EXPECT_TRUE(link.lastOpenResult().ok());
+    EXPECT_TRUE(link.details().lastOpen.ok());
 
     SerialBoardLink withoutDevice([](int) { return std::unique_ptr<wire::ByteChannel>(); });
     ASSERT_EQ(withoutDevice.BriskDllInit(kRadioModel, kModelNumber, kLargestRead, kBoardAddress), 0);
     EXPECT_NE(withoutDevice.OpenPort(1), 0);
-    EXPECT_EQ(withoutDevice.lastOpenResult().failure, wire::OpenFailure::NotFound);
+    EXPECT_EQ(withoutDevice.details().lastOpen.failure, wire::OpenFailure::NotFound);
 }
 
 TEST_F(SerialBoardLinkTest, ReadsAndWritesNeedTheOpenPortAndSaneArgumentsAndSendNothingOtherwise)

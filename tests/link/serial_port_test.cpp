@@ -57,7 +57,7 @@ TEST_F(LinkOverPseudoTerminal, BoardInformationReadsVersionAndEsn)
     SerialBoardLink link(channels());
     testing::FakeClock clock;
     BoardConnection connection(link, clock);
-    ASSERT_EQ(connection.open(3, false, nullptr), std::nullopt) << link.lastOpenResult().detail;
+    ASSERT_EQ(connection.open(3, false, nullptr), std::nullopt) << link.details().lastOpen.detail;
     ASSERT_TRUE(connection.readFirmwareVersion(false));
     ASSERT_TRUE(connection.readEsn());
     connection.close();
@@ -96,8 +96,8 @@ TEST_F(LinkOverPseudoTerminal, AMissingDeviceIsReportedAsNotFound)
     testing::FakeClock clock;
     BoardConnection connection(link, clock);
     EXPECT_EQ(connection.open(3, false, nullptr), (ConnectionFailure{FailureKind::OpenPort, kOpenPortFailed}));
-    EXPECT_EQ(link.lastOpenResult().failure, wire::OpenFailure::NotFound);
-    EXPECT_NE(link.lastOpenResult().detail.find("ttyCable"), std::string::npos);
+    EXPECT_EQ(link.details().lastOpen.failure, wire::OpenFailure::NotFound);
+    EXPECT_NE(link.details().lastOpen.detail.find("ttyCable"), std::string::npos);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
-#include "cli/hints.h"
+#include "session/hints.h"
+
+#include "core/com_port.h"
 
 #include "image/firmware_files.h"
 #include "image/srecord_loader.h"
@@ -9,14 +11,15 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
+#include <cstdio>
+#include <optional>
 #include <iomanip>
 #include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
-namespace fieldkit::cli {
+namespace fieldkit::session {
 namespace {
 
 // At 115200 baud a board behind a good adapter answers well within a millisecond. USB adapters
@@ -50,6 +53,20 @@ std::string latencySettingText([[maybe_unused]] const std::string& device)
 #endif
 }
 
+// Why a file that is there does not open for reading; empty when it opens. A stream says
+// nothing reliable about why it failed; the C library's open sets errno on failure.
+std::optional<std::string> whyUnreadable(const fs::path& file)
+{
+    errno = 0;
+    std::FILE* opened = std::fopen(file.string().c_str(), "rb");
+    const int error = errno;
+    if (opened != nullptr) {
+        std::fclose(opened);
+        return std::nullopt;
+    }
+    return error != 0 ? std::generic_category().message(error) : "it does not open";
+}
+
 std::string unreadableFileHint(const fs::path& file)
 {
     const std::string name = file.filename().string();
@@ -61,9 +78,8 @@ std::string unreadableFileHint(const fs::path& file)
                image::kApplicationFileName + ".";
     if (fs::is_directory(status))
         return "Hint: " + name + " is a directory, not a firmware file.";
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return "Hint: " + name + " cannot be read: " + std::generic_category().message(errno) + ".";
+    if (const auto why = whyUnreadable(file))
+        return "Hint: " + name + " cannot be read: " + *why + ".";
     return {};
 }
 
@@ -94,7 +110,7 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
     return {};
 }
 
-FailureHints::FailureHints(const link::SerialBoardLink& link, int port, std::string device,
+FailureHints::FailureHints(const link::BoardLink& link, int port, std::string device,
                            const std::vector<image::LoadedFile>& loaded)
     : link_(link), port_(port), device_(std::move(device)), loaded_(loaded)
 {
@@ -111,9 +127,9 @@ std::string FailureHints::forCause(const Cause& cause) const
 
 std::string FailureHints::openFailureHint() const
 {
-    const auto& open = link_.lastOpenResult();
+    const wire::OpenResult open = link_.details().lastOpen;
     const std::string& device = device_;
-    const std::string com = "COM" + std::to_string(port_);
+    const std::string com = comPortName(port_);
     switch (open.failure) {
     case wire::OpenFailure::None:
         return {};
@@ -138,8 +154,8 @@ std::string FailureHints::openFailureHint() const
 // no answer; the bytes that came back tell the two apart.
 std::string FailureHints::silentBoardHint() const
 {
-    const std::string where = "COM" + std::to_string(port_) + " (" + device_ + ")";
-    if (link_.statistics().wireBytesReceived == 0)
+    const std::string where = comPortName(port_) + " (" + device_ + ")";
+    if (link_.details().statistics.wireBytesReceived == 0)
         return "Hint: nothing came back on " + where +
                ": is the radio on, and the cable in its programming socket?";
     return "Hint: " + where +
@@ -147,7 +163,7 @@ std::string FailureHints::silentBoardHint() const
            "free of other programs?";
 }
 
-std::string slowAdapterHint(const link::SerialBoardLink::Statistics& statistics, const std::string& device)
+std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device)
 {
     const auto mean = statistics.meanTurnaround();
     if (mean <= kSlowTurnaround)
@@ -166,9 +182,8 @@ std::string unreadableSettingsHint(const fs::path& file)
     std::error_code error;
     if (!fs::exists(file, error))
         return {};
-    if (std::ifstream in(file, std::ios::binary); !in)
-        return "Hint: " + file.filename().string() + " cannot be read (" + std::generic_category().message(errno) +
-               "); its settings are not used.";
+    if (const auto why = whyUnreadable(file))
+        return "Hint: " + file.filename().string() + " cannot be read (" + *why + "); its settings are not used.";
     return {};
 }
 
@@ -179,4 +194,4 @@ std::string portWithoutPrefixHint(const fs::path& file)
     return "Hint: PortNumber=" + value + " in " + file.filename().string() + " is not of the form COMn; using COM1.";
 }
 
-} // namespace fieldkit::cli
+} // namespace fieldkit::session

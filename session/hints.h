@@ -1,18 +1,19 @@
 #pragma once
 
-// Lines the command line adds below a message of the system's own when that message alone
-// would leave the technician guessing at the cause. The messages themselves stay exactly as
-// the desktop program shows them; every function gives "" when there is nothing to add.
+// Lines added to a message of the system's own when that message alone would leave the
+// technician guessing at the cause: below it on a terminal, as a second paragraph of the same
+// box in the desktop program. The messages themselves stay exactly as they are; every
+// function gives "" when there is nothing to add.
 
 #include "core/causes.h"
 #include "image/firmware_files.h"
-#include "link/serial_board_link.h"
+#include "link/board_link.h"
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace fieldkit::cli {
+namespace fieldkit::session {
 
 // For a box about a firmware file: why it could not be read, or the first fault the loader
 // found in it and how many there were. `loaded` holds what the loader made of each file.
@@ -20,10 +21,10 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
 
 class FailureHints {
 public:
-    // `link` is the board link the command talks through, `port` its COM port and `device`
-    // what that port means, `loaded` what the loader made of the firmware files (empty for a
-    // command that reads none).
-    FailureHints(const link::SerialBoardLink& link, int port, std::string device,
+    // `link` is the board link the run talks through (asked for its details when a box comes),
+    // `port` its COM port and `device` what that port means, `loaded` what the loader made of
+    // the firmware files (empty for a run that reads none).
+    FailureHints(const link::BoardLink& link, int port, std::string device,
                  const std::vector<image::LoadedFile>& loaded);
 
     // The hint for a box of this kind: a firmware file's hint, why the port did not open, or
@@ -34,7 +35,7 @@ private:
     std::string openFailureHint() const;
     std::string silentBoardHint() const;
 
-    const link::SerialBoardLink& link_;
+    const link::BoardLink& link_;
     int port_;
     std::string device_;
     const std::vector<image::LoadedFile>& loaded_;
@@ -43,7 +44,7 @@ private:
 // After an upgrade: when the cable's adapter held the board's answers back long enough to slow
 // the run down, how much longer the run took for it and how to set the adapter's latency to
 // 1 ms; "" otherwise. `device` is what the upgrade's COM port means.
-std::string slowAdapterHint(const link::SerialBoardLink::Statistics& statistics, const std::string& device);
+std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device);
 
 // A settings file that is there but cannot be read, and so is read as missing; "" otherwise.
 std::string unreadableSettingsHint(const std::filesystem::path& file);
@@ -51,4 +52,4 @@ std::string unreadableSettingsHint(const std::filesystem::path& file);
 // For a port value without the "COM" prefix, which is read as COM1 without a word.
 std::string portWithoutPrefixHint(const std::filesystem::path& file);
 
-} // namespace fieldkit::cli
+} // namespace fieldkit::session

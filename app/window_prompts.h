@@ -1,0 +1,40 @@
+#pragma once
+
+// The boxes of a run shown by the main window's thread, each with its hint, when there is
+// one, as a second paragraph of the same box.
+
+#include "core/prompts.h"
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace fieldkit::app {
+
+// The box's text with the hint below it.
+std::string withHint(const std::string& text, const std::string& hint);
+
+// For a run on the window's own thread (the board read).
+class WindowPrompts final : public Prompts {
+public:
+    // `beforeBox`, when given, runs before each box (to take a wait cursor away).
+    explicit WindowPrompts(QWidget* owner, std::function<void()> beforeBox = {})
+        : owner_(owner), beforeBox_(std::move(beforeBox))
+    {
+    }
+
+    void setHints(HintSource hints) override { hints_ = std::move(hints); }
+    void error(FailureKind kind, const std::string& text) override;
+    Answer question(QuestionKind kind, const std::string& text) override;
+    void warning(WarningKind kind, const std::string& text) override;
+
+private:
+    std::string hinted(const Cause& cause, const std::string& text) const;
+
+    QWidget* owner_;
+    std::function<void()> beforeBox_;
+    HintSource hints_;
+};
+
+} // namespace fieldkit::app
