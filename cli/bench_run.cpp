@@ -94,7 +94,7 @@ void runPort(BenchShared& shared, BoardLine& line, std::size_t row, PortOutcome&
         report.message = std::string("The upgrade stopped unexpectedly: ") + failure.what();
     }
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    outcome.result = resultOf(report, stopping(shared.stop));
+    outcome.result = resultOf(report, endedBy(pendingInterrupt(), report.stage, report.succeeded));
     shared.display.status(row, resultText(outcome.result));
     {
         const std::lock_guard turn(shared.finishedTurn);
@@ -188,6 +188,7 @@ int benchExitStatus(const std::vector<PortOutcome>& outcomes)
 int runBench(const BenchPlan& plan)
 {
     installInterruptHandlers();
+    const RecordPending recordPending;
     const auto settingsFile = settings::settingsFile();
     if (const auto hint = unreadableSettingsHint(settingsFile); !hint.empty())
         std::cerr << hint << '\n';
@@ -239,10 +240,10 @@ int runBench(const BenchPlan& plan)
         if (!outcome.adapterHint.empty())
             std::cerr << portName(outcome.port) << ": " << outcome.adapterHint << '\n';
     if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
-        const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
-            return outcome.result == BenchResult::Success;
+        const bool anyEnded = std::any_of(outcomes.begin(), outcomes.end(), [signal](const PortOutcome& outcome) {
+            return endedBy(signal, outcome.report.stage, outcome.report.succeeded);
         });
-        if (!allSucceeded) {
+        if (anyEnded) {
             tellInterrupted(outcomes);
             return exitStatusFor(signal);
         }

@@ -30,6 +30,7 @@ struct UpgradeOptions {
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
+    const RecordPending recordPending;
     history::UpgradeRun run(history::kUpgradeCommand);
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
@@ -56,9 +57,10 @@ int runUpgradeCommand(const UpgradeOptions& options)
     if (const auto hint = slowAdapterHint(boardLink.statistics(), run.device); !hint.empty())
         std::cerr << hint << '\n';
     const InterruptSignal signal = pendingInterrupt();
-    report.interrupted = report.interrupted || (signal != InterruptSignal::None && !report.succeeded);
+    const bool interrupted = endedBy(signal, report.stage, report.succeeded);
+    report.interrupted = report.interrupted || interrupted;
     recordInHistory(run, report, std::cerr);
-    if (signal != InterruptSignal::None && !report.succeeded) {
+    if (interrupted) {
         std::cerr << interruptedUpgradeText(report.stage) << '\n';
         return exitStatusFor(signal);
     }
