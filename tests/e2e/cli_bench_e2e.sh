@@ -136,5 +136,18 @@ check "--port 5 named" grep -q "^--port: Value 5 not in range 1 to 4" range.log
 check "a repeated port: exit 2" test "$twice_status" -eq 2
 check "the repeated port named" grep -q "^--port: COM2 is given twice" twice.log
 
+# Two ports that name one device (a link to the other's pseudo-terminal): refused before
+# either is opened, the board untouched.
+start_board 1
+ln -sf "$(readlink -f "$work/board-1")" alias
+set +e
+FIELDKIT_COM2="$work/alias" "$cli" upgrade --port 1 --port 2 --yes < /dev/null > alias.log 2>&1
+status=$?
+set -e
+stop_boards
+check "one device under two ports: exit 2" test "$status" -eq 2
+check "the same device named" grep -q "^--port: COM2 ($work/alias) is the same device as COM1 ($work/board-1)" alias.log
+check "the board saw no request" grep -qx "lodestar-sim: requests 0" sim-1.log
+
 echo "$failures failed"
 test "$failures" -eq 0
