@@ -1,4 +1,5 @@
 #include "cli/bench_display.h"
+#include "cli/terminal_notices.h"
 #include "cli/bench_run.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +126,16 @@ INSTANTIATE_TEST_SUITE_P(
                       WidthRow{60, "COM1  ESN -2147483648  Upgrading the applicatio  45.2% Done"},
                       WidthRow{40, "COM1  Upgrading the applica  45.2% Done"},
                       WidthRow{12, "COM1   45.2"}));
+
+TEST(TerminalNotices, ABarRedrawnInPlaceStaysWithinANarrowTerminal)
+{
+    std::ostringstream out;
+    TerminalNotices notices(out, true, [] { return 30; });
+    notices.beginProgress(3);
+    for (int page = 0; page < 3; ++page)
+        notices.pageDone();
+    EXPECT_EQ(out.str(), "\r[#####..........] 33.3% Done\r[##########.....] 66.6% Done\r[###############] 100.0% Done") << out.str();
+}
 
 TEST(BenchDisplay, ARedrawAfterTheTerminalNarrowedGoesUpTheRowsTheWrappedLinesTakeNow)
 {
