@@ -2,8 +2,7 @@
 
 #include "core/progress_text.h"
 
-#include <iomanip>
-#include <sstream>
+#include <algorithm>
 
 namespace fieldkit::cli {
 namespace {
@@ -13,14 +12,44 @@ namespace {
 constexpr std::chrono::milliseconds kRedrawInterval{100};
 
 constexpr const char* kCursorUpLines = "\x1b[";   // followed by the count and 'A'
-constexpr const char* kClearLine = "\r\x1b[2K";     // the whole line, cursor at its start
 constexpr const char* kClearBelow = "\r\x1b[J";     // from the cursor to the screen's end
+
+constexpr int kUnknownColumns = 80;
+constexpr std::size_t kPortWidth = 6;        // "COM1  "
+constexpr std::size_t kEsnWidth = 4 + 13;    // "ESN -2147483648  "
+constexpr std::size_t kStatusWidth = 34;     // the longest status text, and a space
+constexpr std::size_t kShortestStatus = 12;  // below this, the ESN makes room
+
+std::string padded(std::string text, std::size_t width)
+{
+    text.resize(width, ' ');
+    return text;
+}
 
 } // namespace
 
 
-BenchDisplay::BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports)
-    : out_(out), redrawInPlace_(redrawInPlace)
+std::string benchLine(const std::string& port, const std::string& esn, const std::string& status,
+                      const std::string& percent, int columns)
+{
+    const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : kUnknownColumns - 1);
+    std::string line = padded(port, kPortWidth);
+    const std::size_t esnShown = width >= kPortWidth + kEsnWidth + kShortestStatus + percent.size() ? kEsnWidth : 0;
+    if (esnShown != 0)
+        line += padded("ESN " + esn, kEsnWidth);
+    const std::size_t room = width > line.size() + percent.size() ? width - line.size() - percent.size() : 0;
+    const std::size_t statusWidth = std::min(room, kStatusWidth);
+    // A cut status keeps a space before the percentage.
+    line += padded(status.substr(0, statusWidth > 0 ? statusWidth - 1 : 0), statusWidth) + percent;
+    if (line.size() > width)
+        line.resize(width);
+    // Trailing blanks would take rows of their own where a narrowed terminal wraps the line.
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+BenchDisplay::BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports, std::function<int()> columns)
+    : out_(out), redrawInPlace_(redrawInPlace), columns_(std::move(columns))
 {
     for (int port : ports) {
         Row row;
@@ -144,12 +173,30 @@ void BenchDisplay::changed(std::size_t row, const std::string& plainLine, bool u
     draw();
 }
 
+// The lines drawn last are found again by going up as many screen rows as they take now: a
+// terminal made narrower since wraps them anew. Everything below is cleared, so no row of a
+// longer line is left behind.
+std::size_t BenchDisplay::drawnRows(int columns) const
+{
+    const std::size_t width = static_cast<std::size_t>(columns > 0 ? columns : kUnknownColumns);
+    std::size_t rows = 0;
+    for (const std::size_t length : drawnLengths_)
+        rows += length > width ? (length + width - 1) / width : 1;
+    return rows;
+}
+
 void BenchDisplay::draw()
 {
+    const int columns = columns_ ? columns_() : 0;
     if (drawn_)
-        out_ << kCursorUpLines << rows_.size() << 'A';
-    for (const Row& row : rows_)
-        out_ << kClearLine << lineOf(row) << '\n';
+        out_ << kCursorUpLines << drawnRows(columns) << 'A';
+    out_ << kClearBelow;
+    drawnLengths_.clear();
+    for (const Row& row : rows_) {
+        const std::string line = benchLine(row.port, row.esn, row.status, row.percent, columns);
+        out_ << line << '\n';
+        drawnLengths_.push_back(line.size());
+    }
     out_ << std::flush;
     drawn_ = true;
     lastDraw_ = std::chrono::steady_clock::now();
@@ -159,17 +206,8 @@ void BenchDisplay::erase()
 {
     if (!drawn_)
         return;
-    out_ << kCursorUpLines << rows_.size() << 'A' << kClearBelow << std::flush;
+    out_ << kCursorUpLines << drawnRows(columns_ ? columns_() : 0) << 'A' << kClearBelow << std::flush;
     drawn_ = false;
-}
-
-std::string BenchDisplay::lineOf(const Row& row) const
-{
-    // Short enough for an 80-column terminal: a wrapped line would throw the redraw off.
-    std::ostringstream line;
-    line << std::left << std::setw(6) << row.port << "ESN " << std::setw(13) << row.esn << std::setw(34)
-         << row.status.substr(0, 33) << row.percent;
-    return line.str();
 }
 
 void BenchNotices::showEsnOnceRead()

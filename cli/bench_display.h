@@ -3,6 +3,7 @@
 // The terminal of a bench run, shared by the boards upgraded at once: one line per port,
 // and the boxes of every board shown one at a time.
 
+#include "cli/console.h"
 #include "core/com_port.h"
 #include "core/prompts.h"
 #include "core/upgrade_notices.h"
@@ -21,16 +22,25 @@
 
 namespace fieldkit::cli {
 
+// One port's live line fitted into a terminal of `columns` columns, the last one left free so
+// the terminal never wraps it (a wrapped line would throw the redraw off): the port and the
+// percentage stay, the status is cut, and the ESN goes when even a short status would not
+// fit. 0 columns (not known) means 80.
+std::string benchLine(const std::string& port, const std::string& esn, const std::string& status,
+                      const std::string& percent, int columns);
+
 // The progress of every port. On a terminal, one line per port (port, ESN once read, status
 // text, percentage) redrawn in place below everything else; into a file or pipe, plain lines
 // each prefixed with its port, the percentage at every tenth of the way. While a box is open
 // nothing is drawn, so a box and its answer are never cut by another board's progress: the
-// lines are drawn again, or the held plain lines written, once it closes.
+// lines are drawn again, or the held plain lines written, once it closes. The lines fit the
+// terminal's width, asked before every redraw, so a resized terminal is followed.
 // The boxes are shown by the thread that serves them, the main one: a Ctrl+C reaches that
 // thread and cuts a pending answer short. Every other member may be called from any thread.
 class BenchDisplay {
 public:
-    BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports);
+    BenchDisplay(std::ostream& out, bool redrawInPlace, std::vector<int> ports,
+                 std::function<int()> columns = terminalColumns);
 
     // Row `row` belongs to the row-th port given.
     void esnRead(std::size_t row, const std::string& esnText);
@@ -61,7 +71,7 @@ private:
     void changed(std::size_t row, const std::string& plainLine, bool urgent);
     void draw();
     void erase();
-    std::string lineOf(const Row& row) const;
+    std::size_t drawnRows(int columns) const;
 
     // A board's box waiting for the main thread, on that board's thread's stack.
     struct BoxRequest {
@@ -80,7 +90,9 @@ private:
     std::size_t runsEnded_ = 0;
     std::vector<Row> rows_;
     bool boxOpen_ = false;
+    std::function<int()> columns_;
     bool drawn_ = false;
+    std::vector<std::size_t> drawnLengths_; // of the lines on the screen, to find their top again
     std::vector<std::string> heldLines_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

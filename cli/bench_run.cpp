@@ -142,6 +142,7 @@ int benchExitStatus(const std::vector<PortOutcome>& outcomes)
 int runBench(const BenchPlan& plan)
 {
     installInterruptHandlers();
+    const RecordPending recordPending;
     const auto settingsFile = settings::settingsFile();
     if (const auto hint = session::unreadableSettingsHint(settingsFile); !hint.empty())
         std::cerr << hint << '\n';
@@ -203,10 +204,10 @@ int runBench(const BenchPlan& plan)
         if (!outcome.adapterHint.empty())
             std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
     if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
-        const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
-            return outcome.result == flash::RunResult::Success;
+        const bool anyEnded = std::any_of(outcomes.begin(), outcomes.end(), [signal](const PortOutcome& outcome) {
+            return endedBy(signal, outcome.report.stage, outcome.report.succeeded);
         });
-        if (!allSucceeded) {
+        if (anyEnded) {
             tellInterrupted(outcomes);
             return exitStatusFor(signal);
         }

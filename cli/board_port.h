@@ -26,6 +26,11 @@ struct BoardPortOptions {
 // given several times (a bench of boards) and every value goes there instead of options.port.
 void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vector<int>* repeatedPorts = nullptr);
 
+// Throws CLI::ValidationError (bad usage) when two of the ports given map to one device (a
+// link to the other's device, say): two runs would drive one board at once. Checked before
+// any port is opened; with --simulate every port has an emulated board of its own.
+void checkDistinctDevices(const BoardPortOptions& options, const std::vector<int>& ports);
+
 // The port to use: --port, or "SerialPort"/"PortNumber" of AppConfig.ini with its warning
 // shown when the value names no COM port from 1 to 4. A settings file that cannot be read or
 // whose port value is not of the form COMn gets a hint line on `hints`.

@@ -5,6 +5,7 @@
 #include "cli/numbers.h"
 #include "cli/terminal_prompts.h"
 #include "core/atomic_file.h"
+#include "core/path_text.h"
 #include "flash/flash_programmer.h"
 #include "image/config_block.h"
 #include "image/firmware_files.h"
@@ -76,7 +77,7 @@ int runImageCommand(const ImageOptions& options)
     trailer.storeInImage(*image);
 
     std::string why;
-    if (!replaceFile(options.outFile, image->bytes(), Durability::OnDisk, &why)) {
+    if (!replaceFile(pathFromText(options.outFile), image->bytes(), Durability::OnDisk, &why)) {
         std::cerr << "fieldkit-cli image: " << why << '\n';
         return kExitFailed;
     }

@@ -6,6 +6,7 @@ namespace fieldkit::cli {
 
 namespace {
 
+constexpr int kHungUpStatus = 128 + 1;      // SIGHUP
 constexpr int kInterruptedStatus = 128 + 2; // SIGINT
 constexpr int kTerminatedStatus = 128 + 15; // SIGTERM
 constexpr std::chrono::milliseconds kWatchInterval{20};
@@ -18,16 +19,26 @@ int exitStatusFor(InterruptSignal signal)
     case InterruptSignal::None: return 0;
     case InterruptSignal::Interrupt: return kInterruptedStatus;
     case InterruptSignal::Terminate: return kTerminatedStatus;
+    case InterruptSignal::HangUp: return kHungUpStatus;
     }
     return kInterruptedStatus;
+}
+
+bool endedBy(InterruptSignal signal, UpgradeStage reached, bool succeeded)
+{
+    if (signal == InterruptSignal::None || succeeded)
+        return false;
+    return signal != InterruptSignal::HangUp || !boardChangedFrom(reached);
 }
 
 InterruptWatch::InterruptWatch(UpgradeStop& stop)
     : stop_(stop), watcher_([this] {
           while (!finished_.requested()) {
-              if (pendingInterrupt() != InterruptSignal::None) {
-                  stop_.request();
-                  return;
+              switch (pendingInterrupt()) {
+              case InterruptSignal::None: break;
+              case InterruptSignal::HangUp: stop_.requestBeforeErase(); break; // a Ctrl+C may follow
+              case InterruptSignal::Interrupt:
+              case InterruptSignal::Terminate: stop_.request(); return;
               }
               finished_.waitFor(kWatchInterval);
           }

@@ -1,5 +1,6 @@
 // fieldkit-cli: the Lodestar option board tools on a terminal.
 
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/fleet_command.h"
 #include "cli/history_command.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
 {
     using namespace fieldkit::cli;
 
+    prepareConsole();
     CLI::App app{"FieldKit: Lodestar option board firmware tools", "fieldkit-cli"};
     app.require_subcommand(1);
     int exitStatus = kExitDone;

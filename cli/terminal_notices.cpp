@@ -2,14 +2,20 @@
 
 #include "core/progress_text.h"
 
+#include <algorithm>
+
 namespace fieldkit::cli {
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr int kLongestTitle = 12; // " 100.0% Done"
 
 } // namespace
 
-TerminalNotices::TerminalNotices(std::ostream& out, bool redrawInPlace) : out_(out), redrawInPlace_(redrawInPlace) {}
+TerminalNotices::TerminalNotices(std::ostream& out, bool redrawInPlace, std::function<int()> columns)
+    : out_(out), redrawInPlace_(redrawInPlace), columns_(std::move(columns))
+{
+}
 
 void TerminalNotices::statusText(UpgradeStage, const char* constantText)
 {
@@ -30,14 +36,17 @@ void TerminalNotices::pageDone()
     const auto title = progressTitle(pagesDone_, pageCount_);
     if (!title)
         return;
-    const int filled = std::min(kBarWidth, pagesDone_ * kBarWidth / pageCount_);
+    int barWidth = kBarWidth;
+    if (const int columns = redrawInPlace_ && columns_ ? columns_() : 0; columns > 0)
+        barWidth = std::clamp(columns - 3 - kLongestTitle, 0, kBarWidth); // brackets and the last column left free
+    const int filled = std::min(barWidth, pagesDone_ * barWidth / pageCount_);
     // Appended piece by piece into one string: GCC 12 at -O3 takes "[" + std::string(...)
     // for overlapping copies and warns (-Wrestrict), which a -Werror build cannot pass.
     std::string bar;
-    bar.reserve(kBarWidth + 2 + title->size());
+    bar.reserve(static_cast<std::size_t>(barWidth) + 2 + title->size());
     bar += '[';
     bar.append(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    bar.append(static_cast<std::size_t>(barWidth - filled), '.');
     bar += ']';
     bar += *title;
     if (redrawInPlace_) {

@@ -1,5 +1,7 @@
 #include "cli/terminal_prompts.h"
 
+#include "cli/interrupt.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -62,6 +64,11 @@ Answer TerminalPrompts::question(QuestionKind kind, const std::string& text)
     out_ << prefix_ << "Question:\n" << text << '\n';
     printHint(kind);
     out_ << "[y/N] " << std::flush;
+    if (terminalHungUp()) {
+        // Nobody is left to answer, whatever the options said: No, as at the end of input.
+        out_ << "n (the terminal hung up)\n" << std::flush;
+        return answerNo();
+    }
     if (policy_ == AnswerPolicy::All) {
         out_ << "y (--force)\n" << std::flush;
         return Answer::Yes;

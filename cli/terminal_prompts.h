@@ -24,7 +24,7 @@ void addAnswerOptions(CLI::App& command, bool& assumeYes, bool& force);
 
 // The boxes of the logic as lines on a terminal: each box's kind, then its text exactly.
 // A question reads one answer line: "y" or "yes" in any case is Yes; anything else, or
-// the end of input, is No.
+// the end of input, is No. Once the terminal has hung up, every question is answered No.
 class TerminalPrompts final : public Prompts {
 public:
     TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy);

@@ -28,6 +28,7 @@ struct UpgradeOptions {
 int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
+    const RecordPending recordPending;
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     BoardLine line(options.board, port, std::cerr);
@@ -77,6 +78,7 @@ void addUpgradeCommand(CLI::App& app, int& exitStatus)
     addAnswerOptions(*command, options->assumeYes, options->force);
     command->callback([options, &exitStatus] {
         checkBenchPorts(options->ports);
+        checkDistinctDevices(options->board, options->ports);
         if (options->ports.size() > 1) {
             exitStatus = runBench({options->ports, options->board, answerPolicy(options->assumeYes, options->force)});
             return;

@@ -3,6 +3,8 @@
 
 #include "core/atomic_file.h"
 
+#include "core/path_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -64,7 +66,7 @@ bool replaceFile(const fs::path& file, std::span<const std::uint8_t> bytes, Dura
     std::FILE* out = std::fopen(temporary.c_str(), "wb");
 #endif
     if (!out)
-        return fail(error, "cannot create " + temporary.string(), std::strerror(errno));
+        return fail(error, "cannot create " + textOf(temporary), std::strerror(errno));
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0 &&
                    (durability == Durability::Cached || flushToDisk(out));
     int cause = errno;
@@ -74,13 +76,13 @@ bool replaceFile(const fs::path& file, std::span<const std::uint8_t> bytes, Dura
     }
     if (!written) {
         fs::remove(temporary, ignored);
-        return fail(error, "cannot write " + temporary.string(), std::strerror(cause != 0 ? cause : EIO));
+        return fail(error, "cannot write " + textOf(temporary), std::strerror(cause != 0 ? cause : EIO));
     }
     if (const auto old = fs::status(file, ignored); fs::exists(old))
         fs::permissions(temporary, old.permissions(), ignored);
     if (const std::string why = renameOver(temporary, file); !why.empty()) {
         fs::remove(temporary, ignored);
-        return fail(error, "cannot replace " + file.string(), why);
+        return fail(error, "cannot replace " + textOf(file), why);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // Asking a run to stop from another thread: the desktop program when the user quits, the
 // command line on Ctrl+C. The run looks at the request at its safe points; pauses end early.
 
+#include "core/causes.h"
 #include "core/clock.h"
 
 #include <atomic>
@@ -16,11 +17,22 @@ class UpgradeStop {
 public:
     void request();
     bool requested() const { return requested_.load(); }
+
+    // A stop nobody asked for (the terminal hung up): it holds only for a run that has not
+    // yet erased the board. A run past the erase goes on to the end, since a finished board
+    // is whole; its pauses are not cut short either.
+    void requestBeforeErase() { requestedBeforeErase_ = true; }
+    // Whether a run that has reached `stage` must end at this safe point.
+    bool requestedAt(UpgradeStage stage) const
+    {
+        return requested() || (requestedBeforeErase_.load() && !boardChangedFrom(stage));
+    }
     // Waits for `duration`, or less when a stop is requested meanwhile.
     void waitFor(std::chrono::milliseconds duration);
 
 private:
     std::atomic<bool> requested_{false};
+    std::atomic<bool> requestedBeforeErase_{false};
     std::mutex mutex_;
     std::condition_variable wakeUp_;
 };

@@ -129,7 +129,7 @@ private:
     // A safe point: nothing is half sent. True when the run must end here.
     bool stopRequested()
     {
-        if (services_.stop == nullptr || !services_.stop->requested())
+        if (services_.stop == nullptr || !services_.stop->requestedAt(report_.stage))
             return false;
         report_.interrupted = true;
         return true;

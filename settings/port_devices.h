@@ -27,4 +27,10 @@ struct PortDevice {
 // /dev/ttyS3 on Linux, the Windows port of the same name on Windows).
 PortDevice serialDeviceFor(int port, const std::filesystem::path& file = settingsFile());
 
+// Whether two device names mean one device, whatever they are called: on Linux the same
+// device file after following links (or one character device under two nodes); on Windows
+// the same COM port however it is written ("com3", "\\.\COM3"). Names that do not exist
+// are compared as paths.
+bool sameDevice(const std::string& first, const std::string& second);
+
 } // namespace fieldkit::settings

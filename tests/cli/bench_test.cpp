@@ -1,4 +1,5 @@
 #include "cli/bench_display.h"
+#include "cli/terminal_notices.h"
 #include "cli/bench_run.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,7 @@ TEST(RunResult, AStopOutweighsADeclineButNotAFailure)
 std::string runWithABox(bool redrawInPlace)
 {
     std::ostringstream out;
-    BenchDisplay display(out, redrawInPlace, {1, 2});
+    BenchDisplay display(out, redrawInPlace, {1, 2}, [] { return 80; });
     std::thread board([&display, &out] {
         display.showBox(0, [&display, &out] {
             out << "COM1: Question:\n[y/N] y\n";
@@ -102,6 +103,52 @@ TEST(BenchDisplay, OnATerminalTheLinesMakeWayForTheBoxAndAreDrawnBelowIt)
     EXPECT_EQ(shown.rfind("\x1b[2A\r\x1b[J", box), box - 8);
     EXPECT_NE(shown.find("COM2  ESN ?            Erasing flash blocks", box), std::string::npos);
     EXPECT_EQ(shown.substr(0, box).find("Erasing"), std::string::npos) << "drawn during the box";
+}
+
+struct WidthRow {
+    int columns;
+    const char* line;
+};
+
+class BenchLineWidth : public ::testing::TestWithParam<WidthRow> {};
+
+// A line as wide as the terminal wraps and throws the redraw off, leaving stale rows.
+TEST_P(BenchLineWidth, FitsTheTerminalKeepingPortAndPercentage)
+{
+    const auto& row = GetParam();
+    const std::string line = benchLine("COM1", "-2147483648", "Upgrading the application code", " 45.2% Done", row.columns);
+    EXPECT_EQ(line, row.line);
+    EXPECT_LT(line.size(), static_cast<std::size_t>(row.columns == 0 ? 80 : row.columns));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, BenchLineWidth,
+    ::testing::Values(WidthRow{0, "COM1  ESN -2147483648  Upgrading the application code     45.2% Done"},
+                      WidthRow{80, "COM1  ESN -2147483648  Upgrading the application code     45.2% Done"},
+                      WidthRow{60, "COM1  ESN -2147483648  Upgrading the applicatio  45.2% Done"},
+                      WidthRow{40, "COM1  Upgrading the applica  45.2% Done"},
+                      WidthRow{12, "COM1   45.2"}));
+
+TEST(TerminalNotices, ABarRedrawnInPlaceStaysWithinANarrowTerminal)
+{
+    std::ostringstream out;
+    TerminalNotices notices(out, true, [] { return 30; });
+    notices.beginProgress(3);
+    for (int page = 0; page < 3; ++page)
+        notices.pageDone();
+    EXPECT_EQ(out.str(), "\r[#####..........] 33.3% Done\r[##########.....] 66.6% Done\r[###############] 100.0% Done") << out.str();
+}
+
+TEST(BenchDisplay, ARedrawAfterTheTerminalNarrowedGoesUpTheRowsTheWrappedLinesTakeNow)
+{
+    std::ostringstream out;
+    int columns = 80;
+    BenchDisplay display(out, true, {1, 2}, [&columns] { return columns; });
+    display.status(0, "Upgrading the application code"); // both lines drawn, 53 and 31 long
+    columns = 30;
+    out.str("");
+    display.status(1, "Erasing flash blocks");
+    EXPECT_EQ(out.str().rfind("\x1b[4A\r\x1b[J", 0), 0u) << out.str();
 }
 
 } // namespace

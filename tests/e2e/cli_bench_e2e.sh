@@ -155,6 +155,41 @@ for port in 1 3; do
 done
 unset FIELDKIT_HISTORY
 
+# A hang-up with four runs past the erase lets every one finish; a reader that goes away
+# (`| head -3`) changes nothing. Each bench leaves one record per port.
+bench_records() { # history file, result: every record of the file has it, one per port
+  [ "$(FIELDKIT_HISTORY="$1" "$cli" history --format json | grep -c "\"result\":\"$2\"")" -eq 4 ] &&
+    [ "$(FIELDKIT_HISTORY="$1" "$cli" history --format json | wc -l)" -eq 4 ]
+}
+for port in 1 2 3 4; do start_board "$port" --version R07.10.00 --baud 115200; done
+FIELDKIT_HISTORY="$work/hang-up.jsonl" "$cli" upgrade --port 1 --port 2 --port 3 --port 4 < /dev/null > hang-up.log 2>&1 &
+cli_pid=$!
+hung_writing() { [ "$(grep -c '^COM[1-4]: Upgrading the boot code$' hang-up.log)" -eq 4 ]; }
+check "hang-up: four runs in flight" wait_for 60 hung_writing
+kill -HUP "$cli_pid"
+set +e
+wait "$cli_pid"
+status=$?
+set -e
+stop_boards
+check "hang-up after the erase: every board finishes, exit 0" test "$status" -eq 0
+check "hang-up: four records, each a success" bench_records "$work/hang-up.jsonl" success
+for port in 1 2 3 4; do
+  start_board "$port" --version R07.10.00 --band-edge "${band_edges[$port]}" \
+    --param-block "$(printf '%02X' $(seq $((16 * port)) $((16 * port + 51))))"
+done
+set +e
+FIELDKIT_HISTORY="$work/piped.jsonl" "$cli" upgrade --port 1 --port 2 --port 3 --port 4 < /dev/null 2>&1 | head -3 > piped.log
+status=${PIPESTATUS[0]}
+set -e
+stop_boards
+check "closed pipe: exit 0" test "$status" -eq 0
+check "closed pipe: three lines shown" test "$(wc -l < piped.log)" -eq 3
+check "closed pipe: four records, each a success" bench_records "$work/piped.jsonl" success
+for port in 1 2 3 4; do
+  check "closed pipe: COM$port byte-exact" flash_holds "flash-$port.bin" "expected-$port.bin"
+done
+
 # --simulate puts a board behind every port, and --sim-option applies to all of them.
 set +e
 "$cli" upgrade --simulate --port 2 --port 4 --yes --sim-option="--fail-command 0x1201" < /dev/null > simulated.log 2>&1
@@ -181,6 +216,19 @@ check "--port 5: exit 2" test "$range_status" -eq 2
 check "--port 5 named" grep -q "^--port: Value 5 not in range 1 to 4" range.log
 check "a repeated port: exit 2" test "$twice_status" -eq 2
 check "the repeated port named" grep -q "^--port: COM2 is given twice" twice.log
+
+# Two ports that name one device (a link to the other's pseudo-terminal): refused before
+# either is opened, the board untouched.
+start_board 1
+ln -sf "$(readlink -f "$work/board-1")" alias
+set +e
+FIELDKIT_COM2="$work/alias" "$cli" upgrade --port 1 --port 2 --yes < /dev/null > alias.log 2>&1
+status=$?
+set -e
+stop_boards
+check "one device under two ports: exit 2" test "$status" -eq 2
+check "the same device named" grep -q "^--port: COM2 ($work/alias) is the same device as COM1 ($work/board-1)" alias.log
+check "the board saw no request" grep -qx "lodestar-sim: requests 0" sim-1.log
 
 echo "$failures failed"
 test "$failures" -eq 0

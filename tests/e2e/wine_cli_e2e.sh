@@ -61,6 +61,9 @@ params=$(printf '%02X' $(seq 101 152))
 run image.log image --out expected.bin --band-edge 746000000 --variant-flag 0x80 --param-block "$params" --yes
 check "image exits 0" test "$status" -eq 0
 check "image file is 0x60000 bytes" test "$(stat -c %s expected.bin)" -eq $((0x60000))
+# A name that is not ASCII keeps its characters (the manifest's UTF-8 code page).
+run image-utf8.log image --out "Prüfung-€.bin" --band-edge 746000000 --variant-flag 0x80 --param-block "$params" --yes
+check "a non-ASCII output name is kept" cmp -s expected.bin "Prüfung-€.bin"
 
 # Board information through COM1.
 start_board --esn 0x80000000 --version-hex 41423120202000

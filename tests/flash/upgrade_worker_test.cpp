@@ -258,6 +258,7 @@ struct StopRow {
     std::uint32_t address; // the stop is requested when a call to this address returns...
     int occurrence;        // ...for this time
     UpgradeStage stage;    // where the run then ends
+    bool beforeEraseOnly = false; // a hang-up's stop rather than the user's
 };
 
 class UpgradeStopped : public UpgradeWorkerTest, public ::testing::WithParamInterface<StopRow> {};
@@ -270,7 +271,7 @@ TEST_P(UpgradeStopped, EndsBetweenPagesWithoutABoxAndClosesThePort)
     int seen = 0;
     recordingHook = [&](const testing::RecordingLink::Call& call) {
         if (call.function == row.function && call.address == row.address && ++seen == row.occurrence)
-            stop->request();
+            row.beforeEraseOnly ? stop->requestBeforeErase() : stop->request();
     };
     run();
 
@@ -293,10 +294,24 @@ TEST_P(UpgradeStopped, EndsBetweenPagesWithoutABoxAndClosesThePort)
 INSTANTIATE_TEST_SUITE_P(
     SafePoints, UpgradeStopped,
     ::testing::Values(StopRow{"BeforeTheErase", "ReadDataOnly", link::ADDR_FIRMWARE_VERSION, 1, UpgradeStage::ReadingBoard},
+                      StopRow{"HangUpBeforeTheErase", "ReadDataOnly", link::ADDR_FIRMWARE_VERSION, 1, UpgradeStage::ReadingBoard, true},
                       StopRow{"InsideABootPage", "WriteDataOnly", ADDR_PAGE_DATA, 3, UpgradeStage::WritingBoot},
                       StopRow{"DuringTheBootCopy", "WriteDataOnly", CMD_BOOT_COPY, 1, UpgradeStage::CopyingBoot},
                       StopRow{"InsideAnApplicationPage", "WriteDataOnly", ADDR_PAGE_DATA, 80, UpgradeStage::WritingApplication}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A hang-up once the erase has begun: nobody asked to stop, and only a finished board is whole.
+TEST_F(UpgradeWorkerTest, AHangUpAfterTheEraseLetsTheRunFinish)
+{
+    stop = std::make_unique<UpgradeStop>();
+    recordingHook = [&](const testing::RecordingLink::Call& call) {
+        if (call.function == "WriteDataOnly" && call.address == 0x111A)
+            stop->requestBeforeErase();
+    };
+    run();
+    EXPECT_TRUE(report.succeeded);
+    EXPECT_FALSE(report.interrupted);
+}
 
 TEST_F(UpgradeWorkerTest, AnEraseFailureAtRowEightLeavesRowsSevenAndSixAlone)
 {

@@ -210,5 +210,23 @@ TEST(SerialDeviceForDefaults, AreThePlatformsOwnWithoutAnyFileAndNothingOutsideO
     EXPECT_EQ(serialDeviceFor(5, missing).device, "");
 }
 
+// Two names of one device would let two runs of a bench drive one board at once.
+TEST(SameDevice, ComparesWhatTheNamesLeadTo)
+{
+#ifdef _WIN32
+    EXPECT_TRUE(sameDevice("COM3", R"(\\.\com3)"));
+    EXPECT_FALSE(sameDevice("COM3", "COM13"));
+#else
+    const fs::path alias = fs::temp_directory_path() / "fieldkit-same-device-alias";
+    fs::remove(alias);
+    fs::create_symlink("/dev/null", alias);
+    EXPECT_TRUE(sameDevice("/dev/null", alias.string()));
+    fs::remove(alias);
+    EXPECT_FALSE(sameDevice("/dev/null", "/dev/zero"));
+    EXPECT_TRUE(sameDevice("/nonexistent/usb/../ttyUSB9", "/nonexistent/ttyUSB9"));
+    EXPECT_FALSE(sameDevice("/nonexistent/ttyUSB8", "/nonexistent/ttyUSB9"));
+#endif
+}
+
 } // namespace
 } // namespace fieldkit::settings
