@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
   g++-mingw-w64-x86-64-posix googletest wine64
+  qt6-base-dev-tools dpkg-dev nsis fonts-wine
   "$@"
 )
 
