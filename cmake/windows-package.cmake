@@ -21,7 +21,7 @@ if(FIELDKIT_MAKENSIS AND TARGET fieldkit)
   list(APPEND CPACK_GENERATOR NSIS)
   set(CPACK_NSIS_EXECUTABLE ${FIELDKIT_MAKENSIS})
   # A 64-bit installer: it runs where the programs run, and writes the 64-bit registry.
-  set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
   set(CPACK_NSIS_PACKAGE_NAME "FieldKit")
   set(CPACK_NSIS_DISPLAY_NAME "FieldKit ${PROJECT_VERSION}")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY "FieldKit")

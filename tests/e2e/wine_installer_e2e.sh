@@ -30,11 +30,14 @@ for file in fieldkit.exe fieldkit-cli.exe README-Windows.txt examples/Info.txt e
             examples/corvo_boot.s19 examples/corvo_fwapp.s19 Uninstall.exe; do
   check "installed: $file" test -f "$folder/$file"
 done
-check "the installed programs are stripped" bash -c \
-  "! x86_64-w64-mingw32-objdump -h '$folder/fieldkit.exe' | grep -q debug_info"
+for program in fieldkit.exe fieldkit-cli.exe; do
+  check "$program is stripped" bash -c \
+    "x86_64-w64-mingw32-objdump -h '$folder/$program' > sections.txt && ! grep -q debug_info sections.txt"
+done
 check "Start menu shortcut FieldKit" test -f "$shortcut"
-# A shortcut holds its target and arguments as UTF-16 text.
-check "the shortcut starts fieldkit.exe" bash -c "strings -el '$shortcut' | grep -qi 'FieldKit\\\\fieldkit.exe'"
+# A shortcut holds its arguments as UTF-16 text, its target as UTF-16 or ANSI text.
+lnk_text() { strings -el "$shortcut"; strings "$shortcut"; }
+check "the shortcut starts fieldkit.exe" bash -c "$(declare -f lnk_text); shortcut='$shortcut'; lnk_text | grep -qi 'FieldKit.fieldkit\.exe'"
 check "the shortcut passes --work-folder" bash -c "strings -el '$shortcut' | grep -qx -- '--work-folder'"
 "$wine" reg query "$key" > registry.log 2>&1 || true
 check "listed among the installed programs" grep -q 'DisplayName.*FieldKit' registry.log
