@@ -38,8 +38,16 @@ wineserver="$(dirname "$wine")/wineserver"
 
 sim_pid="" app_pid=""
 stop() {
-  [ -n "$app_pid" ] && { kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true; app_pid=""; }
-  [ -n "$sim_pid" ] && { kill -INT "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true; sim_pid=""; }
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2> /dev/null || true
+    wait "$app_pid" 2> /dev/null || true
+    app_pid=""
+  fi
+  if [ -n "$sim_pid" ]; then
+    kill -INT "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+    sim_pid=""
+  fi
 }
 trap 'stop; "$wineserver" -k > /dev/null 2>&1 || true' EXIT
 
