@@ -148,6 +148,7 @@ void CMainFrame::SetBusy(bool busy)
 {
     m_bBusy = busy;
     UpdateCommandUI();
+    emit busyChanged(busy);
 }
 
 void CMainFrame::OnUpgrade()

@@ -1,25 +1,35 @@
 #include "app/info_text.h"
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 
 namespace fieldkit::app {
 namespace {
 
-// 99 bytes of text and the terminating NUL.
-constexpr int kPieceBuffer = 100;
+// The longest piece read at once: 99 bytes (a buffer of 100 with its terminating NUL).
+constexpr std::size_t kPieceLength = 99;
 
 } // namespace
 
 std::string loadInfoText(const std::filesystem::path& file)
 {
     std::string text;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(file.c_str(), "rb"), &std::fclose);
+    // std::ifstream takes the path as it is on every system (a wide string on Windows).
+    std::ifstream stream(file, std::ios::binary);
     if (!stream)
         return text;
-    char piece[kPieceBuffer];
-    while (std::fgets(piece, kPieceBuffer, stream.get()) != nullptr)
-        text += piece;
+    const std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    // Read the way the program always has: in pieces of at most 99 bytes that end after a
+    // line end, each taken up to a NUL byte in it.
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t lineEnd = bytes.find('\n', start);
+        const std::size_t end = std::min({lineEnd == std::string::npos ? bytes.size() : lineEnd + 1,
+                                          start + kPieceLength, bytes.size()});
+        const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(start);
+        text.append(first, std::find(first, bytes.begin() + static_cast<std::ptrdiff_t>(end), '\0'));
+        start = end;
+    }
     return text;
 }
 

@@ -7,6 +7,7 @@
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
 #include "app/message_boxes.h"
+#include "app/windows_shell.h"
 #include "app/work_folder.h"
 #include "link/serial_board_link.h"
 #include "link/serial_port.h"
@@ -78,7 +79,7 @@ int main(int argc, char* argv[])
         const auto folder =
             commandLine->workFolder->empty() ? fieldkit::app::desktopWorkFolder() : *commandLine->workFolder;
         workFolderWarning = fieldkit::app::enterWorkFolder(
-            folder, fieldkit::app::installedStarterFolder(QCoreApplication::applicationDirPath().toStdString()));
+            folder, fieldkit::app::installedStarterFolder(QCoreApplication::applicationDirPath().toStdU16String()));
         if (!workFolderWarning.empty())
             std::fprintf(stderr, "fieldkit: %s\n", workFolderWarning.c_str());
     }
@@ -113,6 +114,7 @@ int main(int argc, char* argv[])
     }
     fieldkit::app::CFieldKitApp app(services);
     app.InitInstance();
+    const fieldkit::app::WindowsShell shell(*app.GetMainWnd());
     if (!workFolderWarning.empty())
         fieldkit::app::warningBox(app.GetMainWnd(), workFolderWarning);
     return application.exec();

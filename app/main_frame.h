@@ -108,6 +108,8 @@ public:
 signals:
     // Commands the application object handles: the about box and the new document.
     void applicationCommand(int id);
+    // An upgrade started (true) or ended (false).
+    void busyChanged(bool busy);
 
 protected:
     bool event(QEvent* event) override;

@@ -29,11 +29,19 @@ QString infoTextForDisplay(const std::string& bytes)
     QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     if (utf8.hasError()) {
         // Windows-1252, the code page such files are written in: Latin-1 but for 0x80 to
-        // 0x9F, its typographic quotes, dashes and euro sign. Qt has it through ICU, as
-        // Debian builds it; a Qt without ICU has not, and Latin-1 is then the nearest.
-        QStringDecoder windows1252("windows-1252", QStringConverter::Flag::Stateless);
-        text = windows1252.isValid() ? windows1252(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))
-                                     : QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        // 0x9F, its typographic quotes, dashes and euro sign. Written out here, as a Qt
+        // without ICU (the static one of the Windows build) has no such decoder; the five
+        // bytes the code page leaves free keep their own value.
+        static constexpr char16_t kHighControls[32] = {
+            0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+            0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        text.clear();
+        text.reserve(static_cast<qsizetype>(bytes.size()));
+        for (const char byte : bytes) {
+            const auto value = static_cast<unsigned char>(byte);
+            text.append(value >= 0x80 && value <= 0x9F ? QChar(kHighControls[value - 0x80]) : QChar(value));
+        }
     }
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;

@@ -1,7 +1,8 @@
 #include "app/work_folder.h"
 
+#include "app/windows_shell.h"
+
 #include <QDir>
-#include <QStandardPaths>
 
 #include <system_error>
 
@@ -18,13 +19,17 @@ fs::path standardWorkFolder(const fs::path& home, const fs::path& documents)
 
 fs::path desktopWorkFolder()
 {
-    return standardWorkFolder(QDir::homePath().toStdString(),
-                              QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString());
+    return standardWorkFolder(QDir::homePath().toStdU16String(), documentsFolder());
 }
 
 fs::path installedStarterFolder(const fs::path& programFolder)
 {
+#ifdef _WIN32
+    // The zip and the installer keep them in the examples folder beside the program.
+    return programFolder / "examples";
+#else
     return programFolder.parent_path() / "share" / "fieldkit";
+#endif
 }
 
 std::string enterWorkFolder(const fs::path& givenFolder, const fs::path& givenStarterFolder)

@@ -23,7 +23,8 @@ std::filesystem::path standardWorkFolder(const std::filesystem::path& home, cons
 // standardWorkFolder() of this user's home and documents folders as the desktop names them.
 std::filesystem::path desktopWorkFolder();
 
-// Where the installed program finds its starter files: share/fieldkit beside its bin folder.
+// Where the installed program finds its starter files: share/fieldkit beside its bin folder,
+// on Windows the examples folder beside the program.
 std::filesystem::path installedStarterFolder(const std::filesystem::path& programFolder);
 
 // Creates `folder` when it is missing, copies each starter file from `starterFolder` that it

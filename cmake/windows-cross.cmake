@@ -1,7 +1,26 @@
 # What the Windows cross build (cmake/mingw-w64-x86_64.cmake) takes from the build machine:
 # CLI11 and nlohmann-json, which are headers only, libgcrypt built for Windows (Debian
-# libgcrypt-mingw-w64-dev), libpq (cmake/windows-libpq.cmake), and GoogleTest, built here from
-# Debian's sources.
+# libgcrypt-mingw-w64-dev), libpq (cmake/windows-libpq.cmake), GoogleTest, built here from
+# Debian's sources, and for the desktop program the static Qt that scripts/build-qt-windows.sh
+# builds.
+
+if(FIELDKIT_BUILD_DESKTOP)
+  # The script names its cache folder from Qt's version and its options, so a Qt built with
+  # other options is never taken. FIELDKIT_QT_WINDOWS_PREFIX may name another static Qt.
+  if(NOT FIELDKIT_QT_WINDOWS_PREFIX)
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-qt-windows.sh --print-prefix
+      OUTPUT_VARIABLE FIELDKIT_QT_WINDOWS_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    if(NOT EXISTS ${FIELDKIT_QT_WINDOWS_PREFIX}/fieldkit-build-complete)
+      message(FATAL_ERROR "Qt for Windows is not built yet (${FIELDKIT_QT_WINDOWS_PREFIX}): "
+        "run scripts/build-qt-windows.sh first (about half an hour)")
+    endif()
+  endif()
+  message(STATUS "Qt for Windows: ${FIELDKIT_QT_WINDOWS_PREFIX}")
+  list(APPEND CMAKE_FIND_ROOT_PATH ${FIELDKIT_QT_WINDOWS_PREFIX})
+  # moc, rcc and uic of the build machine's Qt of the same version.
+  set(QT_HOST_PATH /usr CACHE PATH "The build machine's Qt, whose tools the cross build runs")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "Its CMake packages")
+endif()
 
 # A header-only library of the build machine through a folder of its own, so that no other
 # header of its /usr/include comes along into the Windows build.

@@ -20,7 +20,7 @@ other_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   srecord time python3 xvfb xauth imagemagick xdotool openbox help2man lintian
   g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64
-  postgresql dpkg-dev
+  postgresql dpkg-dev qt6-base-dev-tools nsis fonts-wine
 )
 
 packages=("${demo_packages[@]}")

@@ -1,5 +1,7 @@
 #include "app/resource.h"
+#ifndef _WIN32
 #include "sim/pty_host.h"
+#endif
 #include "tests/app/app_fixture.h"
 
 #include <QLineEdit>
@@ -104,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardInfoFailure{"EsnUnreadable", {"--fail-read", "0x0500"}, "Failed to read ESN"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32 // Windows has no pseudo-terminals
 TEST_F(AppTest, BoardInformationOverARealSerialLineToTheEmulatorOnAPseudoTerminal)
 {
     sim::PtyBoardHost host(sim::parseBoardOptions({"--esn", "305419896"}));
@@ -120,6 +123,7 @@ TEST_F(AppTest, BoardInformationOverARealSerialLineToTheEmulatorOnAPseudoTermina
     EXPECT_EQ(shown.version, QStringLiteral("R07.12.00"));
     EXPECT_EQ(shown.esn, QStringLiteral("305419896"));
 }
+#endif
 
 } // namespace
 } // namespace fieldkit::app

@@ -6,6 +6,7 @@
 #include "app/resource.h"
 #include "history/history_file.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/environment_variable.h"
 #include "tests/support/fake_clock.h"
 
 #include <QComboBox>
@@ -15,25 +16,16 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 
-#include <cstdlib>
-
 namespace fieldkit::app {
 namespace {
 
 // The history of each test in its own file, as FIELDKIT_HISTORY names it.
 class HistoryAppTest : public AppTest {
 protected:
-    HistoryAppTest() : previous_(std::getenv("FIELDKIT_HISTORY") ? std::getenv("FIELDKIT_HISTORY") : "")
+    HistoryAppTest()
+        : historyFile(std::filesystem::current_path() / "history.jsonl"),
+          historyVariable_("FIELDKIT_HISTORY", historyFile.string())
     {
-        historyFile = std::filesystem::current_path() / "history.jsonl";
-        ::setenv("FIELDKIT_HISTORY", historyFile.c_str(), 1);
-    }
-    ~HistoryAppTest() override
-    {
-        if (previous_.empty())
-            ::unsetenv("FIELDKIT_HISTORY");
-        else
-            ::setenv("FIELDKIT_HISTORY", previous_.c_str(), 1);
     }
 
     std::vector<history::StoredRecord> records()
@@ -47,7 +39,7 @@ protected:
     std::filesystem::path historyFile;
 
 private:
-    std::string previous_;
+    testing::EnvironmentVariable historyVariable_;
 };
 
 struct DesktopRunRow {
