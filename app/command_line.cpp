@@ -12,6 +12,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
     CLI::App app{"FieldKit: upgrades the firmware of a Lodestar option board through the radio's "
                  "programming cable, and reads the board's firmware version and ESN.",
                  "fieldkit"};
+    // A folder such as /srv/bench is a value, never a Windows-style option.
+    app.allow_windows_style_options(false);
     CommandLine line;
     std::vector<std::string> simOptions;
     std::string workFolder;

@@ -10,6 +10,7 @@
 #include "sim/in_memory_channel.h"
 #include "tests/app/modal_answerer.h"
 
+#include <QGuiApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -120,6 +121,21 @@ private:
     std::condition_variable wake_;
     bool released_ = false;
 };
+
+#ifdef _WIN32
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
+// Measures of text need the system's fonts. Under Wine the desktop tests run on Qt's offscreen
+// platform, which has no Windows font database and draws a fallback font of other sizes; the
+// window with its real fonts is checked there by the desktop end-to-end test.
+#define skipWithoutTheSystemsFonts()                                                                    \
+    do {                                                                                                  \
+        if (kOnWindows && QGuiApplication::platformName() == QLatin1String("offscreen"))                  \
+            GTEST_SKIP() << "no system fonts on the offscreen platform of Windows";                       \
+    } while (false)
 
 // Each test runs in a fresh current directory, where the program finds AppConfig.ini and
 // Info.txt.

@@ -49,6 +49,7 @@ void expectNothingClippedOrOutside(QWidget& dialog)
 
 TEST_F(AppTest, DialogTextsFitTheirPlaces)
 {
+    skipWithoutTheSystemsFonts();
     start();
     CComPortDlg comPort(1, &frame());
     CBoardInfoDlg boardInfo(&frame());
