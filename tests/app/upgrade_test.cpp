@@ -1,9 +1,11 @@
 #include "app/resource.h"
 #include "core/stop.h"
 #include "link/board_connection.h"
-#include "link/qt_serial_channel.h"
 #include "link/stoppable_board_link.h"
+#ifndef _WIN32
+#include "link/qt_serial_channel.h"
 #include "sim/pty_host.h"
+#endif
 #include "tests/app/app_fixture.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_link.h"
@@ -167,6 +169,7 @@ TEST(StoppableClock, RealTimePauseEndsWhenTheStopIsRequested)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
 }
 
+#ifndef _WIN32 // the ports of this test are a pseudo-terminal and a device path
 // The same hint the command line prints below "Failed to open serial port", as the box's
 // second paragraph.
 struct UnopenedPort {
@@ -211,6 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "'fieldkit-cli ports')."},
                       UnopenedPort{"HeldByAnotherProgram", true, "", " is in use by another program. Close it and try again."}),
     [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 } // namespace
 } // namespace fieldkit::app
