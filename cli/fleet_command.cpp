@@ -1,6 +1,7 @@
 #include "cli/fleet_command.h"
 
 #include "cli/exit_status.h"
+#include "cli/history_command.h"
 #include "shop/fleet.h"
 #include "shop/shop_database.h"
 
@@ -17,21 +18,10 @@ struct FleetOptions {
 
 int runFleetCommand(const FleetOptions& options)
 {
-    const std::string connection = shop::databaseNamed();
-    if (connection.empty()) {
-        std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
-        return kExitFailed;
-    }
-    SystemClock clock;
-    shop::Database database(clock);
     std::vector<shop::FleetRow> rows;
-    auto failure = database.open(connection);
-    if (!failure)
-        failure = database.readFleet(options.version.empty() ? std::nullopt : std::optional(options.version), &rows);
-    if (failure) {
-        std::cerr << "Error: " << failure->text << '\n';
+    const auto version = options.version.empty() ? std::nullopt : std::optional(options.version);
+    if (!readShopDatabase([&](shop::Database& database) { return database.readFleet(version, &rows); }))
         return kExitFailed;
-    }
     if (options.format == "csv")
         shop::writeFleetCsv(std::cout, rows);
     else if (options.format == "json")

@@ -43,21 +43,9 @@ void printRecords(const history::HistoryContents& contents, const history::Filte
 
 int runDatabaseHistory(const history::Filter& filter, const std::string& format)
 {
-    const std::string connection = shop::databaseNamed();
-    if (connection.empty()) {
-        std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
-        return kExitFailed;
-    }
-    SystemClock clock;
-    shop::Database database(clock);
     history::HistoryContents contents;
-    auto failure = database.open(connection);
-    if (!failure)
-        failure = database.readRecords(filter, &contents);
-    if (failure) {
-        std::cerr << "Error: " << failure->text << '\n';
+    if (!readShopDatabase([&](shop::Database& database) { return database.readRecords(filter, &contents); }))
         return kExitFailed;
-    }
     printRecords(contents, filter, format, true);
     return kExitDone;
 }
@@ -138,6 +126,23 @@ int runHistoryCommand(const HistoryOptions& options)
 }
 
 } // namespace
+
+bool readShopDatabase(const std::function<std::optional<shop::Failure>(shop::Database&)>& read)
+{
+    const std::string connection = shop::databaseNamed();
+    if (connection.empty()) {
+        std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
+        return false;
+    }
+    SystemClock clock;
+    shop::Database database(clock);
+    auto failure = database.open(connection);
+    if (!failure)
+        failure = read(database);
+    if (failure)
+        std::cerr << "Error: " << failure->text << '\n';
+    return !failure;
+}
 
 void warnIfNotRecorded(const session::Recorded& recorded, const char* command, std::ostream& warnings)
 {

@@ -94,13 +94,20 @@ TEST_P(BoardInfoCommandFailure, ShowsTheStepsMessageNoDialogAndLeavesNoLineOpen)
     EXPECT_EQ(board.openLines(), 0);
 }
 
+// COM1 with no mapping: the platform's own device.
+#ifdef _WIN32
+#define COM1_DEVICE "COM1"
+#else
+#define COM1_DEVICE "/dev/ttyS0"
+#endif
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, BoardInfoCommandFailure,
     ::testing::Values(BoardInfoFailure{"BoardOff",
                                        {"--no-ping"},
                                        "Failed to communicate with the option board.\n\n"
                                        "Please switch the radio to a Lodestar zone.\n\n"
-                                       "Hint: nothing came back on COM1 (/dev/ttyS0): is the radio on, and the cable in "
+                                       "Hint: nothing came back on COM1 (" COM1_DEVICE "): is the radio on, and the cable in "
                                        "its programming socket?"},
                       BoardInfoFailure{"VersionUnreadable", {"--fail-read", "0x0D00"}, "Failed to read firmware version"},
                       BoardInfoFailure{"EsnUnreadable", {"--fail-read", "0x0500"}, "Failed to read ESN"}),

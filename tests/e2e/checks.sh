@@ -16,3 +16,18 @@ wait_for() { # seconds, then a command that must come true by then
 # 0xA0000 (block 160), 80 blocks long; the boot region image offset 0x5C000 (block 92), flash
 # 0xFC000 (block 252), 4 blocks long.
 region() { dd if="$1" bs=4096 skip="$2" count="$3" status=none | od -An -v -tx1; }
+
+# A PostgreSQL server of the test's own in a fresh WORK_DIR: sets $port and stops the server
+# when the script ends; exits 77 (skipped) where Debian's postgresql is not installed.
+start_shop_server() { # pg_server.sh, a name for the server's folder, WORK_DIR
+  rm -rf "$3"
+  mkdir -p "$3"
+  server="/tmp/$2-$$"
+  set +e
+  port=$("$1" start "$server")
+  local status=$?
+  set -e
+  [ "$status" -eq 77 ] && exit 77
+  trap "'$1' stop '$server'" EXIT
+  export PGPASSWORD=bench-secret
+}

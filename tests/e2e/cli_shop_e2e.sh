@@ -8,17 +8,8 @@ set -euo pipefail
 source "$(dirname "$(realpath "$0")")/checks.sh"
 cli=$1 pg_server=$2 examples=$3 work=$4
 
-rm -rf "$work"
-mkdir -p "$work"
+start_shop_server "$pg_server" fieldkit-shop-e2e "$work"
 work=$(realpath "$work")
-server="/tmp/fieldkit-shop-e2e-$$"
-set +e
-port=$("$pg_server" start "$server")
-status=$?
-set -e
-[ "$status" -eq 77 ] && exit 77
-trap '"$pg_server" stop "$server"' EXIT
-export PGPASSWORD=bench-secret
 database="host=127.0.0.1 port=$port user=fieldkit dbname=shop"
 unset FIELDKIT_HISTORY_DATABASE
 

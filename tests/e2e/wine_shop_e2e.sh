@@ -8,17 +8,8 @@ source "$(dirname "$(realpath "$0")")/checks.sh"
 wine=$1 cli=$2 pg_server=$3 work=$4
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-rm -rf "$work"
-mkdir -p "$work"
+start_shop_server "$pg_server" fieldkit-wine-shop "$work"
 work=$(realpath "$work")
-server="/tmp/fieldkit-wine-shop-$$"
-set +e
-port=$("$pg_server" start "$server")
-status=$?
-set -e
-[ "$status" -eq 77 ] && exit 77
-trap '"$pg_server" stop "$server"' EXIT
-export PGPASSWORD=bench-secret
 export FIELDKIT_HISTORY_DATABASE="host=127.0.0.1 port=$port user=fieldkit dbname=shop"
 # The history as Windows names it: Wine's drive Z: is the Linux root.
 export FIELDKIT_HISTORY="Z:${work//\//\\}\\history.jsonl"
