@@ -14,16 +14,8 @@ cp -r "$examples" "$work"
 cd "$work"
 work=$(pwd)
 
-# Wine's mount manager makes <prefix>/dosdevices/com1 when its server starts, from the
-# registry's Ports key (or the first /dev/ttyS*). Point COM1 at the emulator's link, then let
-# one server run for the whole test.
-export WINEPREFIX="$work/wine-prefix"
-wineserver="$(dirname "$wine")/wineserver"
-"$wine" wineboot -i > /dev/null 2>&1
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/lodestar.line" /f > /dev/null
-"$wineserver" -k || true
-"$wineserver" -w
-"$wineserver" -p > /dev/null 2>&1
+# COM1 is the emulator's link.
+wine_prefix_with_com1 "$wine" "$work"
 # The program's output without the CR that Windows puts before every line end.
 # Into a file, not a pipe: Wine's own background processes inherit the output and would
 # hold a pipe open.

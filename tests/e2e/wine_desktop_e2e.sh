@@ -28,13 +28,7 @@ work=$(pwd)
 # Window frames, and the focus that the keyboard needs.
 command -v openbox > /dev/null && { openbox > /dev/null 2>&1 & }
 
-export WINEPREFIX="$work/wine-prefix"
-wineserver="$(dirname "$wine")/wineserver"
-"$wine" wineboot -i > /dev/null 2>&1
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/lodestar.line" /f > /dev/null
-"$wineserver" -k || true
-"$wineserver" -w
-"$wineserver" -p > /dev/null 2>&1
+wine_prefix_with_com1 "$wine" "$work"
 
 sim_pid="" app_pid=""
 stop() {
