@@ -203,14 +203,13 @@ int runBench(const BenchPlan& plan)
     for (const auto& outcome : outcomes)
         if (!outcome.adapterHint.empty())
             std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
-    if (const InterruptSignal signal = pendingInterrupt(); signal != InterruptSignal::None) {
-        const bool anyEnded = std::any_of(outcomes.begin(), outcomes.end(), [signal](const PortOutcome& outcome) {
-            return endedBy(signal, outcome.report.stage, outcome.report.succeeded);
-        });
-        if (anyEnded) {
-            tellInterrupted(outcomes);
-            return exitStatusFor(signal);
-        }
+    // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
+    const bool anyInterrupted = std::any_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
+        return outcome.result == flash::RunResult::Interrupted;
+    });
+    if (anyInterrupted && pendingInterrupt() != InterruptSignal::None) {
+        tellInterrupted(outcomes);
+        return interruptedExitStatus();
     }
     return benchExitStatus(outcomes);
 }

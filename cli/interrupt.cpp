@@ -24,13 +24,6 @@ int exitStatusFor(InterruptSignal signal)
     return kInterruptedStatus;
 }
 
-bool endedBy(InterruptSignal signal, UpgradeStage reached, bool succeeded)
-{
-    if (signal == InterruptSignal::None || succeeded)
-        return false;
-    return signal != InterruptSignal::HangUp || !boardChangedFrom(reached);
-}
-
 InterruptWatch::InterruptWatch(UpgradeStop& stop)
     : stop_(stop), watcher_([this] {
           while (!finished_.requested()) {

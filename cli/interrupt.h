@@ -6,7 +6,6 @@
 // closed, an SSH session dropped) stops a run only before the erase: nobody asked to stop,
 // and a board that was erased is whole again only once the run has finished.
 
-#include "core/causes.h"
 #include "core/stop.h"
 
 #include <atomic>
@@ -27,10 +26,6 @@ InterruptSignal pendingInterrupt();
 int exitStatusFor(InterruptSignal signal);
 // Whether the terminal hung up: questions are then answered No, as at the end of input.
 bool terminalHungUp();
-
-// Whether a run that ended at `reached` was ended by `signal`: Ctrl+C and termination end any
-// run that had not succeeded; a hang-up only one that stopped before the erase.
-bool endedBy(InterruptSignal signal, UpgradeStage reached, bool succeeded);
 
 // Passes an interrupt on to a run's stop request while it lives. Signal handlers may do
 // next to nothing, so a small thread looks for the interrupt instead.
