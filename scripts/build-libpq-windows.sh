@@ -7,20 +7,30 @@
 #
 # Built without OpenSSL: the Windows programs refuse the sslmode values that need TLS
 # (require, verify-ca, verify-full) rather than connect unencrypted.
+#
+#   scripts/build-libpq-windows.sh                 build it (or find it built)
+#   scripts/build-libpq-windows.sh --archives DIR  take it from DIR's archive when its checksum
+#                                                  holds, else build it
 set -euo pipefail
+. "$(dirname "$0")/third-party-cache.sh"
+archives=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --archives) archives=${2:?--archives needs a folder}; shift ;;
+    *) echo "build-libpq-windows.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/fieldkit"
 prefix="$cache/libpq-15-windows"
 [ -f "$prefix/built" ] && exit 0
+[ -n "$archives" ] && seed_from_archive "$archives" "$prefix" built && exit 0
 
 work="$cache/libpq-15-windows.work"
 rm -rf "$work" "$prefix"
 mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial"
-# A sources list of the script's own, so the machine's apt set-up is neither needed nor changed.
-cat > "$work/apt/sources.list" <<LIST
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-LIST
-apt_options=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=-"
+machine_source_lists "$work/apt"
+apt_options=("${apt_source_options[@]}"
              -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt" -o "APT::Sandbox::User=root")
 echo "== libpq for Windows: fetching Debian's postgresql-15 source"
 apt-get "${apt_options[@]}" -qq update

@@ -5,10 +5,23 @@
 # already in the cache folder. Prints the Qt prefix on its last line.
 #
 #   scripts/build-qt-windows.sh                 build (or find) it
+#   scripts/build-qt-windows.sh --archives DIR  take it from DIR's archive of this very build
+#                                               when its checksum holds, else build it
 #   scripts/build-qt-windows.sh --print-prefix  only say where it is, or would be
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/third-party-cache.sh
+archives=""
+print_prefix=false
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --print-prefix) print_prefix=true ;;
+    --archives) archives=${2:?--archives needs a folder}; shift ;;
+    *) echo "build-qt-windows.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
 # The host tools (moc, rcc, uic) must be the very version being built.
@@ -44,7 +57,7 @@ hash=$( { echo "$version"; echo "$compiler"; printf '%s\n' "${options[@]}"; cat 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/fieldkit
 prefix=$cache/qt-${version%%+*}-windows-$hash
 
-if [ "${1:-}" = "--print-prefix" ]; then
+if $print_prefix; then
   echo "$prefix"
   exit 0
 fi
@@ -55,17 +68,18 @@ if [ -f "$marker" ]; then
   echo "$prefix"
   exit 0
 fi
+if [ -n "$archives" ] && seed_from_archive "$archives" "$prefix" fieldkit-build-complete; then
+  echo "$prefix"
+  exit 0
+fi
 
 work=$cache/qt-${version%%+*}-windows-$hash.work
 rm -rf "$work" "$prefix"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
 
-# apt-get source from a sources list of our own: the machine's lists stay as they are.
-cat > "$work/apt/sources.list" <<EOF
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm bookworm-updates main
-EOF
+machine_source_lists "$work/apt"
 apt_options=(
-  -o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts=-
+  "${apt_source_options[@]}"
   -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache"
   -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)"
 )
