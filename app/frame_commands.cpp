@@ -184,9 +184,9 @@ void CMainFrame::OnBoardInfo()
         // The port stays open while the dialog shows what was read from it.
         dialog.DoModal();
     };
-    const auto outcome = session::readBoard(runPlace(m_nPort, m_services), m_szFirmwareVersion,
-                                            {sessionLinks(), prompts, neverStopped, nullptr, m_services.clock, {}, nullptr},
-                                            showWhileOpen);
+    const auto outcome =
+        session::readBoard(session::placeFor(m_nPort, m_services.settingsFile, m_services.emulatedBoard),
+                           m_szFirmwareVersion, {sessionLinks(), prompts, neverStopped, m_services.clock, {}}, showWhileOpen);
     waiting.reset();
     if (const std::string warning = historyWarning(history::kInfoCommand, outcome.recorded); !warning.empty())
         warningBox(this, warning);

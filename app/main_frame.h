@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "flash/upgrade_worker.h"
+#include "session/front_end.h"
 #include "session/session.h"
 #include "link/board_link.h"
 #include "settings/app_settings.h"
@@ -78,8 +79,8 @@ public:
     CUpgradeView* GetActiveView() const { return m_view; }
     CUpgradeDoc* GetActiveDocument() const { return &m_document; }
 
-    // flash::UpgradeFrame: read by the upgrade thread while the commands that would change
-    // these settings are disabled.
+    // flash::UpgradeFrame, for the about dialog. An upgrade takes the two settings into its
+    // plan when it starts, and never reaches back into the window for them.
     int GetPort() override;
     int GetFirmwareVersion(char* buffer, int size) override;
 
@@ -91,9 +92,8 @@ public:
 
     void OnUpdateBusyCommand(CCmdUI* pCmdUI);
 
-    // An upgrade notice: UPG_* code and its argument (for UPG_STATUS_TEXT the address of a
-    // NUL-terminated text). Always returns 0.
-    int OnUpgradeMessage(int code, std::intptr_t argument);
+    // An upgrade's progress, on the window's thread in the order the upgrade gave it.
+    void OnUpgradeMessage(const session::ProgressEvent& notice);
 
     // Runs a command the way the menu, the tool bar and the keyboard do: a disabled one does
     // nothing.
@@ -117,8 +117,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    class WorkerPrompts;
-    class WorkerNotices;
+    class WorkerView;
     enum class BoxKind { Error, Question, Warning };
 
     void CreateCommands();

@@ -1,23 +1,17 @@
 #pragma once
 
-// The desktop program's side of the upgrade history: where its runs happen, and the warning
-// box when one was not recorded.
+// The desktop program's side of the upgrade history: the warning box when a run was not
+// recorded.
 
-#include <optional>
 #include <string>
 
-#include "session/session.h"
+#include "session/record.h"
 
 namespace fieldkit::app {
 
-struct FrameServices;
-
-// COM<port>, through the board the frame's services lead to.
-session::Place runPlace(int port, const FrameServices& services);
-
 // The text of the warning box the window shows after a run (history::kUpgradeCommand or
-// kInfoCommand) whose record could not be written or sent to the shop database; "" when all
-// went well. The run's outcome stands either way.
+// kInfoCommand) whose record could not be written or sent to the shop database: the session's
+// warnings, a paragraph each; "" when all went well. The run's outcome stands either way.
 std::string historyWarning(const char* command, const session::Recorded& recorded);
 
 } // namespace fieldkit::app

@@ -13,7 +13,6 @@
 #include "app/window_prompts.h"
 #include "core/progress_text.h"
 #include "core/stop.h"
-#include "core/upgrade_notices.h"
 #include "history/history_record.h"
 
 #include <QDeadlineTimer>
@@ -34,11 +33,13 @@ constexpr int kProgressStep = 1;
 
 } // namespace
 
-// Boxes the upgrade thread raises, shown by the window's thread while the upgrade waits. The
-// hints are made here, on the thread that owns the link they read.
-class CMainFrame::WorkerPrompts final : public Prompts {
+// The run's view on the upgrade thread. Its boxes are shown by the window's thread while the
+// upgrade waits; the hints are made here, on the thread that owns the link they read. Its
+// progress is queued to the window's thread in the order it comes, each event with its own
+// copy of what it carries.
+class CMainFrame::WorkerView final : public session::RunView {
 public:
-    explicit WorkerPrompts(CMainFrame& frame) : frame_(frame) {}
+    WorkerView(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
 
     void setHints(HintSource hints) override { hints_ = std::move(hints); }
     void error(FailureKind kind, const std::string& text) override { ask(BoxKind::Error, hinted(kind, text)); }
@@ -47,6 +48,35 @@ public:
         return ask(BoxKind::Question, hinted(kind, text));
     }
     void warning(WarningKind kind, const std::string& text) override { ask(BoxKind::Warning, hinted(kind, text)); }
+
+    bool showsProgress() const override { return !stop_.requested(); }
+    void progress(const session::ProgressEvent& event) override
+    {
+        if (!showsProgress())
+            return;
+        // The outcome waits until the run is recorded in the history.
+        if (const auto* finished = std::get_if<session::RunFinished>(&event)) {
+            finished_ = *finished;
+            return;
+        }
+        CMainFrame* frame = &frame_;
+        frame_.m_workerJobs->post([frame, event] { frame->OnUpgradeMessage(event); });
+    }
+
+    // Shows the outcome, then the slow adapter's hint and the history's warning when the
+    // record could not be written.
+    void deliverOutcome(const std::string& adapterHint, const std::string& historyWarning)
+    {
+        if (!finished_ || !showsProgress())
+            return;
+        CMainFrame* frame = &frame_;
+        frame_.m_workerJobs->post([frame, finished = *finished_, adapterHint, historyWarning] {
+            frame->OnUpgradeMessage(finished);
+            for (const std::string& text : {adapterHint, historyWarning})
+                if (!text.empty())
+                    frame->ShowWorkerBox(BoxKind::Warning, text);
+        });
+    }
 
 private:
     std::string hinted(const Cause& cause, const std::string& text) const
@@ -62,65 +92,9 @@ private:
     }
 
     CMainFrame& frame_;
-    HintSource hints_;
-};
-
-// Upgrade notices queued to the window's thread in the order they are issued. The final
-// text lives on the upgrade thread, so it is delivered with a call that waits until the
-// window has shown it.
-class CMainFrame::WorkerNotices final : public UpgradeNotices {
-public:
-    WorkerNotices(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
-
-    bool hasWindow() const override { return !stop_.requested(); }
-    void statusText(UpgradeStage, const char* constantText) override
-    {
-        post(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(constantText));
-    }
-    void beginProgress(std::uint32_t pageCount) override
-    {
-        post(UPG_BEGIN_PROGRESS, pageCount);
-    }
-    void pageDone() override { post(UPG_PAGE_DONE, 0); }
-    void finalText(const std::string& text) override
-    {
-        if (!hasWindow())
-            return;
-        CMainFrame* frame = &frame_;
-        const auto argument = reinterpret_cast<std::intptr_t>(text.c_str());
-        frame_.m_workerJobs->call<int>([frame, argument] { return frame->OnUpgradeMessage(UPG_STATUS_TEXT, argument); },
-                                       0);
-    }
-    // The outcome waits until the run is recorded in the history.
-    void finished(int result) override { result_ = result; }
-
-    // Shows the outcome, then the slow adapter's hint and the history's warning when the
-    // record could not be written.
-    void deliverOutcome(const std::string& adapterHint, const std::string& historyWarning)
-    {
-        if (!result_ || !hasWindow())
-            return;
-        CMainFrame* frame = &frame_;
-        frame_.m_workerJobs->post([frame, result = *result_, adapterHint, historyWarning] {
-            frame->OnUpgradeMessage(UPG_FINISHED, result);
-            for (const std::string& text : {adapterHint, historyWarning})
-                if (!text.empty())
-                    frame->ShowWorkerBox(BoxKind::Warning, text);
-        });
-    }
-
-private:
-    void post(int code, std::intptr_t argument)
-    {
-        if (!hasWindow())
-            return;
-        CMainFrame* frame = &frame_;
-        frame_.m_workerJobs->post([frame, code, argument] { frame->OnUpgradeMessage(code, argument); });
-    }
-
-    CMainFrame& frame_;
     UpgradeStop& stop_;
-    std::optional<int> result_;
+    HintSource hints_;
+    std::optional<session::RunFinished> finished_;
 };
 
 void CMainFrame::StartUpgrade()
@@ -135,9 +109,8 @@ void CMainFrame::StartUpgrade()
     view->m_btnUpgrade->setEnabled(false);
     m_stop = std::make_unique<UpgradeStop>();
     session::UpgradePlan plan;
-    plan.place = runPlace(m_nPort, m_services);
+    plan.place = session::placeFor(m_nPort, m_services.settingsFile, m_services.emulatedBoard);
     plan.settingsVersion = m_szFirmwareVersion;
-    plan.frame = this;
     plan.firmwareDirectory = m_services.firmwareDirectory;
     m_worker.reset(QThread::create([this, stop = m_stop.get(), plan] {
         RunUpgradeThread(*stop, plan);
@@ -150,12 +123,10 @@ void CMainFrame::StartUpgrade()
 
 void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan)
 {
-    WorkerPrompts prompts(*this);
-    WorkerNotices notices(*this, stop);
-    const session::Outcome outcome =
-        session::runUpgrade(plan, {sessionLinks(), prompts, stop, &notices, m_services.clock, {}, nullptr});
-    notices.deliverOutcome(outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string(),
-                           historyWarning(history::kUpgradeCommand, outcome.recorded));
+    WorkerView view(*this, stop);
+    const session::Outcome outcome = session::runUpgrade(plan, {sessionLinks(), view, stop, m_services.clock, {}});
+    view.deliverOutcome(outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string(),
+                        historyWarning(history::kUpgradeCommand, outcome.recorded));
 }
 
 session::LinkFactory CMainFrame::sessionLinks() const
@@ -201,42 +172,38 @@ void CMainFrame::StopWorker()
     m_worker.reset();
 }
 
-int CMainFrame::OnUpgradeMessage(int code, std::intptr_t argument)
+void CMainFrame::OnUpgradeMessage(const session::ProgressEvent& notice)
 {
     if (m_bQuitting)
-        return 0;
+        return;
     CUpgradeView* view = GetActiveView();
     CUpgradeDoc* document = GetActiveDocument();
-    switch (code) {
-    case UPG_PAGE_DONE: {
-        QProgressBar* progress = view->m_progress;
-        progress->setValue(progress->value() + kProgressStep);
-        if (const auto title = progressTitle(progress->value(), progress->maximum()))
-            document->SetTitle(QString::fromStdString(*title));
-        break;
-    }
-    case UPG_FINISHED:
-        view->m_btnUpgrade->setEnabled(true);
-        SetBusy(false);
-        if (argument == UPG_RESULT_SUCCESS) {
-            plainBox(this, IDS_DONE_CAPTION, IDS_FLASHING_DONE);
-            showNormal();
-        }
-        view->m_progress->setValue(0);
-        document->SetTitle(QString::fromLatin1(IDS_DOCUMENT_TITLE));
-        break;
-    case UPG_STATUS_TEXT:
-        if (argument != 0)
-            m_wndStatusBar->showMessage(QString::fromUtf8(reinterpret_cast<const char*>(argument)));
-        break;
-    case UPG_BEGIN_PROGRESS:
-        view->m_progress->setRange(0, static_cast<int>(argument));
-        view->m_progress->setValue(0);
-        break;
-    default:
-        break;
-    }
-    return 0;
+    const auto showStatus = [this](const std::string& text) { m_wndStatusBar->showMessage(QString::fromStdString(text)); };
+    std::visit(session::EventHandlers{
+                   [&](const session::PageWritten&) {
+                       QProgressBar* progress = view->m_progress;
+                       progress->setValue(progress->value() + kProgressStep);
+                       if (const auto title = progressTitle(progress->value(), progress->maximum()))
+                           document->SetTitle(QString::fromStdString(*title));
+                   },
+                   [&](const session::RunFinished& finished) {
+                       view->m_btnUpgrade->setEnabled(true);
+                       SetBusy(false);
+                       if (finished.succeeded) {
+                           plainBox(this, IDS_DONE_CAPTION, IDS_FLASHING_DONE);
+                           showNormal();
+                       }
+                       view->m_progress->setValue(0);
+                       document->SetTitle(QString::fromLatin1(IDS_DOCUMENT_TITLE));
+                   },
+                   [&](const session::StepEntered& step) { showStatus(step.text); },
+                   [&](const session::FinalText& final) { showStatus(final.text); },
+                   [&](const session::ProgressBegun& begun) {
+                       view->m_progress->setRange(0, static_cast<int>(begun.pageCount));
+                       view->m_progress->setValue(0);
+                   },
+                   [](const session::BoardIdentified&) {}},
+               notice);
 }
 
 } // namespace fieldkit::app

@@ -3,7 +3,7 @@
 // The boxes of a run shown by the main window's thread, each with its hint, when there is
 // one, as a second paragraph of the same box.
 
-#include "core/prompts.h"
+#include "session/front_end.h"
 
 #include <functional>
 #include <string>
@@ -15,8 +15,8 @@ namespace fieldkit::app {
 // The box's text with the hint below it.
 std::string withHint(const std::string& text, const std::string& hint);
 
-// For a run on the window's own thread (the board read).
-class WindowPrompts final : public Prompts {
+// The view of a run on the window's own thread (the board read): its boxes.
+class WindowPrompts final : public session::RunView {
 public:
     // `beforeBox`, when given, runs before each box (to take a wait cursor away).
     explicit WindowPrompts(QWidget* owner, std::function<void()> beforeBox = {})

@@ -210,42 +210,31 @@ void BenchDisplay::erase()
     drawn_ = false;
 }
 
-void BenchNotices::showEsnOnceRead()
+void BenchPortView::progress(const session::ProgressEvent& event)
 {
-    // The ESN comes from the parameter block or, failing that, its own read; unknown, it stays "?".
-    if (esnShown_ || !report_.esnRead)
-        return;
-    esnShown_ = true;
-    display_.esnRead(row_, report_.identity.esnText);
+    std::visit(session::EventHandlers{
+                   [this](const session::StepEntered& step) { display_.status(row_, step.text); },
+                   [this](const session::PageWritten& page) {
+                       display_.progress(row_, static_cast<int>(page.pagesDone), static_cast<int>(page.pageCount));
+                   },
+                   // Unknown, the ESN stays "?"; the version read after it changes nothing here.
+                   [this](const session::BoardIdentified& board) {
+                       if (board.esnText.empty() || board.esnText == esnShown_)
+                           return;
+                       esnShown_ = board.esnText;
+                       display_.esnRead(row_, board.esnText);
+                   },
+                   [this](const session::FinalText& final) { display_.status(row_, final.text); },
+                   [](const session::ProgressBegun&) {}, [](const session::RunFinished&) {}},
+               event);
 }
 
-void BenchNotices::statusText(UpgradeStage, const char* constantText)
-{
-    showEsnOnceRead();
-    display_.status(row_, constantText);
-}
-
-void BenchNotices::beginProgress(std::uint32_t pageCount)
-{
-    showEsnOnceRead();
-    pageCount_ = static_cast<int>(pageCount);
-    pagesDone_ = 0;
-}
-
-void BenchNotices::pageDone() { display_.progress(row_, ++pagesDone_, pageCount_); }
-
-void BenchNotices::finalText(const std::string& text)
-{
-    showEsnOnceRead();
-    display_.status(row_, text);
-}
-
-void BenchPrompts::error(FailureKind kind, const std::string& text)
+void BenchPortView::error(FailureKind kind, const std::string& text)
 {
     display_.showBox(row_, [&] { board_.error(kind, text); });
 }
 
-Answer BenchPrompts::question(QuestionKind kind, const std::string& text)
+Answer BenchPortView::question(QuestionKind kind, const std::string& text)
 {
     Answer answer = Answer::No;
     display_.showBox(row_, [&] {
@@ -255,7 +244,7 @@ Answer BenchPrompts::question(QuestionKind kind, const std::string& text)
     return answer;
 }
 
-void BenchPrompts::warning(WarningKind kind, const std::string& text)
+void BenchPortView::warning(WarningKind kind, const std::string& text)
 {
     display_.showBox(row_, [&] { board_.warning(kind, text); });
 }

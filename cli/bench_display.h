@@ -6,8 +6,7 @@
 #include "cli/console.h"
 #include "core/com_port.h"
 #include "core/prompts.h"
-#include "core/upgrade_notices.h"
-#include "flash/upgrade_report.h"
+#include "session/front_end.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -97,39 +96,13 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// One board's notices onto its row of the display. Runs on that board's thread, as its
-// worker does, so it reads the worker's report between steps to show the ESN once read.
-class BenchNotices final : public UpgradeNotices {
+// One board's run on its row of the display: its progress on the row, its boxes shown through
+// its own prompts (with its port as prefix and its hints) one box at a time across the whole
+// bench. A question whose turn comes after a stop was asked for is answered No without being
+// shown: the run ends there either way. Runs on that board's thread.
+class BenchPortView final : public session::RunView {
 public:
-    BenchNotices(BenchDisplay& display, std::size_t row, const flash::UpgradeReport& report)
-        : display_(display), row_(row), report_(report)
-    {
-    }
-
-    bool hasWindow() const override { return true; }
-    void statusText(UpgradeStage stage, const char* constantText) override;
-    void beginProgress(std::uint32_t pageCount) override;
-    void pageDone() override;
-    void finalText(const std::string& text) override;
-    void finished(int) override {}
-
-private:
-    void showEsnOnceRead();
-
-    BenchDisplay& display_;
-    std::size_t row_;
-    const flash::UpgradeReport& report_;
-    bool esnShown_ = false;
-    int pageCount_ = 0;
-    int pagesDone_ = 0;
-};
-
-// One board's boxes, shown through its own prompts (with its port as prefix and its hints)
-// one box at a time across the whole bench. A question whose turn comes after a stop was
-// asked for is answered No without being shown: the run ends there either way.
-class BenchPrompts final : public Prompts {
-public:
-    BenchPrompts(Prompts& board, BenchDisplay& display, std::size_t row, std::function<bool()> stopping)
+    BenchPortView(Prompts& board, BenchDisplay& display, std::size_t row, std::function<bool()> stopping)
         : board_(board), display_(display), row_(row), stopping_(std::move(stopping))
     {
     }
@@ -138,12 +111,14 @@ public:
     void error(FailureKind kind, const std::string& text) override;
     Answer question(QuestionKind kind, const std::string& text) override;
     void warning(WarningKind kind, const std::string& text) override;
+    void progress(const session::ProgressEvent& event) override;
 
 private:
     Prompts& board_;
     BenchDisplay& display_;
     std::size_t row_;
     std::function<bool()> stopping_;
+    std::string esnShown_;
 };
 
 } // namespace fieldkit::cli

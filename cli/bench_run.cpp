@@ -6,103 +6,69 @@
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
-#include "cli/upgrade_command.h"
 #include "core/column_table.h"
-#include "session/hints.h"
-#include "session/session.h"
-#include "settings/app_settings.h"
+#include "session/bench.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <chrono>
-#include <iomanip>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
-#include <sstream>
-#include <thread>
 
 namespace fieldkit::cli {
 namespace {
 
-constexpr const char* kNotRead = "not read";
-
-const char* resultText(flash::RunResult result)
-{
-    switch (result) {
-    case flash::RunResult::Success: return "success";
-    case flash::RunResult::Failure: return "failed";
-    case flash::RunResult::Declined: return "declined";
-    case flash::RunResult::Interrupted: return "interrupted";
+// The bench on the terminal: the boxes about the files on stderr before anything else, then a
+// line per port on stdout while every port's boxes wait their turn on stderr.
+class TerminalBench final : public session::BenchView {
+public:
+    TerminalBench(const BenchPlan& plan, std::function<bool()> stopping)
+        : plan_(plan), stopping_(std::move(stopping)), files_(std::cin, std::cerr, plan.policy)
+    {
     }
-    return "failed";
-}
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+    session::RunView& files() override { return files_; }
 
-std::string secondsText(double seconds)
-{
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << seconds << " s";
-    return text.str();
-}
-
-// What every port's run shares; each run owns everything else.
-struct BenchShared {
-    const BenchPlan& plan;
-    const session::LoadedFirmware& firmware;
-    std::string settingsVersion;
-    BenchDisplay& display;
-    UpgradeStop& stop;
-};
-
-// One whole upgrade on one port, as a single run does it, with its own link.
-void runPort(BenchShared& shared, BoardLine& line, std::size_t row, PortOutcome& outcome)
-{
-    const auto started = std::chrono::steady_clock::now();
-    session::UpgradePlan plan;
-    plan.place = {outcome.port, line.deviceFor(outcome.port), shared.plan.board.simulate};
-    plan.settingsVersion = shared.settingsVersion;
-    plan.firmware = &shared.firmware;
-    TerminalPrompts terminal(std::cin, std::cerr, shared.plan.policy);
-    terminal.setPrefix(comPortName(outcome.port) + ": ");
-    const auto stopping = interrupting(shared.stop);
-    BenchPrompts prompts(terminal, shared.display, row, stopping);
-    flash::UpgradeReport live;
-    BenchNotices notices(shared.display, row, live);
-    session::Services services{boardLinks(line), prompts, shared.stop, &notices, nullptr, stopping, &live};
-    const session::Outcome run = session::runUpgrade(plan, services);
-    outcome.report = run.report;
-    outcome.result = run.result;
-    outcome.adapterHint = run.adapterHint;
-    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    shared.display.status(row, resultText(outcome.result));
-    warnIfNotRecorded(run.recorded, history::kUpgradeCommand, std::cerr);
-    shared.display.runEnded();
-}
-
-// Where each board stands after Ctrl+C, as a single run tells it.
-void tellInterrupted(const std::vector<PortOutcome>& outcomes)
-{
-    for (const auto& outcome : outcomes) {
-        const std::string port = comPortName(outcome.port) + ": ";
-        switch (outcome.result) {
-        case flash::RunResult::Success:
-            std::cerr << port << "The upgrade had completed: the board holds the new firmware.\n";
-            break;
-        case flash::RunResult::Failure:
-            std::cerr << port << "The upgrade had failed: " << firstLine(outcome.report.message) << '\n';
-            break;
-        case flash::RunResult::Declined:
-            std::cerr << port << "The upgrade was declined: nothing was written to the board.\n";
-            break;
-        case flash::RunResult::Interrupted:
-            std::cerr << port << interruptedUpgradeText(outcome.report.stage) << '\n';
-            break;
+    // The lines are drawn only now, below whatever the files asked.
+    void runsStarting() override
+    {
+        display_.emplace(std::cout, standardOutputIsTerminal(), plan_.ports);
+        for (std::size_t row = 0; row < plan_.ports.size(); ++row) {
+            auto& prompts = *boxes_.emplace_back(std::make_unique<TerminalPrompts>(std::cin, std::cerr, plan_.policy));
+            prompts.setPrefix(comPortName(plan_.ports[row]) + ": ");
+            views_.push_back(std::make_unique<BenchPortView>(prompts, *display_, row, stopping_));
         }
     }
-}
+
+    session::RunView& port(std::size_t row) override { return *views_[row]; }
+
+    void portEnded(std::size_t row, const session::PortOutcome& outcome) override
+    {
+        warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
+        if (!display_)
+            return;
+        display_->status(row, session::resultText(outcome.result));
+        display_->runEnded();
+    }
+
+    void whileRunning() override { display_->serveBoxes(); }
+
+    void close()
+    {
+        if (display_)
+            display_->close();
+    }
+
+private:
+    const BenchPlan& plan_;
+    std::function<bool()> stopping_;
+    TerminalPrompts files_;
+    std::optional<BenchDisplay> display_;
+    std::vector<std::unique_ptr<TerminalPrompts>> boxes_;
+    std::vector<std::unique_ptr<BenchPortView>> views_;
+};
 
 } // namespace
 
@@ -114,25 +80,22 @@ void checkBenchPorts(const std::vector<int>& ports)
             throw CLI::ValidationError("--port", comPortName(port) + " is given twice; give each port once");
 }
 
-void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcomes)
+void printBenchSummary(std::ostream& out, const std::vector<session::PortOutcome>& outcomes)
 {
     std::vector<std::vector<std::string>> table{{"Port", "ESN", "Version before", "Result", "Time", "Message"}};
     for (const auto& outcome : outcomes) {
-        const auto& report = outcome.report;
-        table.push_back({comPortName(outcome.port), report.esnRead ? report.identity.esnText : kNotRead,
-                         report.versionRead ? report.identity.boardVersionText : kNotRead, resultText(outcome.result),
-                         secondsText(outcome.seconds),
-                         outcome.result == flash::RunResult::Failure ? firstLine(report.message) : ""});
+        const session::SummaryRow row = session::summaryRow(outcome);
+        table.push_back({row.port, row.esn, row.versionBefore, row.result, row.time, row.message});
     }
     writeColumns(out, table);
     out << std::flush;
 }
 
-int benchExitStatus(const std::vector<PortOutcome>& outcomes)
+int benchExitStatus(const std::vector<session::PortOutcome>& outcomes)
 {
     const auto any = [&outcomes](flash::RunResult result) {
         return std::any_of(outcomes.begin(), outcomes.end(),
-                           [result](const PortOutcome& outcome) { return outcome.result == result; });
+                           [result](const session::PortOutcome& outcome) { return outcome.result == result; });
     };
     if (any(flash::RunResult::Failure) || any(flash::RunResult::Interrupted))
         return kExitFailed;
@@ -143,75 +106,54 @@ int runBench(const BenchPlan& plan)
 {
     installInterruptHandlers();
     const RecordPending recordPending;
-    const auto settingsFile = settings::settingsFile();
-    if (const auto hint = session::unreadableSettingsHint(settingsFile); !hint.empty())
-        std::cerr << hint << '\n';
+    UpgradeStop stop;
+    const auto stopping = interrupting(stop);
+    TerminalBench terminal(plan, stopping);
 
-    // The firmware files are the same for every board: read, check and ask about them once,
-    // before any board is touched.
-    const std::string settingsVersion = settings::readFirmwareVersionSetting(settingsFile);
-    TerminalPrompts filePrompts(std::cin, std::cerr, plan.policy);
-    const session::LoadedFirmware firmware = session::loadFirmware(filePrompts, ".", [] {
-        return pendingInterrupt() != InterruptSignal::None;
-    });
-    if (!firmware.usable) {
-        // No board is touched, but every port's run is recorded with the cause.
-        for (int port : plan.ports) {
-            const BoardLine line(plan.board, port, std::cerr);
-            warnIfNotRecorded(
-                session::recordUnstarted({port, line.deviceFor(port), plan.board.simulate}, settingsVersion,
-                                         firmware.report),
-                history::kUpgradeCommand, std::cerr);
-        }
-        switch (firmware.report.result()) {
+    // Each port's line, with its emulated board, made by the session once the files are usable.
+    std::vector<std::unique_ptr<BoardLine>> lines;
+    session::BenchPlan bench;
+    bench.ports = plan.ports;
+    bench.simulated = plan.board.simulate;
+    bench.line = [&plan, &lines](int port) {
+        BoardLine& line = *lines.emplace_back(std::make_unique<BoardLine>(plan.board, port, std::cerr));
+        return session::BenchLine{boardLinks(line), line.emulatedBoard()};
+    };
+    session::BenchOutcome outcome;
+    {
+        const InterruptWatch watch(stop);
+        outcome = session::runBench(bench, terminal, stop, stopping);
+    }
+    terminal.close();
+
+    if (!outcome.filesUsable) {
+        switch (outcome.ports.front().result) {
         case flash::RunResult::Interrupted:
-            std::cerr << interruptedUpgradeText(UpgradeStage::LoadingFiles) << '\n';
+            std::cerr << session::afterStopText(UpgradeStage::LoadingFiles) << '\n';
             return interruptedExitStatus();
         case flash::RunResult::Declined: return kExitDeclined;
         default: return kExitFailed;
         }
     }
-
-    // Each port's line, with its emulated board started before any run does.
-    std::vector<std::unique_ptr<BoardLine>> lines;
-    for (int port : plan.ports)
-        lines.push_back(std::make_unique<BoardLine>(plan.board, port, std::cerr));
-
-    std::vector<PortOutcome> outcomes;
-    for (int port : plan.ports)
-        outcomes.push_back({port, {}, 0, flash::RunResult::Failure, {}});
-    BenchDisplay display(std::cout, standardOutputIsTerminal(), plan.ports);
-    UpgradeStop stop;
-    BenchShared shared{plan, firmware, settingsVersion, display, stop};
-    {
-        const InterruptWatch watch(stop);
-        std::vector<std::thread> runs;
-        for (std::size_t row = 0; row < outcomes.size(); ++row)
-            runs.emplace_back([&shared, &lines, &outcomes, row] { runPort(shared, *lines[row], row, outcomes[row]); });
-        display.serveBoxes();
-        for (auto& run : runs)
-            run.join();
-    }
-    display.close();
-
-    if (plan.board.simulate)
-        for (std::size_t row = 0; row < lines.size(); ++row) {
+    for (std::size_t row = 0; row < lines.size(); ++row)
+        if (!lines[row]->emulatedBoard().empty()) {
             std::cerr << comPortName(plan.ports[row]) << ": ";
             lines[row]->report(std::cerr);
         }
-    printBenchSummary(std::cout, outcomes);
-    for (const auto& outcome : outcomes)
-        if (!outcome.adapterHint.empty())
-            std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
+    printBenchSummary(std::cout, outcome.ports);
+    for (const auto& port : outcome.ports)
+        if (!port.adapterHint.empty())
+            std::cerr << comPortName(port.port) << ": " << port.adapterHint << '\n';
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
-    const bool anyInterrupted = std::any_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
-        return outcome.result == flash::RunResult::Interrupted;
+    const bool anyInterrupted = std::any_of(outcome.ports.begin(), outcome.ports.end(), [](const auto& port) {
+        return port.result == flash::RunResult::Interrupted;
     });
     if (anyInterrupted && pendingInterrupt() != InterruptSignal::None) {
-        tellInterrupted(outcomes);
+        for (const auto& port : outcome.ports)
+            std::cerr << comPortName(port.port) << ": " << session::whereBoardStands(port) << '\n';
         return interruptedExitStatus();
     }
-    return benchExitStatus(outcomes);
+    return benchExitStatus(outcome.ports);
 }
 
 } // namespace fieldkit::cli

@@ -1,14 +1,14 @@
 #pragma once
 
-// A bench: the boards on several COM ports upgraded at once, each by a whole upgrade of its
-// own on a thread of its own, as `fieldkit-cli upgrade --port 1 --port 2 ...` runs them.
+// A bench on a terminal: the boards on several COM ports upgraded at once, as
+// `fieldkit-cli upgrade --port 1 --port 2 ...` runs them. The session runs the bench; this
+// shows it.
 
 #include "cli/board_port.h"
 #include "cli/terminal_prompts.h"
-#include "flash/upgrade_report.h"
+#include "session/front_end.h"
 
 #include <ostream>
-#include <string>
 #include <vector>
 
 namespace fieldkit::cli {
@@ -23,25 +23,16 @@ struct BenchPlan {
     AnswerPolicy policy;     // --yes and --force, as in a single run
 };
 
-// Loads the firmware files once (asking about them once), then upgrades every port's board
-// at the same time, records each run in the upgrade history as it ends, and prints a
-// summary. Firmware files that cannot be used are recorded as every port's run. Returns the exit status: 0 when every board succeeded, 1 when any failed, 3 when
-// none failed but some were declined, 130/143 when interrupted.
+// Runs the bench with a line per port on the terminal and prints a summary. Returns the exit
+// status: 0 when every board succeeded, 1 when any failed, 3 when none failed but some were
+// declined, 130/143 when interrupted.
 int runBench(const BenchPlan& plan);
-
-struct PortOutcome {
-    int port = 0;
-    flash::UpgradeReport report;
-    double seconds = 0;
-    flash::RunResult result = flash::RunResult::Failure;
-    std::string adapterHint; // printed after the summary; "" when the adapter was quick enough
-};
 
 // The table at the end of a bench: port, ESN, board version before, result, time taken and
 // the first line of the message that stopped a failed run.
-void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcomes);
+void printBenchSummary(std::ostream& out, const std::vector<session::PortOutcome>& outcomes);
 
 // 0, 1 or 3 as runBench returns them without an interrupt.
-int benchExitStatus(const std::vector<PortOutcome>& outcomes);
+int benchExitStatus(const std::vector<session::PortOutcome>& outcomes);
 
 } // namespace fieldkit::cli

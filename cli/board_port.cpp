@@ -1,9 +1,6 @@
 #include "cli/board_port.h"
 
 #include "core/com_port.h"
-
-#include "session/hints.h"
-
 #include "link/serial_port.h"
 #include "settings/app_settings.h"
 #include "settings/port_devices.h"
@@ -49,21 +46,6 @@ void checkDistinctDevices(const BoardPortOptions& options, const std::vector<int
         }
 }
 
-int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints)
-{
-    const auto file = settings::settingsFile();
-    if (const auto hint = session::unreadableSettingsHint(file); !hint.empty())
-        hints << hint << '\n';
-    if (options.port)
-        return *options.port;
-    const auto setting = settings::readPortSetting(file);
-    if (setting.invalid)
-        prompts.warning(WarningKind::InvalidPortSetting, settings::kInvalidPortWarning);
-    if (setting.withoutPrefix)
-        hints << session::portWithoutPrefixHint(file) << '\n';
-    return setting.port;
-}
-
 BoardLine::BoardLine(const BoardPortOptions& options, int port, std::ostream& log)
 {
     if (!options.simulate)
@@ -84,9 +66,9 @@ link::ChannelFactory BoardLine::channels()
     return link::serialPortChannels([](int port) { return settings::serialDeviceFor(port).device; });
 }
 
-std::string BoardLine::deviceFor(int port) const
+std::string BoardLine::emulatedBoard() const
 {
-    return simulated_ ? simulated_->location() : settings::serialDeviceFor(port).device;
+    return simulated_ ? simulated_->location() : std::string();
 }
 
 void BoardLine::report(std::ostream& out) const

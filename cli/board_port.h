@@ -31,11 +31,6 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vect
 // any port is opened; with --simulate every port has an emulated board of its own.
 void checkDistinctDevices(const BoardPortOptions& options, const std::vector<int>& ports);
 
-// The port to use: --port, or "SerialPort"/"PortNumber" of AppConfig.ini with its warning
-// shown when the value names no COM port from 1 to 4. A settings file that cannot be read or
-// whose port value is not of the form COMn gets a hint line on `hints`.
-int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream& hints);
-
 // The line the board commands talk through: the serial ports as AppConfig.ini and FIELDKIT_COMn
 // map them, or with --simulate an emulated board behind every COM port. Throws
 // std::runtime_error when the emulator cannot start and std::invalid_argument for bad
@@ -49,8 +44,8 @@ public:
 
     // Channels for the board link; they must not outlive the line.
     link::ChannelFactory channels();
-    // What COM<port> means: the device, or where the emulated board is.
-    std::string deviceFor(int port) const;
+    // Where the emulated board is; "" when the line leads to the radio.
+    std::string emulatedBoard() const;
 
     // Prints what the emulated board saw: requests, bytes, retries.
     void report(std::ostream& out) const;

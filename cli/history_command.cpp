@@ -146,11 +146,8 @@ bool readShopDatabase(const std::function<std::optional<shop::Failure>(shop::Dat
 
 void warnIfNotRecorded(const session::Recorded& recorded, const char* command, std::ostream& warnings)
 {
-    if (recorded.notWritten)
-        warnings << "Warning: This " << history::runName(history::UpgradeRun(command))
-                 << " was not recorded in the history: " << *recorded.notWritten << '\n';
-    if (recorded.notSent)
-        warnings << "Warning: " << *recorded.notSent << '\n';
+    for (const std::string& warning : session::recordWarnings(command, recorded))
+        warnings << "Warning: " << warning << '\n';
 }
 
 void addHistoryCommand(CLI::App& app, int& exitStatus)

@@ -19,9 +19,9 @@ int runInfoCommand(const BoardPortOptions& options)
 {
     installInterruptHandlers();
     TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
-    const int port = resolvePort(options, prompts, std::cerr);
+    const int port = session::choosePort(options.port, settings::settingsFile(), prompts);
     BoardLine line(options, port, std::cerr);
-    const session::Place place{port, line.deviceFor(port), options.simulate};
+    const session::Place place = session::placeFor(port, settings::settingsFile(), line.emulatedBoard());
 
     UpgradeStop stop;
     const auto show = [](const link::BoardIdentity& identity) {
@@ -32,7 +32,7 @@ int runInfoCommand(const BoardPortOptions& options)
     {
         const InterruptWatch watch(stop);
         outcome = session::readBoard(place, settings::readFirmwareVersionSetting(settings::settingsFile()),
-                                     {boardLinks(line), prompts, stop, nullptr, nullptr, interrupting(stop), nullptr}, show);
+                                     {boardLinks(line), prompts, stop, nullptr, interrupting(stop)}, show);
     }
     warnIfNotRecorded(outcome.recorded, history::kInfoCommand, std::cerr);
     switch (outcome.result) {

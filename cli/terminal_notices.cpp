@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace fieldkit::cli {
+
 namespace {
 
 constexpr int kBarWidth = 40;
@@ -17,29 +18,27 @@ TerminalNotices::TerminalNotices(std::ostream& out, bool redrawInPlace, std::fun
 {
 }
 
-void TerminalNotices::statusText(UpgradeStage, const char* constantText)
+void TerminalNotices::show(const session::ProgressEvent& event)
 {
-    endProgressLine();
-    out_ << constantText << '\n' << std::flush;
+    std::visit(session::EventHandlers{[this](const session::StepEntered& step) { line(step.text); },
+                                      [this](const session::ProgressBegun&) { lastTenthShown_ = -1; },
+                                      [this](const session::PageWritten& page) { pageWritten(page); },
+                                      [this](const session::FinalText& final) { line(final.text); },
+                                      [](const session::BoardIdentified&) {}, [](const session::RunFinished&) {}},
+               event);
 }
 
-void TerminalNotices::beginProgress(std::uint32_t pageCount)
+void TerminalNotices::pageWritten(const session::PageWritten& page)
 {
-    pageCount_ = static_cast<int>(pageCount);
-    pagesDone_ = 0;
-    lastTenthShown_ = -1;
-}
-
-void TerminalNotices::pageDone()
-{
-    ++pagesDone_;
-    const auto title = progressTitle(pagesDone_, pageCount_);
+    const int done = static_cast<int>(page.pagesDone);
+    const int count = static_cast<int>(page.pageCount);
+    const auto title = progressTitle(done, count);
     if (!title)
         return;
     int barWidth = kBarWidth;
     if (const int columns = redrawInPlace_ && columns_ ? columns_() : 0; columns > 0)
         barWidth = std::clamp(columns - 3 - kLongestTitle, 0, kBarWidth); // brackets and the last column left free
-    const int filled = std::min(barWidth, pagesDone_ * barWidth / pageCount_);
+    const int filled = std::min(barWidth, done * barWidth / count);
     // Appended piece by piece into one string: GCC 12 at -O3 takes "[" + std::string(...)
     // for overlapping copies and warns (-Wrestrict), which a -Werror build cannot pass.
     std::string bar;
@@ -54,24 +53,19 @@ void TerminalNotices::pageDone()
         progressLineOpen_ = true;
         return;
     }
-    const int tenth = pagesDone_ * 10 / pageCount_;
+    const int tenth = done * 10 / count;
     if (tenth != lastTenthShown_) {
         lastTenthShown_ = tenth;
         out_ << bar << '\n' << std::flush;
     }
 }
 
-void TerminalNotices::finalText(const std::string& text)
-{
-    endProgressLine();
-    out_ << text << '\n' << std::flush;
-}
-
-void TerminalNotices::endProgressLine()
+void TerminalNotices::line(const std::string& text)
 {
     if (progressLineOpen_)
         out_ << '\n';
     progressLineOpen_ = false;
+    out_ << text << '\n' << std::flush;
 }
 
 } // namespace fieldkit::cli

@@ -26,9 +26,20 @@ bool isYes(std::string answer)
 
 } // namespace
 
-TerminalPrompts::TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy)
-    : in_(in), out_(out), policy_(policy)
+TerminalPrompts::TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy, TerminalNotices* progress)
+    : in_(in), out_(out), policy_(policy), progress_(progress)
 {
+}
+
+void TerminalPrompts::progress(const session::ProgressEvent& event)
+{
+    if (progress_ != nullptr)
+        progress_->show(event);
+}
+
+void TerminalPrompts::notice(const std::string& text)
+{
+    out_ << text << '\n' << std::flush;
 }
 
 void TerminalPrompts::error(FailureKind kind, const std::string& text)

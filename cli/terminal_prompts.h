@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/prompts.h"
+#include "cli/terminal_notices.h"
+#include "session/front_end.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,12 +23,14 @@ enum class AnswerPolicy {
 AnswerPolicy answerPolicy(bool assumeYes, bool force);
 void addAnswerOptions(CLI::App& command, bool& assumeYes, bool& force);
 
-// The boxes of the logic as lines on a terminal: each box's kind, then its text exactly.
-// A question reads one answer line: "y" or "yes" in any case is Yes; anything else, or
-// the end of input, is No. Once the terminal has hung up, every question is answered No.
-class TerminalPrompts final : public Prompts {
+// A run on a terminal. The boxes of the logic as lines on `out`: each box's kind, then its
+// text exactly, then its hint. A question reads one answer line: "y" or "yes" in any case is
+// Yes; anything else, or the end of input, is No. Once the terminal has hung up, every
+// question is answered No. Notices are lines on `out` too; the progress goes to `progress`,
+// when given.
+class TerminalPrompts final : public session::RunView {
 public:
-    TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy);
+    TerminalPrompts(std::istream& in, std::ostream& out, AnswerPolicy policy, TerminalNotices* progress = nullptr);
 
     // Printed below the box's text.
     void setHints(HintSource hints) override { hints_ = std::move(hints); }
@@ -37,6 +40,8 @@ public:
     void error(FailureKind kind, const std::string& text) override;
     Answer question(QuestionKind kind, const std::string& text) override;
     void warning(WarningKind kind, const std::string& text) override;
+    void progress(const session::ProgressEvent& event) override;
+    void notice(const std::string& text) override;
 
     // Whether any question was answered No.
     bool declined() const { return declined_; }
@@ -51,6 +56,7 @@ private:
     bool declined_ = false;
     HintSource hints_;
     std::string prefix_;
+    TerminalNotices* progress_;
 };
 
 } // namespace fieldkit::cli

@@ -29,19 +29,19 @@ int runUpgradeCommand(const UpgradeOptions& options)
 {
     installInterruptHandlers();
     const RecordPending recordPending;
-    TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
-    const int port = resolvePort(options.board, prompts, std::cerr);
+    TerminalNotices notices(std::cout, standardOutputIsTerminal());
+    TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force), &notices);
+    const int port = session::choosePort(options.board.port, settings::settingsFile(), prompts);
     BoardLine line(options.board, port, std::cerr);
     session::UpgradePlan plan;
-    plan.place = {port, line.deviceFor(port), options.board.simulate};
+    plan.place = session::placeFor(port, settings::settingsFile(), line.emulatedBoard());
     plan.settingsVersion = settings::readFirmwareVersionSetting(settings::settingsFile());
 
     UpgradeStop stop;
-    TerminalNotices notices(std::cout, standardOutputIsTerminal());
     session::Outcome outcome;
     {
         const InterruptWatch watch(stop);
-        outcome = session::runUpgrade(plan, {boardLinks(line), prompts, stop, &notices, nullptr, interrupting(stop), nullptr});
+        outcome = session::runUpgrade(plan, {boardLinks(line), prompts, stop, nullptr, interrupting(stop)});
     }
 
     line.report(std::cerr);
@@ -52,7 +52,7 @@ int runUpgradeCommand(const UpgradeOptions& options)
     case flash::RunResult::Success: return kExitDone;
     case flash::RunResult::Declined: return kExitDeclined;
     case flash::RunResult::Interrupted:
-        std::cerr << interruptedUpgradeText(outcome.report.stage) << '\n';
+        std::cerr << session::afterStopText(outcome.report.stage) << '\n';
         return interruptedExitStatus();
     case flash::RunResult::Failure: break;
     }
@@ -60,14 +60,6 @@ int runUpgradeCommand(const UpgradeOptions& options)
 }
 
 } // namespace
-
-std::string interruptedUpgradeText(UpgradeStage stage)
-{
-    if (!boardChangedFrom(stage))
-        return "Interrupted before the erase: nothing was written to the board, and its firmware is as it was.";
-    return "Interrupted after the board's flash was erased: the board holds no whole firmware now.\n"
-           "Switch the radio off and on, and run the upgrade again.";
-}
 
 void addUpgradeCommand(CLI::App& app, int& exitStatus)
 {

@@ -12,7 +12,4 @@ namespace fieldkit::cli {
 // and AppConfig.ini in the current directory.
 void addUpgradeCommand(CLI::App& app, int& exitStatus);
 
-// What an interrupted upgrade tells the user about the board, by the step it had reached.
-std::string interruptedUpgradeText(UpgradeStage stage);
-
 } // namespace fieldkit::cli

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <vector>
 
 namespace fieldkit::flash {
 namespace {
@@ -44,7 +45,8 @@ constexpr const char* kAppWriteFailed = "Failed to write to application code are
 constexpr const char* kAppVerifyFailed = "Failed to verify application code integrity.";
 constexpr const char* kResetRadioWarning = "Please reset your radio";
 
-// The version text of the settings file holds at most 13 characters and its NUL.
+// The version text of the settings file holds at most 13 characters and its NUL; a frame whose
+// text is longer says how much it needs.
 constexpr int kVersionBufferSize = 14;
 
 std::string withText(const char* format, const std::string& text)
@@ -271,15 +273,23 @@ private:
         if (!report_.versionRead)
             return true;
         const std::string& boardVersion = identity().boardVersionText;
-        std::array<char, kVersionBufferSize> settingsVersion{};
-        frame_.GetFirmwareVersion(settingsVersion.data(), kVersionBufferSize);
-        if (boardVersion == settingsVersion.data() &&
+        if (boardVersion == settingsVersion() &&
             !ask(QuestionKind::AlreadyFlashed, withText(kAlreadyFlashedQuestion, boardVersion)))
             return false;
         if (isIncompatibleVersion(boardVersion) &&
             !ask(QuestionKind::IncompatibleFirmware, withText(kIncompatibleQuestion, boardVersion)))
             return false;
         return true;
+    }
+
+    std::string settingsVersion()
+    {
+        std::vector<char> buffer(kVersionBufferSize);
+        if (const int needed = frame_.GetFirmwareVersion(buffer.data(), kVersionBufferSize); needed != 0) {
+            buffer.resize(static_cast<std::size_t>(needed));
+            frame_.GetFirmwareVersion(buffer.data(), needed);
+        }
+        return buffer.data();
     }
 
     // The ending every run passes through.

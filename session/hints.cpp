@@ -74,8 +74,8 @@ std::string unreadableFileHint(const fs::path& file)
     const auto status = fs::status(file, error);
     if (!fs::exists(status))
         return "Hint: " + name + " was not found in " + fs::absolute(file).lexically_normal().parent_path().string() +
-               ". Run fieldkit-cli in the folder that holds " + image::kBootFileName + " and " +
-               image::kApplicationFileName + ".";
+               ". Put " + image::kBootFileName + " and " + image::kApplicationFileName +
+               " in that folder, or start FieldKit in the folder that holds them.";
     if (fs::is_directory(status))
         return "Hint: " + name + " is a directory, not a firmware file.";
     if (const auto why = whyUnreadable(file))
@@ -136,7 +136,7 @@ std::string FailureHints::openFailureHint() const
     case wire::OpenFailure::NotFound:
         return "Hint: " + com + " is " + device +
                ", which does not exist. Plug in the programming cable, or map the port to its device with "
-               "FIELDKIT_" + com + "=" + settings::kExampleCableDevice + " or in AppConfig.ini [SerialDevices] (see 'fieldkit-cli ports').";
+               "FIELDKIT_" + com + "=" + settings::kExampleCableDevice + " or in AppConfig.ini [SerialDevices].";
     case wire::OpenFailure::PermissionDenied:
         return "Hint: no permission to open " + device +
                ". On Linux, add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again.";

@@ -20,4 +20,15 @@ Recorded recordRun(const history::UpgradeRun& run, const flash::UpgradeReport& r
     return recorded;
 }
 
+std::vector<std::string> recordWarnings(const char* command, const Recorded& recorded)
+{
+    std::vector<std::string> warnings;
+    if (recorded.notWritten)
+        warnings.push_back("This " + history::runName(history::UpgradeRun(command)) +
+                           " was not recorded in the upgrade history: " + *recorded.notWritten);
+    if (recorded.notSent)
+        warnings.push_back(*recorded.notSent);
+    return warnings;
+}
+
 } // namespace fieldkit::session

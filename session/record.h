@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fieldkit::session {
 
@@ -17,7 +18,12 @@ struct Recorded {
 };
 
 // Appends the run's record, then sends what waits to the shop database when one is named.
-// The run's outcome stands either way, and each front end words the warnings its own way.
+// The run's outcome stands either way.
 Recorded recordRun(const history::UpgradeRun& run, const flash::UpgradeReport& report);
+
+// The warnings a front end shows after a run (history::kUpgradeCommand or kInfoCommand) whose
+// record was not written, or whose records the shop database did not take: one text each,
+// none when all went well.
+std::vector<std::string> recordWarnings(const char* command, const Recorded& recorded);
 
 } // namespace fieldkit::session

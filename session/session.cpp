@@ -1,10 +1,12 @@
 #include "session/session.h"
 
 #include "flash/upgrade_steps.h"
+#include "flash/upgrade_worker.h"
 #include "history/history_record.h"
 #include "link/stoppable_board_link.h"
 #include "session/hints.h"
 #include "session/record.h"
+#include "settings/app_settings.h"
 
 #include <exception>
 
@@ -48,15 +50,50 @@ private:
     bool unanswered_ = false;
 };
 
-// Progress for nobody.
-class NoNotices final : public UpgradeNotices {
+// The worker's notices as typed events for the view, with the board's ESN and version once
+// the report holds them. Runs on the run's thread, as the worker does.
+class ViewNotices final : public UpgradeNotices {
 public:
-    bool hasWindow() const override { return false; }
-    void statusText(UpgradeStage, const char*) override {}
-    void beginProgress(std::uint32_t) override {}
-    void pageDone() override {}
-    void finalText(const std::string&) override {}
-    void finished(int) override {}
+    ViewNotices(RunView& view, const flash::UpgradeReport& report) : view_(view), report_(report) {}
+
+    bool hasWindow() const override { return view_.showsProgress(); }
+    void statusText(UpgradeStage stage, const char* constantText) override
+    {
+        identifyOnceRead();
+        view_.progress(StepEntered{stage, constantText});
+    }
+    void beginProgress(std::uint32_t pageCount) override
+    {
+        identifyOnceRead();
+        pageCount_ = pageCount;
+        pagesDone_ = 0;
+        view_.progress(ProgressBegun{pageCount});
+    }
+    void pageDone() override { view_.progress(PageWritten{++pagesDone_, pageCount_}); }
+    void finalText(const std::string& text) override
+    {
+        identifyOnceRead();
+        view_.progress(FinalText{text});
+    }
+    void finished(int result) override { view_.progress(RunFinished{result == UPG_RESULT_SUCCESS}); }
+
+private:
+    // The ESN comes from the parameter block or its own read, the version after it.
+    void identifyOnceRead()
+    {
+        BoardIdentified read{report_.esnRead ? report_.identity.esnText : "",
+                             report_.versionRead ? report_.identity.boardVersionText : ""};
+        if (read.esnText == shown_.esnText && read.versionText == shown_.versionText)
+            return;
+        shown_ = read;
+        view_.progress(std::move(read));
+    }
+
+    RunView& view_;
+    const flash::UpgradeReport& report_;
+    BoardIdentified shown_;
+    std::uint32_t pageCount_ = 0;
+    std::uint32_t pagesDone_ = 0;
 };
 
 std::function<bool()> stoppingOf(const Services& services)
@@ -90,6 +127,27 @@ private:
 
 } // namespace
 
+Place placeFor(int port, const std::filesystem::path& settingsFile, const std::string& emulatedBoard)
+{
+    if (!emulatedBoard.empty())
+        return {port, emulatedBoard, true};
+    return {port, history::deviceMeantBy(port, settingsFile), false};
+}
+
+int choosePort(std::optional<int> given, const std::filesystem::path& settingsFile, RunView& view)
+{
+    if (const auto hint = unreadableSettingsHint(settingsFile); !hint.empty())
+        view.notice(hint);
+    if (given)
+        return *given;
+    const auto setting = settings::readPortSetting(settingsFile);
+    if (setting.invalid)
+        view.warning(WarningKind::InvalidPortSetting, settings::kInvalidPortWarning);
+    if (setting.withoutPrefix)
+        view.notice(portWithoutPrefixHint(settingsFile));
+    return setting.port;
+}
+
 LoadedFirmware loadFirmware(Prompts& prompts, const std::filesystem::path& directory,
                             const std::function<bool()>& stopping)
 {
@@ -100,6 +158,8 @@ LoadedFirmware loadFirmware(Prompts& prompts, const std::filesystem::path& direc
         const HintsDuringRun hints(asked, [&files](const Cause& cause) { return firmwareFileHint(cause, files); });
         firmware.usable = flash::loadFirmwareFiles(*firmware.image, asked, directory, firmware.report) ==
                           image::LoadOutcome::GoOn;
+        if (firmware.report.failure)
+            firmware.failureHint = firmwareFileHint(*firmware.report.failure, files);
     }
     asked.forgetUnanswered(firmware.report);
     if (!firmware.usable && !firmware.report.failure && stopping())
@@ -112,24 +172,26 @@ Outcome runUpgrade(const UpgradePlan& plan, const Services& services)
     const history::UpgradeRun run = historyRun(history::kUpgradeCommand, plan.place, plan.settingsVersion);
     const auto stopping = stoppingOf(services);
     Outcome outcome;
-    flash::UpgradeReport& report = services.report != nullptr ? *services.report : outcome.report;
+    flash::UpgradeReport& report = outcome.report;
     if (plan.firmware != nullptr) {
         report.files = plan.firmware->report.files;
         report.questions = plan.firmware->report.questions;
     }
-    StoppingPrompts prompts(services.prompts, stopping);
-    NoNotices noNotices;
-    UpgradeNotices& notices = services.notices != nullptr ? *services.notices : noNotices;
+    StoppingPrompts prompts(services.view, stopping);
+    ViewNotices notices(services.view, report);
     StoppableClock clock(services.clock, services.stop);
     try {
         const std::unique_ptr<link::BoardLink> boardLink = services.makeLink(clock);
         link::StoppableBoardLink link(*boardLink, services.stop);
         const FailureHints hints(link, plan.place.port, plan.place.device, report.files);
         const HintsDuringRun hinting(prompts, [&hints](const Cause& cause) { return hints.forCause(cause); });
+        // The port and the settings version are the plan's: the worker never reaches back
+        // into a window for them.
         flash::SettingsFrame settings(plan.place.port, plan.settingsVersion);
-        flash::UpgradeFrame& frame = plan.frame != nullptr ? *plan.frame : settings;
-        flash::UpgradeWorker(frame, {link, clock, prompts, notices, plan.firmwareDirectory, &report, &services.stop,
-                                     plan.firmware != nullptr ? plan.firmware->image.get() : nullptr});
+        flash::UpgradeWorker(settings, {link, clock, prompts, notices, plan.firmwareDirectory, &report, &services.stop,
+                                        plan.firmware != nullptr ? plan.firmware->image.get() : nullptr});
+        if (report.failure)
+            outcome.failureHint = hints.forCause(*report.failure);
         outcome.adapterHint = slowAdapterHint(link.details().statistics, plan.place.device);
     } catch (const std::exception& fault) {
         // The link could not even be set up: the run fails like any other, and a window
@@ -147,15 +209,20 @@ Outcome runUpgrade(const UpgradePlan& plan, const Services& services)
         report.interrupted = true;
     outcome.result = report.result();
     outcome.recorded = recordRun(run, report);
-    if (&report != &outcome.report)
-        outcome.report = report;
     return outcome;
 }
 
-Recorded recordUnstarted(const Place& place, const std::string& settingsVersion,
-                                           const flash::UpgradeReport& fileStage)
+Recorded recordUnstarted(const Place& place, const std::string& settingsVersion, const flash::UpgradeReport& fileStage)
 {
     return recordRun(historyRun(history::kUpgradeCommand, place, settingsVersion), fileStage);
+}
+
+std::string afterStopText(UpgradeStage stage)
+{
+    if (!boardChangedFrom(stage))
+        return "Interrupted before the erase: nothing was written to the board, and its firmware is as it was.";
+    return "Interrupted after the board's flash was erased: the board holds no whole firmware now.\n"
+           "Switch the radio off and on, and run the upgrade again.";
 }
 
 BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersion, const Services& services,
@@ -176,7 +243,7 @@ BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersio
         link::StoppableBoardLink link(*boardLink, services.stop);
         const std::vector<image::LoadedFile> noFiles;
         const FailureHints hints(link, place.port, place.device, noFiles);
-        const HintsDuringRun hinting(services.prompts, [&hints](const Cause& cause) { return hints.forCause(cause); });
+        const HintsDuringRun hinting(services.view, [&hints](const Cause& cause) { return hints.forCause(cause); });
         // The information command runs its steps back to back, without the upgrade's pauses.
         link::BoardConnection connection(link, clock);
         outcome.failure = connection.readBoardInformation(place.port);
@@ -189,13 +256,13 @@ BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersio
             whileOpen(outcome.identity);
         connection.close();
         if (outcome.failure && !interrupted)
-            services.prompts.error(outcome.failure->kind, outcome.failure->text);
+            services.view.error(outcome.failure->kind, outcome.failure->text);
         return outcome;
     }
     const auto report = history::reportOfBoardRead(outcome.identity, outcome.failure, false);
     outcome.result = report.result();
     outcome.recorded = recordRun(run, report);
-    services.prompts.error(outcome.failure->kind, outcome.failure->text);
+    services.view.error(outcome.failure->kind, outcome.failure->text);
     return outcome;
 }
 

@@ -1,6 +1,5 @@
 #include "core/progress_text.h"
 #include "app/resource.h"
-#include "core/upgrade_notices.h"
 #include "tests/app/app_fixture.h"
 
 #include <QProgressBar>
@@ -45,12 +44,12 @@ TEST_F(AppTest, CaptionIsDocumentTitleThenFrameTitleAndTheStatusPaneIsReady)
 TEST_F(AppTest, PageDoneNoticesShowThePercentageInTheCaption)
 {
     start();
-    frame().OnUpgradeMessage(UPG_BEGIN_PROGRESS, 3);
+    frame().OnUpgradeMessage(session::ProgressBegun{3});
     EXPECT_EQ(view().m_progress->maximum(), 3);
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
+    frame().OnUpgradeMessage(session::PageWritten{});
     EXPECT_EQ(caption(), QStringLiteral(" 33.3% Done - QM7731.KX+ & QM9904.KX+ Lodestar Board Upgrade Software"));
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
+    frame().OnUpgradeMessage(session::PageWritten{});
+    frame().OnUpgradeMessage(session::PageWritten{});
     EXPECT_EQ(caption(), QStringLiteral(" 100.0% Done - QM7731.KX+ & QM9904.KX+ Lodestar Board Upgrade Software"));
     EXPECT_EQ(view().m_progress->value(), 3);
 }
@@ -58,18 +57,17 @@ TEST_F(AppTest, PageDoneNoticesShowThePercentageInTheCaption)
 TEST_F(AppTest, PageDoneWithoutPagesToCountLeavesTheCaptionAlone)
 {
     start();
-    frame().OnUpgradeMessage(UPG_BEGIN_PROGRESS, 0);
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
+    frame().OnUpgradeMessage(session::ProgressBegun{0});
+    frame().OnUpgradeMessage(session::PageWritten{});
     EXPECT_EQ(caption(), kIdleCaption);
 }
 
-TEST_F(AppTest, StatusTextNoticeGoesToTheMessagePaneAndUnknownCodesAreIgnored)
+TEST_F(AppTest, StatusTextNoticeGoesToTheMessagePaneAndTheBoardsIdentityIsNotShown)
 {
     start();
-    static const char kText[] = "Erasing flash blocks";
-    EXPECT_EQ(frame().OnUpgradeMessage(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(kText)), 0);
+    frame().OnUpgradeMessage(session::StepEntered{UpgradeStage::Erasing, "Erasing flash blocks"});
     EXPECT_EQ(frame().statusBar()->currentMessage(), QStringLiteral("Erasing flash blocks"));
-    EXPECT_EQ(frame().OnUpgradeMessage(99, 12345), 0);
+    frame().OnUpgradeMessage(session::BoardIdentified{"305419896", "R07.10.00"});
     EXPECT_EQ(frame().statusBar()->currentMessage(), QStringLiteral("Erasing flash blocks"));
     EXPECT_EQ(caption(), kIdleCaption);
 }
@@ -79,9 +77,9 @@ TEST_F(AppTest, FinishedWithFailureResetsTheDisplayWithoutABox)
     ModalAnswerer answerer;
     start();
     view().m_btnUpgrade->setEnabled(false);
-    frame().OnUpgradeMessage(UPG_BEGIN_PROGRESS, 3);
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
-    frame().OnUpgradeMessage(UPG_FINISHED, UPG_RESULT_FAILURE);
+    frame().OnUpgradeMessage(session::ProgressBegun{3});
+    frame().OnUpgradeMessage(session::PageWritten{});
+    frame().OnUpgradeMessage(session::RunFinished{false});
     QTest::qWait(20);
     EXPECT_TRUE(answerer.boxes.empty());
     EXPECT_TRUE(view().m_btnUpgrade->isEnabled());
@@ -95,9 +93,9 @@ TEST_F(AppTest, FinishedWithSuccessShowsTheDoneBoxAndRestoresTheWindow)
     answerer.thenClick(QMessageBox::Ok);
     start();
     frame().showMinimized();
-    frame().OnUpgradeMessage(UPG_BEGIN_PROGRESS, 3);
-    frame().OnUpgradeMessage(UPG_PAGE_DONE, 0);
-    frame().OnUpgradeMessage(UPG_FINISHED, UPG_RESULT_SUCCESS);
+    frame().OnUpgradeMessage(session::ProgressBegun{3});
+    frame().OnUpgradeMessage(session::PageWritten{});
+    frame().OnUpgradeMessage(session::RunFinished{true});
     ASSERT_EQ(answerer.boxes.size(), 1U);
     EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("Done"));
     EXPECT_EQ(answerer.boxes[0].text, QStringLiteral("Flashing completed successfully"));

@@ -210,8 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
     Causes, UpgradeOnAPortThatDoesNotOpen,
     ::testing::Values(UnopenedPort{"NoSuchDevice", false, "COM1 is ",
                                    ", which does not exist. Plug in the programming cable, or map the port to its "
-                                   "device with FIELDKIT_COM1=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices] (see "
-                                   "'fieldkit-cli ports')."},
+                                   "device with FIELDKIT_COM1=/dev/ttyUSB0 or in AppConfig.ini [SerialDevices]."},
                       UnopenedPort{"HeldByAnotherProgram", true, "", " is in use by another program. Close it and try again."}),
     [](const auto& info) { return std::string(info.param.name); });
 #endif

@@ -12,9 +12,9 @@
 namespace fieldkit::cli {
 namespace {
 
-PortOutcome outcome(int port, flash::RunResult result, std::string message = {})
+session::PortOutcome outcome(int port, flash::RunResult result, std::string message = {})
 {
-    PortOutcome made;
+    session::PortOutcome made;
     made.port = port;
     made.result = result;
     made.seconds = 12.34;
@@ -45,7 +45,7 @@ class BenchExit : public ::testing::TestWithParam<ExitCase> {};
 
 TEST_P(BenchExit, AnyFailureOutweighsADeclineWhichOutweighsSuccess)
 {
-    std::vector<PortOutcome> outcomes;
+    std::vector<session::PortOutcome> outcomes;
     for (auto result : GetParam().results)
         outcomes.push_back(outcome(static_cast<int>(outcomes.size()) + 1, result));
     EXPECT_EQ(benchExitStatus(outcomes), GetParam().status);
@@ -133,9 +133,9 @@ TEST(TerminalNotices, ABarRedrawnInPlaceStaysWithinANarrowTerminal)
 {
     std::ostringstream out;
     TerminalNotices notices(out, true, [] { return 30; });
-    notices.beginProgress(3);
-    for (int page = 0; page < 3; ++page)
-        notices.pageDone();
+    notices.show(session::ProgressBegun{3});
+    for (std::uint32_t page = 1; page <= 3; ++page)
+        notices.show(session::PageWritten{page, 3});
     EXPECT_EQ(out.str(), "\r[#####..........] 33.3% Done\r[##########.....] 66.6% Done\r[###############] 100.0% Done") << out.str();
 }
 

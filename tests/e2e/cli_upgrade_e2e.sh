@@ -130,7 +130,7 @@ FIELDKIT_HISTORY="$work" "$cli" upgrade --simulate --sim-option="$board" --yes <
 status=$?
 set -e
 check "unrecorded upgrade exits 0" test "$status" -eq 0
-check "unrecorded upgrade warns" grep -q "^Warning: This upgrade was not recorded in the history: .*Is a directory$" unrecorded.log
+check "unrecorded upgrade warns" grep -q "^Warning: This upgrade was not recorded in the upgrade history: .*Is a directory$" unrecorded.log
 
 echo "$failures failed"
 test "$failures" -eq 0

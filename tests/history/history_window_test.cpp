@@ -94,7 +94,7 @@ TEST_P(DesktopRun, IsRecordedBeforeItsOutcomeOrWarnsAfterIt)
         const auto& warning = answerer.boxes.back();
         EXPECT_EQ(warning.caption, QStringLiteral("Warning"));
         EXPECT_TRUE(warning.text.startsWith(QStringLiteral("This ") + (row.upgrade ? "upgrade" : "board read") +
-                                            " was not recorded in the upgrade history:\n"))
+                                            " was not recorded in the upgrade history: "))
             << warning.text.toStdString();
         // The system's own reason, in its words ("Is a directory", or a denied access on Windows).
         const auto reason = history::appendRecord(historyFile, history::Record::object());

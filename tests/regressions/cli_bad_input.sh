@@ -44,7 +44,7 @@ fresh; rm "$work/dir/corvo_boot.s19"; run "$cli" upgrade --simulate --yes
 check "missing boot file: exit 1" test "$status" -eq 1
 check "missing boot file: text" has "Failed to process boot code file"
 check "missing boot file: plain Ready" has "Ready"
-check "missing boot file: hint names the folder" hint "corvo_boot.s19 was not found in $work/dir\. Run fieldkit-cli in the folder"
+check "missing boot file: hint names the folder" hint "corvo_boot.s19 was not found in $work/dir\. Put corvo_boot.s19 and corvo_fwapp.s19 in that folder"
 
 fresh; rm "$work/dir/corvo_fwapp.s19"; mkdir "$work/dir/corvo_fwapp.s19"; run "$cli" upgrade --simulate --yes
 check "application file is a directory: exit 1" test "$status" -eq 1

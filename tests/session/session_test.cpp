@@ -1,3 +1,4 @@
+#include "session/bench.h"
 #include "session/session.h"
 
 #include "history/history_file.h"
@@ -7,12 +8,14 @@
 #include "sim/in_memory_channel.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/recording_notices.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <latch>
+#include <optional>
 #include <stdexcept>
 
 namespace fieldkit::session {
@@ -20,9 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Boxes with the hint each one was shown with; a question can stand for the user stopping
-// the run while it is open.
-class HintedPrompts final : public Prompts {
+// Boxes with the hint each one was shown with, and the progress. A question can stand for the
+// user stopping the run while it is open, and entering a step can stop the bench once every
+// port has entered it.
+class RecordingView final : public RunView {
 public:
     struct Box {
         Cause cause;
@@ -39,10 +43,27 @@ public:
             stopWhileAsked->request();
         return stopWhileAsked != nullptr ? Answer::No : Answer::Yes;
     }
+    void progress(const ProgressEvent& event) override
+    {
+        events.push_back(event);
+        const auto* step = std::get_if<StepEntered>(&event);
+        if (stopOnEntering && step != nullptr && step->stage == stopOnEntering->stage) {
+            stopOnEntering->allThere.arrive_and_wait();
+            stopOnEntering->stop.request();
+        }
+    }
+
+    struct StopOnEntering {
+        UpgradeStage stage;
+        std::latch& allThere;
+        UpgradeStop& stop;
+    };
 
     HintSource hints;
     std::vector<Box> boxes;
+    std::vector<ProgressEvent> events;
     UpgradeStop* stopWhileAsked = nullptr;
+    std::optional<StopOnEntering> stopOnEntering;
 
 private:
     std::string hintFor(const Cause& cause) const { return hints ? hints(cause) : ""; }
@@ -58,11 +79,14 @@ protected:
                 [this](int) { return std::make_unique<sim::InMemoryChannel>(*endpoint); });
         };
     }
-    std::size_t recordsWritten() const
+    std::vector<history::Record> records() const
     {
         std::string error;
-        const auto contents = history::readHistory(history, &error);
-        return contents ? contents->records.size() : 0;
+        std::vector<history::Record> stored;
+        if (const auto contents = history::readHistory(history, &error))
+            for (const auto& record : contents->records)
+                stored.push_back(record.record);
+        return stored;
     }
 
     testing::TempDir folder;
@@ -70,52 +94,191 @@ protected:
     testing::EnvironmentVariable historyFile{"FIELDKIT_HISTORY", history.string()};
     std::unique_ptr<sim::BoardEndpoint> endpoint;
     testing::FakeClock clock;
-    HintedPrompts prompts;
-    testing::RecordingNotices notices;
+    RecordingView view;
     UpgradeStop stop;
-    UpgradePlan plan{{2, "board", true}, "R09.00.00", nullptr, FIELDKIT_EXAMPLES_DIR, nullptr};
+    UpgradePlan plan{{2, "board", true}, "R09.00.00", FIELDKIT_EXAMPLES_DIR, nullptr};
 };
 
 TEST_F(SessionTest, ALinkThatCannotBeMadeFailsTheRunForTheWindowAndTheRecord)
 {
     const LinkFactory broken = [](Clock&) -> std::unique_ptr<link::BoardLink> { throw std::runtime_error("no cable"); };
-    const Outcome upgrade = runUpgrade(plan, {broken, prompts, stop, &notices, &clock, {}, nullptr});
+    const Outcome upgrade = runUpgrade(plan, {broken, view, stop, &clock, {}});
     EXPECT_EQ(upgrade.result, flash::RunResult::Failure);
     EXPECT_EQ(upgrade.report.failure, FailureKind::Unexpected);
-    EXPECT_EQ(notices.notices.back().code, UPG_FINISHED);
-    EXPECT_EQ(notices.notices.back().argument, static_cast<std::uint32_t>(UPG_RESULT_FAILURE));
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_FALSE(std::get<RunFinished>(view.events.back()).succeeded);
 
-    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion,
-                                            {broken, prompts, stop, nullptr, &clock, {}, nullptr}, nullptr);
+    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion, {broken, view, stop, &clock, {}}, nullptr);
     EXPECT_EQ(read.result, flash::RunResult::Failure);
-    ASSERT_EQ(prompts.boxes.size(), 2u);
-    EXPECT_EQ(prompts.boxes[1].cause, Cause{FailureKind::Unexpected});
-    EXPECT_EQ(recordsWritten(), 2u);
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_EQ(view.boxes[1].cause, Cause{FailureKind::Unexpected});
+    EXPECT_EQ(records().size(), 2u);
     EXPECT_FALSE(upgrade.recorded.notWritten || read.recorded.notWritten);
 }
 
 TEST_F(SessionTest, ABoxGetsItsHintDuringTheRunAndTheHintsGoWithIt)
 {
-    const BoardReadOutcome read =
-        readBoard(plan.place, plan.settingsVersion, {board({"--no-ping"}), prompts, stop, nullptr, &clock, {}, nullptr},
-                  [](const link::BoardIdentity&) { ADD_FAILURE() << "nothing was read"; });
+    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion, {board({"--no-ping"}), view, stop, &clock, {}},
+                                            [](const link::BoardIdentity&) { ADD_FAILURE() << "nothing was read"; });
     EXPECT_EQ(read.failure->kind, FailureKind::Ping);
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_FALSE(prompts.boxes[0].hint.empty());
-    EXPECT_FALSE(prompts.hints) << "the hints read a link that is gone";
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_FALSE(view.boxes[0].hint.empty());
+    EXPECT_FALSE(view.hints) << "the hints read a link that is gone";
+
+    const Outcome upgrade = runUpgrade(plan, {board({"--no-ping"}), view, stop, &clock, {}});
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_EQ(upgrade.failureHint, view.boxes[1].hint) << "the outcome keeps the hint of the box that stopped it";
+}
+
+TEST_F(SessionTest, TheBoardIsIdentifiedOnceReadAndTheProgressCountsEveryPage)
+{
+    const Outcome outcome = runUpgrade(plan, {board({"--esn", "0x12345678"}), view, stop, &clock, {}});
+    ASSERT_EQ(outcome.result, flash::RunResult::Success);
+    std::vector<BoardIdentified> identified;
+    std::optional<PageWritten> lastPage;
+    std::uint32_t begun = 0;
+    for (const auto& event : view.events) {
+        if (const auto* board = std::get_if<BoardIdentified>(&event))
+            identified.push_back(*board);
+        if (const auto* page = std::get_if<PageWritten>(&event))
+            lastPage = *page;
+        if (const auto* progress = std::get_if<ProgressBegun>(&event))
+            begun = progress->pageCount;
+    }
+    ASSERT_EQ(identified.size(), 1u) << "the ESN and the version are both read before the bar begins";
+    EXPECT_EQ(identified[0].esnText, "305419896");
+    EXPECT_EQ(identified[0].versionText, sim::BoardOptions{}.versionText);
+    ASSERT_TRUE(lastPage);
+    EXPECT_EQ(lastPage->pagesDone, begun);
+    EXPECT_EQ(lastPage->pageCount, begun);
 }
 
 TEST_F(SessionTest, AQuestionThatAStopCutShortIsNotRecordedAndTheRunIsInterrupted)
 {
-    prompts.stopWhileAsked = &stop;
+    view.stopWhileAsked = &stop;
     plan.settingsVersion = sim::BoardOptions{}.versionText;
-    const Outcome outcome = runUpgrade(plan, {board({}), prompts, stop, &notices, &clock, {}, nullptr});
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0].cause, Cause{QuestionKind::AlreadyFlashed});
+    const Outcome outcome = runUpgrade(plan, {board({}), view, stop, &clock, {}});
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].cause, Cause{QuestionKind::AlreadyFlashed});
     EXPECT_TRUE(outcome.report.questions.empty());
     EXPECT_EQ(outcome.result, flash::RunResult::Interrupted);
-    EXPECT_EQ(recordsWritten(), 1u);
+    EXPECT_EQ(records().size(), 1u);
 }
+
+// Two boards on COM1 and COM3, each on in-memory lines and a clock of its own.
+class BenchTest : public SessionTest {
+protected:
+    class Views final : public BenchView {
+    public:
+        RunView& files() override { return files_; }
+        RunView& port(std::size_t row) override { return ports_[row]; }
+        void portEnded(std::size_t row, const PortOutcome& outcome) override { ended_[row] = outcome.port; }
+
+        RecordingView files_;
+        RecordingView ports_[2];
+        int ended_[2] = {};
+    };
+
+    BenchTest()
+    {
+        fs::copy(FIELDKIT_EXAMPLES_DIR, folder.path(), fs::copy_options::recursive);
+        std::ofstream(folder / "AppConfig.ini") << "[Firmware]\nVersion=R09.00.00\n";
+        bench.ports = {1, 3};
+        bench.settingsFile = folder / "AppConfig.ini";
+        bench.firmwareDirectory = folder.path();
+        bench.line = [this](int port) {
+            auto& endpoint = *endpoints.emplace_back(std::make_unique<sim::BoardEndpoint>(sim::BoardOptions{}));
+            return BenchLine{[&endpoint](Clock&) {
+                                 return std::make_unique<link::SerialBoardLink>(
+                                     [&endpoint](int) { return std::make_unique<sim::InMemoryChannel>(endpoint); });
+                             },
+                             "board-" + std::to_string(port), &clocks[endpoints.size() - 1]};
+        };
+    }
+
+    BenchOutcome run() { return runBench(bench, views, stop, [this] { return stop.requested(); }); }
+
+    BenchPlan bench;
+    Views views;
+    std::vector<std::unique_ptr<sim::BoardEndpoint>> endpoints;
+    testing::FakeClock clocks[2];
+};
+
+TEST_F(BenchTest, TheFilesAreReadAndAskedAboutOnceForEveryBoard)
+{
+    // A record with a wrong checksum: a boot code file with errors, which asks whether to go on.
+    std::ofstream(folder / "corvo_boot.s19", std::ios::app) << "S1130000000102030405060708090A0B0C0D0E0F00\n";
+    const BenchOutcome outcome = run();
+    ASSERT_TRUE(outcome.filesUsable);
+    ASSERT_EQ(views.files_.boxes.size(), 1u);
+    EXPECT_EQ(views.files_.boxes[0].cause, Cause{QuestionKind::BootFileErrors});
+    EXPECT_FALSE(views.files_.boxes[0].hint.empty());
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 2u);
+    for (std::size_t row = 0; row < 2; ++row) {
+        EXPECT_TRUE(views.ports_[row].boxes.empty());
+        EXPECT_EQ(outcome.ports[row].result, flash::RunResult::Success);
+        EXPECT_EQ(views.ended_[row], bench.ports[row]);
+        EXPECT_EQ(outcome.ports[row].device, "board-" + std::to_string(bench.ports[row]));
+        EXPECT_EQ(stored[row]["questions"][0]["kind"], "boot_file_errors") << stored[row].dump();
+    }
+}
+
+TEST_F(BenchTest, FilesThatCannotBeUsedAreEveryPortsRunAndNoBoardsLineIsMade)
+{
+    fs::remove(folder / "corvo_boot.s19");
+    bench.simulated = true;
+    const BenchOutcome outcome = run();
+    EXPECT_FALSE(outcome.filesUsable);
+    EXPECT_TRUE(endpoints.empty());
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 2u);
+    for (std::size_t row = 0; row < 2; ++row) {
+        const PortOutcome& port = outcome.ports[row];
+        EXPECT_FALSE(port.started);
+        EXPECT_EQ(port.result, flash::RunResult::Failure);
+        EXPECT_EQ(port.report.failure, FailureKind::BootFileUnreadable);
+        EXPECT_EQ(port.failureHint.rfind("Hint: corvo_boot.s19 was not found in ", 0), 0u) << port.failureHint;
+        EXPECT_EQ(views.ended_[row], bench.ports[row]);
+        EXPECT_EQ(stored[row]["port"], "COM" + std::to_string(bench.ports[row]));
+        EXPECT_EQ(stored[row]["device"], "") << "no emulated board was started for it";
+        EXPECT_EQ(stored[row]["failure_kind"], "boot_file_unreadable");
+    }
+}
+
+class BenchStop : public BenchTest, public ::testing::WithParamInterface<UpgradeStage> {};
+
+// Stopped at a stage every port has reached: each run ends there, is recorded, and says where
+// its board stands.
+TEST_P(BenchStop, EndsEveryRunAtItsNextSafePointAndSaysWhereEachBoardStands)
+{
+    const UpgradeStage stage = GetParam();
+    std::latch allThere(2);
+    if (stage == UpgradeStage::LoadingFiles) {
+        std::ofstream(folder / "corvo_boot.s19", std::ios::app) << "S1130000000102030405060708090A0B0C0D0E0F00\n";
+        views.files_.stopWhileAsked = &stop;
+    } else {
+        for (auto& port : views.ports_)
+            port.stopOnEntering.emplace(RecordingView::StopOnEntering{stage, allThere, stop});
+    }
+    const BenchOutcome outcome = run();
+    EXPECT_EQ(outcome.filesUsable, stage != UpgradeStage::LoadingFiles);
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 2u);
+    for (std::size_t row = 0; row < 2; ++row) {
+        const PortOutcome& port = outcome.ports[row];
+        EXPECT_EQ(port.result, flash::RunResult::Interrupted);
+        EXPECT_EQ(port.report.stage, stage);
+        EXPECT_EQ(stored[row]["result"], "interrupted");
+        EXPECT_EQ(whereBoardStands(port), afterStopText(stage));
+        EXPECT_EQ(whereBoardStands(port).find("holds no whole firmware") != std::string::npos, boardChangedFrom(stage));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, BenchStop,
+                         ::testing::Values(UpgradeStage::LoadingFiles, UpgradeStage::Connecting, UpgradeStage::Erasing,
+                                           UpgradeStage::WritingApplication),
+                         [](const auto& info) { return std::string(keyOf(info.param)); });
 
 } // namespace
 } // namespace fieldkit::session

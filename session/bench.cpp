@@ -1,0 +1,135 @@
+#include "session/bench.h"
+
+#include "core/com_port.h"
+#include "session/hints.h"
+
+#include <chrono>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace fieldkit::session {
+namespace {
+
+constexpr const char* kNotRead = "not read";
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string secondsText(double seconds)
+{
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << seconds << " s";
+    return text.str();
+}
+
+// What every port's run shares; each run owns everything else.
+struct BenchRuns {
+    const BenchPlan& plan;
+    BenchView& view;
+    UpgradeStop& stop;
+    const std::function<bool()>& stopping;
+    const LoadedFirmware& firmware;
+    const std::string& settingsVersion;
+};
+
+// One whole upgrade on one port, as a single run does it, with its own link.
+void runPort(const BenchRuns& bench, const BenchLine& line, std::size_t row, PortOutcome& ended)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const Place place = placeFor(ended.port, bench.plan.settingsFile, line.emulatedBoard);
+    const UpgradePlan plan{place, bench.settingsVersion, bench.plan.firmwareDirectory, &bench.firmware};
+    const Outcome outcome =
+        runUpgrade(plan, {line.makeLink, bench.view.port(row), bench.stop, line.clock, bench.stopping});
+    ended.device = place.device;
+    ended.started = true;
+    ended.report = outcome.report;
+    ended.result = outcome.result;
+    ended.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ended.failureHint = outcome.failureHint;
+    ended.adapterHint = outcome.adapterHint;
+    ended.recorded = outcome.recorded;
+    bench.view.portEnded(row, ended);
+}
+
+} // namespace
+
+BenchOutcome runBench(const BenchPlan& plan, BenchView& view, UpgradeStop& stop, const std::function<bool()>& stopping)
+{
+    if (const auto hint = unreadableSettingsHint(plan.settingsFile); !hint.empty())
+        view.files().notice(hint);
+    const std::string settingsVersion = settings::readFirmwareVersionSetting(plan.settingsFile);
+    const LoadedFirmware firmware = loadFirmware(view.files(), plan.firmwareDirectory, stopping);
+
+    BenchOutcome bench;
+    bench.filesUsable = firmware.usable;
+    for (int port : plan.ports) {
+        PortOutcome outcome;
+        outcome.port = port;
+        bench.ports.push_back(outcome);
+    }
+    if (!firmware.usable) {
+        // No board is touched, and none of the lines is made: an emulated board would be
+        // started only to be recorded. Every port's run is recorded with the files' cause.
+        for (std::size_t row = 0; row < bench.ports.size(); ++row) {
+            PortOutcome& outcome = bench.ports[row];
+            const Place place = plan.simulated ? Place{outcome.port, {}, true} : placeFor(outcome.port, plan.settingsFile);
+            outcome.device = place.device;
+            outcome.report = firmware.report;
+            outcome.result = firmware.report.result();
+            outcome.failureHint = firmware.failureHint;
+            outcome.recorded = recordUnstarted(place, settingsVersion, firmware.report);
+            view.portEnded(row, outcome);
+        }
+        return bench;
+    }
+
+    // Every line is made, and every emulated board started, before any run begins.
+    std::vector<BenchLine> lines;
+    for (int port : plan.ports)
+        lines.push_back(plan.line(port));
+    view.runsStarting();
+    const BenchRuns runs{plan, view, stop, stopping, firmware, settingsVersion};
+    std::vector<std::thread> threads;
+    for (std::size_t row = 0; row < bench.ports.size(); ++row)
+        threads.emplace_back([&runs, &lines, &bench, row] { runPort(runs, lines[row], row, bench.ports[row]); });
+    view.whileRunning();
+    for (auto& thread : threads)
+        thread.join();
+    return bench;
+}
+
+const char* resultText(flash::RunResult result)
+{
+    switch (result) {
+    case flash::RunResult::Success: return "success";
+    case flash::RunResult::Failure: return "failed";
+    case flash::RunResult::Declined: return "declined";
+    case flash::RunResult::Interrupted: return "interrupted";
+    }
+    return "failed";
+}
+
+SummaryRow summaryRow(const PortOutcome& outcome)
+{
+    const auto& report = outcome.report;
+    return {comPortName(outcome.port),
+            report.esnRead ? report.identity.esnText : kNotRead,
+            report.versionRead ? report.identity.boardVersionText : kNotRead,
+            resultText(outcome.result),
+            secondsText(outcome.seconds),
+            outcome.result == flash::RunResult::Failure ? firstLine(report.message) : ""};
+}
+
+std::string whereBoardStands(const PortOutcome& outcome)
+{
+    switch (outcome.result) {
+    case flash::RunResult::Success: return "The upgrade had completed: the board holds the new firmware.";
+    case flash::RunResult::Failure: return "The upgrade had failed: " + firstLine(outcome.report.message);
+    case flash::RunResult::Declined: return "The upgrade was declined: nothing was written to the board.";
+    case flash::RunResult::Interrupted: return afterStopText(outcome.report.stage);
+    }
+    return {};
+}
+
+} // namespace fieldkit::session
