@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "session/bench.h"
 #include "sim/board_options.h"
 
 #include <CLI/CLI.hpp>
@@ -31,6 +32,22 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
                                   "created with a starter Info.txt and AppConfig.ini when they are missing")
                        ->expected(0, 1)
                        ->type_name("[FOLDER]");
+    std::string benchPorts;
+    auto* bench = app.add_option("--bench", benchPorts,
+                                 "Upgrade the boards on several COM ports at once, a pane each: PORTS as 1,3 or "
+                                 "COM1,COM3; without PORTS those kept in AppConfig.ini ([Bench] Ports), else "
+                                 "chosen in a dialog")
+                      ->expected(0, 1)
+                      ->type_name("[PORTS]")
+                      ->check([](const std::string& text) -> std::string {
+                          if (text.empty())
+                              return {};
+                          const auto ports = session::parseBenchPorts(text);
+                          if (!ports)
+                              return "PORTS are COM ports 1 to 4, separated by commas: 1,3 or COM1,COM3";
+                          // A given port twice is bad usage; what the ports mean is checked when the bench starts.
+                          return session::benchPortsConflict(*ports, {}, true).value_or("");
+                      });
 
     // CLI11 takes the words last to first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -43,6 +60,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
     line.boardOptions = sim::splitOptionWords(simOptions);
     if (folder->count() > 0)
         line.workFolder = std::filesystem::path(workFolder);
+    if (bench->count() > 0)
+        line.bench = benchPorts.empty() ? std::vector<int>() : *session::parseBenchPorts(benchPorts);
     return line;
 }
 

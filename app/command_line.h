@@ -15,6 +15,9 @@ struct CommandLine {
     // --work-folder: the folder to work in instead of the current directory. Given without a
     // value (as the menu entry does), it is empty and the standard folder is meant.
     std::optional<std::filesystem::path> workFolder;
+    // --bench: the boards on several COM ports in one window. Given without ports, it is empty
+    // and the ports kept in AppConfig.ini are meant (or chosen in a dialog when none are).
+    std::optional<std::vector<int>> bench;
 };
 
 // The program's own arguments, without the program name (and after the toolkit has taken

@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 
 #include "core/com_port.h"
+#include "app/bench_window.h"
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
 #include "app/message_boxes.h"
@@ -82,6 +83,22 @@ int main(int argc, char* argv[])
             folder, fieldkit::app::installedStarterFolder(QCoreApplication::applicationDirPath().toStdU16String()));
         if (!workFolderWarning.empty())
             std::fprintf(stderr, "fieldkit: %s\n", workFolderWarning.c_str());
+    }
+
+    if (commandLine->bench) {
+        std::unique_ptr<fieldkit::app::BenchWindow> bench;
+        try {
+            bench = fieldkit::app::openBench(*commandLine);
+        } catch (const std::invalid_argument& badOption) {
+            std::fprintf(stderr, "fieldkit: %s\n", badOption.what());
+            return kUsageError;
+        }
+        if (!bench)
+            return 0; // no port chosen
+        const fieldkit::app::WindowsShell shell(*bench);
+        if (!workFolderWarning.empty())
+            fieldkit::app::warningBox(bench.get(), workFolderWarning);
+        return application.exec();
     }
 
     // The emulated board outlives the window, whose upgrade thread may still be talking to it.

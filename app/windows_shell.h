@@ -2,8 +2,9 @@
 
 // What Windows' shell expects of a program doing long work that must not be cut off: the
 // taskbar button shows the upgrade's progress, and logging off or shutting down is held back
-// with a reason while an upgrade runs, the way the close guard holds back closing the window.
-// Elsewhere the taskbar and the session are left alone.
+// with a reason while an upgrade runs (on a bench, while any board is past its erase), the way
+// the close guard holds back closing the window. Elsewhere the taskbar and the session are
+// left alone.
 
 #include <QObject>
 
@@ -12,15 +13,18 @@
 
 namespace fieldkit::app {
 
+class BenchWindow;
 class CMainFrame;
 
 // Shown by Windows on the log-off and shut-down screen while an upgrade holds them back.
 inline constexpr const char* IDS_SHUTDOWN_REASON = "Upgrading a radio's firmware";
 
-// Follows the main window's busy mark and progress bar for as long as it lives.
+// Follows the main window's busy mark and progress bar, or the bench's runs, for as long as it
+// lives.
 class WindowsShell final : public QObject {
 public:
     explicit WindowsShell(CMainFrame& frame);
+    explicit WindowsShell(BenchWindow& bench);
     ~WindowsShell() override;
 
 private:

@@ -9,6 +9,8 @@ class WindowsShell::Native {};
 
 WindowsShell::WindowsShell(CMainFrame& /*frame*/) {}
 
+WindowsShell::WindowsShell(BenchWindow& /*bench*/) {}
+
 WindowsShell::~WindowsShell() = default;
 
 std::filesystem::path documentsFolder()

@@ -1,5 +1,6 @@
 #include "app/windows_shell.h"
 
+#include "app/bench_window.h"
 #include "app/main_frame.h"
 #include "app/upgrade_view.h"
 
@@ -20,11 +21,12 @@ namespace fieldkit::app {
 
 class WindowsShell::Native final : public QAbstractNativeEventFilter {
 public:
-    explicit Native(CMainFrame& frame) : frame_(frame) { QCoreApplication::instance()->installNativeEventFilter(this); }
+    explicit Native(QWidget& window) : window_(window) { QCoreApplication::instance()->installNativeEventFilter(this); }
 
     ~Native() override
     {
-        setBusy(false);
+        setRunning(false);
+        setHolding(false);
         QCoreApplication::instance()->removeNativeEventFilter(this);
         if (taskbar_ != nullptr)
             taskbar_->Release();
@@ -37,33 +39,45 @@ public:
     // and the reason set in setBusy() tells the user why.
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override
     {
-        if (!busy_ || eventType != "windows_generic_MSG" ||
+        if (!holding_ || eventType != "windows_generic_MSG" ||
             static_cast<const MSG*>(message)->message != WM_QUERYENDSESSION)
             return false;
         *result = FALSE;
         return true;
     }
 
-    void setBusy(bool busy)
+    // Logging off and shutting down held back, with the reason shown.
+    void setHolding(bool holding)
     {
-        if (busy == busy_)
+        if (holding == holding_)
             return;
-        busy_ = busy;
+        holding_ = holding;
         const HWND window = nativeWindow();
         if (window == nullptr)
             return;
-        if (busy)
+        if (holding)
             ShutdownBlockReasonCreate(window, QString::fromUtf8(IDS_SHUTDOWN_REASON).toStdWString().c_str());
         else
             ShutdownBlockReasonDestroy(window);
+    }
+
+    // The taskbar button's progress shown.
+    void setRunning(bool running)
+    {
+        if (running == running_)
+            return;
+        running_ = running;
+        const HWND window = nativeWindow();
+        if (window == nullptr)
+            return;
         if (ITaskbarList3* taskbar = taskbarList())
-            taskbar->SetProgressState(window, busy ? TBPF_NORMAL : TBPF_NOPROGRESS);
+            taskbar->SetProgressState(window, running ? TBPF_NORMAL : TBPF_NOPROGRESS);
     }
 
     void setProgress(int value, int maximum)
     {
         const HWND window = nativeWindow();
-        if (!busy_ || maximum <= 0 || window == nullptr)
+        if (!running_ || maximum <= 0 || window == nullptr)
             return;
         if (ITaskbarList3* taskbar = taskbarList())
             taskbar->SetProgressValue(window, static_cast<ULONGLONG>(value), static_cast<ULONGLONG>(maximum));
@@ -75,7 +89,7 @@ private:
     {
         if (QGuiApplication::platformName() != QLatin1String("windows"))
             return nullptr;
-        return reinterpret_cast<HWND>(frame_.winId());
+        return reinterpret_cast<HWND>(window_.winId());
     }
 
     // Made when first needed, once the window has its taskbar button. Without one (an old
@@ -97,18 +111,30 @@ private:
         return taskbar_;
     }
 
-    CMainFrame& frame_;
-    bool busy_ = false;
+    QWidget& window_;
+    bool running_ = false;
+    bool holding_ = false;
     ITaskbarList3* taskbar_ = nullptr;
     bool taskbarTried_ = false;
 };
 
 WindowsShell::WindowsShell(CMainFrame& frame) : native_(std::make_unique<Native>(frame))
 {
-    connect(&frame, &CMainFrame::busyChanged, this, [this](bool busy) { native_->setBusy(busy); });
+    connect(&frame, &CMainFrame::busyChanged, this, [this](bool busy) {
+        native_->setRunning(busy);
+        native_->setHolding(busy);
+    });
     QProgressBar* progress = frame.GetActiveView()->m_progress;
     connect(progress, &QProgressBar::valueChanged, this,
             [this, progress](int value) { native_->setProgress(value, progress->maximum()); });
+}
+
+WindowsShell::WindowsShell(BenchWindow& bench) : native_(std::make_unique<Native>(bench))
+{
+    connect(&bench, &BenchWindow::runningChanged, this, [this](bool running) { native_->setRunning(running); });
+    connect(&bench, &BenchWindow::holdingChanged, this, [this](bool holding) { native_->setHolding(holding); });
+    connect(&bench, &BenchWindow::progressChanged, this,
+            [this](int value, int maximum) { native_->setProgress(value, maximum); });
 }
 
 WindowsShell::~WindowsShell() = default;

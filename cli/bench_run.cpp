@@ -8,6 +8,7 @@
 #include "cli/session_wiring.h"
 #include "core/column_table.h"
 #include "session/bench.h"
+#include "settings/app_settings.h"
 
 #include <CLI/CLI.hpp>
 
@@ -15,7 +16,6 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 
 namespace fieldkit::cli {
 namespace {
@@ -72,12 +72,10 @@ private:
 
 } // namespace
 
-void checkBenchPorts(const std::vector<int>& ports)
+void checkBenchPorts(const BoardPortOptions& board, const std::vector<int>& ports)
 {
-    std::set<int> seen;
-    for (int port : ports)
-        if (!seen.insert(port).second)
-            throw CLI::ValidationError("--port", comPortName(port) + " is given twice; give each port once");
+    if (const auto conflict = session::benchPortsConflict(ports, settings::settingsFile(), board.simulate))
+        throw CLI::ValidationError("--port", *conflict);
 }
 
 void printBenchSummary(std::ostream& out, const std::vector<session::PortOutcome>& outcomes)

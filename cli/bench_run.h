@@ -13,9 +13,11 @@
 
 namespace fieldkit::cli {
 
-// Throws CLI::ValidationError (bad usage) when a port is given twice: two runs on one cable
-// would garble each other's frames.
-void checkBenchPorts(const std::vector<int>& ports);
+// Throws CLI::ValidationError (bad usage) when a port is given twice, or two of them map to one
+// device (a link to the other's device, say): two runs on one cable would garble each other's
+// frames. Checked before any port is opened; with --simulate every port has an emulated board
+// of its own.
+void checkBenchPorts(const BoardPortOptions& board, const std::vector<int>& ports);
 
 struct BenchPlan {
     std::vector<int> ports;  // COM ports 1 to 4, each once

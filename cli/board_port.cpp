@@ -30,22 +30,6 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vect
         ->allow_extra_args(false);
 }
 
-void checkDistinctDevices(const BoardPortOptions& options, const std::vector<int>& ports)
-{
-    if (options.simulate)
-        return;
-    for (std::size_t later = 1; later < ports.size(); ++later)
-        for (std::size_t earlier = 0; earlier < later; ++earlier) {
-            const auto first = settings::serialDeviceFor(ports[earlier]).device;
-            const auto second = settings::serialDeviceFor(ports[later]).device;
-            if (settings::sameDevice(first, second))
-                throw CLI::ValidationError(
-                    "--port", "COM" + std::to_string(ports[later]) + " (" + second + ") is the same device as COM" +
-                                  std::to_string(ports[earlier]) + " (" + first +
-                                  "); two runs would drive one board at once: map each port to a cable of its own");
-        }
-}
-
 BoardLine::BoardLine(const BoardPortOptions& options, int port, std::ostream& log)
 {
     if (!options.simulate)

@@ -26,11 +26,6 @@ struct BoardPortOptions {
 // given several times (a bench of boards) and every value goes there instead of options.port.
 void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vector<int>* repeatedPorts = nullptr);
 
-// Throws CLI::ValidationError (bad usage) when two of the ports given map to one device (a
-// link to the other's device, say): two runs would drive one board at once. Checked before
-// any port is opened; with --simulate every port has an emulated board of its own.
-void checkDistinctDevices(const BoardPortOptions& options, const std::vector<int>& ports);
-
 // The line the board commands talk through: the serial ports as AppConfig.ini and FIELDKIT_COMn
 // map them, or with --simulate an emulated board behind every COM port. Throws
 // std::runtime_error when the emulator cannot start and std::invalid_argument for bad

@@ -69,8 +69,7 @@ void addUpgradeCommand(CLI::App& app, int& exitStatus)
     addBoardPortOptions(*command, options->board, &options->ports);
     addAnswerOptions(*command, options->assumeYes, options->force);
     command->callback([options, &exitStatus] {
-        checkBenchPorts(options->ports);
-        checkDistinctDevices(options->board, options->ports);
+        checkBenchPorts(options->board, options->ports);
         if (options->ports.size() > 1) {
             exitStatus = runBench({options->ports, options->board, answerPolicy(options->assumeYes, options->force)});
             return;

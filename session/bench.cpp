@@ -1,11 +1,17 @@
 #include "session/bench.h"
 
 #include "core/com_port.h"
+#include "core/numbers.h"
 #include "session/hints.h"
+#include "settings/port_devices.h"
+#include "settings/profile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <iomanip>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -13,6 +19,10 @@ namespace fieldkit::session {
 namespace {
 
 constexpr const char* kNotRead = "not read";
+constexpr const char* kBenchSection = "Bench";
+constexpr const char* kPortsKey = "Ports";
+// "COM1,COM2,COM3,COM4" and its NUL.
+constexpr std::size_t kPortsValueBuffer = 20;
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
@@ -53,6 +63,66 @@ void runPort(const BenchRuns& bench, const BenchLine& line, std::size_t row, Por
 }
 
 } // namespace
+
+std::optional<std::vector<int>> parseBenchPorts(std::string_view text)
+{
+    std::vector<int> ports;
+    std::istringstream parts{std::string(text)};
+    std::string part;
+    while (std::getline(parts, part, ',')) {
+        part.erase(std::remove_if(part.begin(), part.end(), [](unsigned char c) { return std::isspace(c) != 0; }),
+                   part.end());
+        if (part.size() > 3 && std::equal(part.begin(), part.begin() + 3, "COM",
+                                          [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+            part.erase(0, 3);
+        const bool digitsOnly = !part.empty() && std::all_of(part.begin(), part.end(), [](unsigned char c) {
+            return std::isdigit(c) != 0;
+        });
+        const auto port = digitsOnly ? parseNumber(part) : std::nullopt;
+        if (!port || *port < static_cast<std::uint64_t>(kLowestPort) || *port > static_cast<std::uint64_t>(kHighestPort))
+            return std::nullopt;
+        ports.push_back(static_cast<int>(*port));
+    }
+    if (ports.empty())
+        return std::nullopt;
+    return ports;
+}
+
+std::vector<int> readBenchPorts(const std::filesystem::path& settingsFile)
+{
+    const auto ports =
+        parseBenchPorts(settings::readProfileString(settingsFile, kBenchSection, kPortsKey, "", kPortsValueBuffer));
+    return ports ? *ports : std::vector<int>{};
+}
+
+bool writeBenchPorts(const std::filesystem::path& settingsFile, const std::vector<int>& ports, std::string* error)
+{
+    std::string value;
+    for (int port : ports)
+        value += (value.empty() ? "" : ",") + comPortName(port);
+    return settings::writeProfileString(settingsFile, kBenchSection, kPortsKey, value, error);
+}
+
+std::optional<std::string> benchPortsConflict(const std::vector<int>& ports, const std::filesystem::path& settingsFile,
+                                              bool simulated)
+{
+    std::set<int> seen;
+    for (int port : ports)
+        if (!seen.insert(port).second)
+            return comPortName(port) + " is given twice; give each port once";
+    if (simulated)
+        return std::nullopt;
+    for (std::size_t later = 1; later < ports.size(); ++later)
+        for (std::size_t earlier = 0; earlier < later; ++earlier) {
+            const auto first = settings::serialDeviceFor(ports[earlier], settingsFile).device;
+            const auto second = settings::serialDeviceFor(ports[later], settingsFile).device;
+            if (settings::sameDevice(first, second))
+                return comPortName(ports[later]) + " (" + second + ") is the same device as " +
+                       comPortName(ports[earlier]) + " (" + first +
+                       "); two runs would drive one board at once: map each port to a cable of its own";
+        }
+    return std::nullopt;
+}
 
 BenchOutcome runBench(const BenchPlan& plan, BenchView& view, UpgradeStop& stop, const std::function<bool()>& stopping)
 {

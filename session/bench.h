@@ -14,7 +14,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fieldkit::session {
@@ -41,6 +43,20 @@ struct BenchOutcome {
     bool filesUsable = false;
     std::vector<PortOutcome> ports; // in the order of the plan's ports
 };
+
+// The ports of a bench written as "COM1,COM3" or "1,3" (spaces allowed, "com" in any case);
+// nothing when a part names no COM port from 1 to 4.
+std::optional<std::vector<int>> parseBenchPorts(std::string_view text);
+// The ports kept in the settings file ("Bench"/"Ports"); none when it keeps none that can be read.
+std::vector<int> readBenchPorts(const std::filesystem::path& settingsFile);
+// Keeps `ports` as "COM1,COM3"; false with the system's words in `error` when it cannot.
+bool writeBenchPorts(const std::filesystem::path& settingsFile, const std::vector<int>& ports, std::string* error);
+
+// Why these ports cannot make a bench: one given twice, or two that `settingsFile` maps to one
+// device (two runs would drive one board at once; each emulated board has a line of its own);
+// nothing when they can.
+std::optional<std::string> benchPortsConflict(const std::vector<int>& ports, const std::filesystem::path& settingsFile,
+                                              bool simulated);
 
 // Runs the bench and returns once every port's run has ended and been recorded. `stopping`
 // tells, as for one run, when the front end knows of a stop before `stop` does.

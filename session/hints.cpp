@@ -122,6 +122,8 @@ std::string FailureHints::forCause(const Cause& cause) const
         return openFailureHint();
     if (cause == Cause{FailureKind::Ping})
         return silentBoardHint();
+    if (cause == Cause{FailureKind::BootWrite} || cause == Cause{FailureKind::ApplicationWrite})
+        return pageWriteHint(std::get<FailureKind>(cause));
     return firmwareFileHint(cause, loaded_);
 }
 
@@ -161,6 +163,21 @@ std::string FailureHints::silentBoardHint() const
     return "Hint: " + where +
            " answered, but not as a Lodestar board does: is this the radio's programming cable, and the line "
            "free of other programs?";
+}
+
+// A page fails when the board refuses it on every try, or when its requests or answers are lost
+// on the line; the link's resends tell the two apart.
+std::string FailureHints::pageWriteHint(FailureKind kind) const
+{
+    const auto resent = link_.details().statistics.retries;
+    if (resent != 0)
+        return "Hint: the line to " + comPortName(port_) + " (" + device_ + ") lost " + std::to_string(resent) +
+               " requests or answers on the way, which were sent again: check the cable and its plugs, then switch "
+               "the radio off and on and upgrade again.";
+    return std::string("Hint: the board refused a page of the ") +
+           (kind == FailureKind::BootWrite ? "boot code" : "application code") +
+           " on every try, on a line that lost nothing: its flash is the likelier cause. Switch the radio off and on "
+           "and upgrade again; a board that refuses again needs service.";
 }
 
 std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device)

@@ -27,13 +27,15 @@ public:
     FailureHints(const link::BoardLink& link, int port, std::string device,
                  const std::vector<image::LoadedFile>& loaded);
 
-    // The hint for a box of this kind: a firmware file's hint, why the port did not open, or
-    // whether the board stayed silent or answered garbage.
+    // The hint for a box of this kind: a firmware file's hint, why the port did not open,
+    // whether the board stayed silent or answered garbage, or whether the line or the board is
+    // the likelier cause of a page that was not written.
     std::string forCause(const Cause& cause) const;
 
 private:
     std::string openFailureHint() const;
     std::string silentBoardHint() const;
+    std::string pageWriteHint(FailureKind kind) const;
 
     const link::BoardLink& link_;
     int port_;

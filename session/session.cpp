@@ -20,16 +20,27 @@ constexpr const char* kUnexpectedRead = "The board read stopped unexpectedly: ";
 // it. A question whose answer a stop cut short was not answered either.
 class StoppingPrompts final : public Prompts {
 public:
-    StoppingPrompts(Prompts& prompts, std::function<bool()> stopping)
-        : prompts_(prompts), stopping_(std::move(stopping))
+    // `beforeBox`, when given, runs before each box is shown.
+    StoppingPrompts(Prompts& prompts, std::function<bool()> stopping, std::function<void()> beforeBox = {})
+        : prompts_(prompts), stopping_(std::move(stopping)), beforeBox_(std::move(beforeBox))
     {
     }
 
     void setHints(HintSource hints) override { prompts_.setHints(std::move(hints)); }
-    void error(FailureKind kind, const std::string& text) override { prompts_.error(kind, text); }
-    void warning(WarningKind kind, const std::string& text) override { prompts_.warning(kind, text); }
+    void error(FailureKind kind, const std::string& text) override
+    {
+        comingBox();
+        prompts_.error(kind, text);
+    }
+    void warning(WarningKind kind, const std::string& text) override
+    {
+        comingBox();
+        prompts_.warning(kind, text);
+    }
     Answer question(QuestionKind kind, const std::string& text) override
     {
+        if (!stopping_())
+            comingBox();
         const Answer answer = stopping_() ? Answer::No : prompts_.question(kind, text);
         unanswered_ = answer == Answer::No && stopping_();
         return answer;
@@ -45,8 +56,15 @@ public:
     }
 
 private:
+    void comingBox()
+    {
+        if (beforeBox_)
+            beforeBox_();
+    }
+
     Prompts& prompts_;
     std::function<bool()> stopping_;
+    std::function<void()> beforeBox_;
     bool unanswered_ = false;
 };
 
@@ -77,8 +95,8 @@ public:
     }
     void finished(int result) override { view_.progress(RunFinished{result == UPG_RESULT_SUCCESS}); }
 
-private:
-    // The ESN comes from the parameter block or its own read, the version after it.
+    // The ESN comes from the parameter block or its own read, the version after it; a box
+    // about the board comes after both.
     void identifyOnceRead()
     {
         BoardIdentified read{report_.esnRead ? report_.identity.esnText : "",
@@ -89,6 +107,7 @@ private:
         view_.progress(std::move(read));
     }
 
+private:
     RunView& view_;
     const flash::UpgradeReport& report_;
     BoardIdentified shown_;
@@ -177,8 +196,11 @@ Outcome runUpgrade(const UpgradePlan& plan, const Services& services)
         report.files = plan.firmware->report.files;
         report.questions = plan.firmware->report.questions;
     }
-    StoppingPrompts prompts(services.view, stopping);
     ViewNotices notices(services.view, report);
+    StoppingPrompts prompts(services.view, stopping, [&notices] {
+        if (notices.hasWindow())
+            notices.identifyOnceRead();
+    });
     StoppableClock clock(services.clock, services.stop);
     try {
         const std::unique_ptr<link::BoardLink> boardLink = services.makeLink(clock);

@@ -16,6 +16,7 @@ struct CommandLineCase {
     bool simulate;
     std::vector<std::string> boardOptions;
     std::optional<std::filesystem::path> workFolder;
+    std::optional<std::vector<int>> bench = {};
 };
 
 class CommandLineParsing : public ::testing::TestWithParam<CommandLineCase> {};
@@ -37,6 +38,7 @@ TEST_P(CommandLineParsing, TakesSimulationBoardOptionsWordByWordAndTheWorkFolder
     EXPECT_EQ(line->simulate, GetParam().simulate);
     EXPECT_EQ(line->boardOptions, GetParam().boardOptions);
     EXPECT_EQ(line->workFolder, GetParam().workFolder);
+    EXPECT_EQ(line->bench, GetParam().bench);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -55,6 +57,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"StandardWorkFolderBeforeAnotherOption", {"--work-folder", "--simulate"}, kRuns, true, {},
                         std::filesystem::path()},
         CommandLineCase{"NamedWorkFolder", {"--work-folder", "/srv/bench 2"}, kRuns, false, {}, "/srv/bench 2"},
+        CommandLineCase{"BenchOfTheSettings", {"--bench", "--simulate"}, kRuns, true, {}, {}, std::vector<int>{}},
+        CommandLineCase{"BenchPorts", {"--bench", "1,3"}, kRuns, false, {}, {}, std::vector<int>{1, 3}},
+        CommandLineCase{"BenchPortsAsSettingsWriteThem", {"--bench=COM4, com2"}, kRuns, false, {}, {}, std::vector<int>{4, 2}},
+        CommandLineCase{"BenchPortOutOfRange", {"--bench", "1,5"}, 2, false, {}, {}},
+        CommandLineCase{"BenchPortTwice", {"--bench", "2,2"}, 2, false, {}, {}},
+        CommandLineCase{"BenchPortsWithAGap", {"--bench", "1,,2"}, 2, false, {}, {}},
         CommandLineCase{"Help", {"--help"}, 0, false, {}, {}},
         CommandLineCase{"BoardOptionWithoutSimulation", {"--sim-option", "--no-ping"}, 2, false, {}, {}},
         CommandLineCase{"SimOptionWithoutValue", {"--simulate", "--sim-option"}, 2, false, {}, {}},
