@@ -366,6 +366,8 @@ void BenchWindow::ListBox(const char* caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(caption), QString::fromStdString(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    // The results can be selected and copied, to pass them on.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
         grid->addItem(new QSpacerItem(fontMetrics().averageCharWidth() * kListBoxColumns, 0), grid->rowCount(), 0, 1,
                       grid->columnCount());

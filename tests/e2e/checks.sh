@@ -32,16 +32,20 @@ start_shop_server() { # pg_server.sh, a name for the server's folder, WORK_DIR
   export PGPASSWORD=bench-secret
 }
 
-# A Wine prefix in WORK_DIR whose COM1 is WORK_DIR/lodestar.line, with one server kept running
-# for the whole test: Wine's mount manager makes <prefix>/dosdevices/com1 when its server
-# starts, from the registry's Ports key (or the first /dev/ttyS*). Sets WINEPREFIX and
-# $wineserver.
-wine_prefix_with_com1() { # wine, WORK_DIR
+# A Wine prefix in WORK_DIR whose COM1 is WORK_DIR/lodestar.line and, with COUNT, COMn is
+# WORK_DIR/lodestar-n.line up to COM<COUNT>, with one server kept running for the whole test:
+# Wine's mount manager makes <prefix>/dosdevices/comN when its server starts, from the
+# registry's Ports key (or the first /dev/ttyS*). Sets WINEPREFIX and $wineserver.
+wine_prefix_with_com_ports() { # wine, WORK_DIR, COUNT
   export WINEPREFIX="$2/wine-prefix"
   wineserver="$(dirname "$1")/wineserver"
   "$1" wineboot -i > /dev/null 2>&1
   "$1" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$2/lodestar.line" /f > /dev/null
+  for n in $(seq 2 "$3"); do
+    "$1" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$2/lodestar-$n.line" /f > /dev/null
+  done
   "$wineserver" -k || true
   "$wineserver" -w
   "$wineserver" -p > /dev/null 2>&1
 }
+wine_prefix_with_com1() { wine_prefix_with_com_ports "$1" "$2" 1; }
