@@ -59,6 +59,7 @@ BenchPane::BenchPane(int port, const std::string& device, QWidget* parent) : QGr
     m_message->setReadOnly(true);
     // Read only, and still selected and copied from the keyboard, to pass a message on.
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_message->setCursorWidth(0);
     m_message->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * kPaneColumns);
     m_message->setFixedHeight(QFontMetrics(font()).lineSpacing() * kMessageLines + 2 * m_message->frameWidth() + 8);
     grid->addWidget(m_message, 6, 0, 1, 2);

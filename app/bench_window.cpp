@@ -12,7 +12,7 @@
 #include "core/com_port.h"
 #include "core/progress_text.h"
 #include "core/stop.h"
-#include "history/history_file.h"
+#include "history/history_record.h"
 #include "link/serial_board_link.h"
 #include "link/serial_port.h"
 #include "settings/port_devices.h"
@@ -42,6 +42,7 @@ constexpr int kPaneColumns = 2;
 constexpr int kListBoxColumns = 56;
 
 constexpr const char* kEmulatedBoard = "emulated board";
+constexpr const char* kUpgrading = "Upgrading the boards";
 constexpr const char* kStopping = "Stopping every board at its next safe point...";
 constexpr const char* kQuitWhileFlashing =
     "Boards on this bench are being flashed.\n"
@@ -49,13 +50,13 @@ constexpr const char* kQuitWhileFlashing =
     "whole firmware until it is upgraded again.\n\n"
     "Do you want to quit anyway?";
 
-// Every port's line as one text, the port in front.
-std::string byPort(const std::vector<std::pair<int, std::string>>& lines)
+// Every port's text as one, the port in front of each, one after the other.
+std::string byPort(const std::vector<std::pair<int, std::string>>& texts, const char* between)
 {
-    std::string text;
-    for (const auto& [port, line] : lines)
-        text += (text.empty() ? "" : "\n") + comPortName(port) + ": " + line;
-    return text;
+    std::string joined;
+    for (const auto& [port, text] : texts)
+        joined += (joined.empty() ? "" : between) + comPortName(port) + ": " + text;
+    return joined;
 }
 
 } // namespace
@@ -200,16 +201,7 @@ void BenchWindow::CreateMenus()
     m_choosePorts = configuration->addAction(QStringLiteral("&Bench..."), this, &BenchWindow::ChoosePorts);
     m_choosePorts->setStatusTip(QStringLiteral("Choose the COM ports of the bench"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
-    view->addAction(QStringLiteral("Upgrade &history..."), this, [this] {
-        if (m_historyWindow == nullptr) {
-            m_historyWindow = new HistoryWindow(history::historyFile(), this);
-            m_historyWindow->setAttribute(Qt::WA_DeleteOnClose);
-        } else {
-            m_historyWindow->reload();
-        }
-        m_historyWindow->show();
-        m_historyWindow->raise();
-    });
+    view->addAction(QStringLiteral("Upgrade &history..."), this, [this] { showHistoryWindow(m_historyWindow, this); });
     for (QAction* action : {m_upgradeAll, m_choosePorts})
         connect(this, &BenchWindow::runningChanged, action, [action](bool running) { action->setEnabled(!running); });
 }
@@ -288,7 +280,7 @@ void BenchWindow::UpgradeAll()
     m_stopping = false;
     m_stop = std::make_shared<UpgradeStop>();
     m_views = std::make_unique<Views>(*this);
-    statusBar()->showMessage(QString::fromLatin1(IDS_IDLE_MESSAGE));
+    statusBar()->showMessage(QString::fromLatin1(kUpgrading));
     SetRunning(true);
     UpdateOverall();
 
@@ -429,9 +421,9 @@ void BenchWindow::OnBenchEnded(const std::optional<session::BenchOutcome>& outco
         for (const std::string& warning : session::recordWarnings(history::kUpgradeCommand, port.recorded))
             warnings.emplace_back(port.port, warning);
     }
-    ListBox(m_closeAfterStop ? IDS_BENCH_STOPPED_CAPTION : IDS_BENCH_FINISHED_CAPTION, byPort(results));
+    ListBox(m_closeAfterStop ? IDS_BENCH_STOPPED_CAPTION : IDS_BENCH_FINISHED_CAPTION, byPort(results, "\n"));
     if (!warnings.empty())
-        warningBox(this, byPort(warnings));
+        warningBox(this, byPort(warnings, "\n\n"));
     if (m_closeAfterStop)
         close();
 }

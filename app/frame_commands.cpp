@@ -11,7 +11,7 @@
 #include "app/upgrade_history.h"
 #include "app/window_prompts.h"
 #include "core/com_port.h"
-#include "history/history_file.h"
+#include "history/history_record.h"
 #include "session/session.h"
 
 #include <QAction>
@@ -194,15 +194,7 @@ void CMainFrame::OnBoardInfo()
 
 void CMainFrame::OnViewHistory()
 {
-    if (m_historyWindow == nullptr) {
-        m_historyWindow = new HistoryWindow(history::historyFile(), this);
-        m_historyWindow->setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-        m_historyWindow->reload();
-    }
-    m_historyWindow->show();
-    m_historyWindow->raise();
-    m_historyWindow->activateWindow();
+    showHistoryWindow(m_historyWindow, this);
 }
 
 void CMainFrame::OnHowTo()

@@ -1,6 +1,7 @@
 #include "app/history_window.h"
 
 #include "app/history_model.h"
+#include "history/history_file.h"
 #include "app/message_boxes.h"
 
 #include <QApplication>
@@ -145,6 +146,19 @@ void HistoryWindow::onExportCsv()
         return;
     if (const std::string failure = exportCsv(target.toStdString()); !failure.empty())
         warningBox(this, "The history was not exported:\n" + failure);
+}
+
+void showHistoryWindow(QPointer<HistoryWindow>& window, QWidget* parent)
+{
+    if (window == nullptr) {
+        window = new HistoryWindow(history::historyFile(), parent);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        window->reload();
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 } // namespace fieldkit::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include "shop/shop_database.h"
 
@@ -60,5 +61,9 @@ private:
     std::string database_;
     QComboBox* benches_;
 };
+
+// View > Upgrade history...: the window `window` holds, read again, or a new one made for
+// `parent` when there is none, brought to the front.
+void showHistoryWindow(QPointer<HistoryWindow>& window, QWidget* parent);
 
 } // namespace fieldkit::app

@@ -4,6 +4,10 @@
 # --port 2 --port 3 --port 4`, against a single paced upgrade of the same firmware. Prints
 # both times, their ratio (target: at most 1.10), the CPU time fieldkit-cli used, and whether
 # every board's flash holds, byte for byte, the image `fieldkit-cli image` builds for it.
+# When the desktop program is built and xvfb-run and xdotool are there, the same four boards
+# are then upgraded DESKTOP_ROUNDS times (default 3) by each front end in turn: by the command
+# line, and by `fieldkit --bench 1,2,3,4` on a virtual display (from Ctrl+U to the "Bench
+# finished" box). Prints every time, the medians and their ratio (target: at most 1.05).
 # Needs GNU time (/usr/bin/time).
 # Usage: scripts/bench-four-boards.sh [build directory, default build/default]
 set -euo pipefail
@@ -28,6 +32,7 @@ cd "$work"
 
 baud=115200
 limit=1.10
+desktop_limit=1.05
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 # Four different boards: band edge, variant flag and parameter block of their own, so each
 # flash must hold an image of its own. The version differs from AppConfig.ini's: no question.
@@ -97,4 +102,63 @@ for index in 0 1 2 3; do
 done
 [ "$four_status" -eq 0 ] || { echo "the four-board run did not succeed:"; cat cli-four.log; verdict=1; }
 awk "BEGIN { exit !($ratio <= $limit) }" || { echo "ratio above $limit"; verdict=1; }
+
+# The desktop program's bench against the command line's, the same four paced boards.
+fieldkit=$build/app/fieldkit
+if [ ! -x "$fieldkit" ] || ! command -v xvfb-run > /dev/null || ! command -v xdotool > /dev/null; then
+  echo "desktop bench not measured: needs $fieldkit, xvfb-run and xdotool"
+  exit $verdict
+fi
+boards_env=(FIELDKIT_COM1="$work/board-com1" FIELDKIT_COM2="$work/board-com2" FIELDKIT_COM3="$work/board-com3"
+            FIELDKIT_COM4="$work/board-com4" FIELDKIT_HISTORY="$work/desktop-history.jsonl")
+# Seconds from Ctrl+U to the "Bench finished" box, and the CPU time fieldkit used, on a virtual
+# display with its own window manager.
+desktop_run() {
+  env "${boards_env[@]}" FIELDKIT="$fieldkit" xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" bash -euo pipefail -c '
+    command -v openbox > /dev/null && { openbox > /dev/null 2>&1 & sleep 1; }
+    "$FIELDKIT" --bench 1,2,3,4 > desktop.log 2>&1 &
+    app=$!
+    main=$(timeout 30 xdotool search --sync --onlyvisible --name "^FieldKit Bench$" | head -n 1)
+    xdotool windowactivate --sync "$main" 2> /dev/null || true
+    begun=$(date +%s%N)
+    xdotool key --clearmodifiers ctrl+u
+    until xdotool search --onlyvisible --name "^Bench finished$" > /dev/null 2>&1; do
+      sleep 0.02
+      kill -0 "$app" 2> /dev/null || { echo "fieldkit ended early" >&2; exit 1; }
+    done
+    ended=$(date +%s%N)
+    cpu=$(awk "{ print \$14 + \$15 }" "/proc/$app/stat")
+    kill "$app"; wait "$app" 2> /dev/null || true
+    awk "BEGIN { printf \"%.2f %.2f\n\", ($ended - $begun) / 1e9, $cpu / $(getconf CLK_TCK) }"
+  '
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{ value[NR] = $1 } END { print value[int((NR + 1) / 2)] }'; }
+rounds=${DESKTOP_ROUNDS:-3}
+cli_times=("$four") desktop_times=()
+for round in $(seq "$rounds"); do
+  if [ "$round" -gt 1 ]; then
+    echo "four boards from the command line, round $round ..."
+    for index in 0 1 2 3; do start_board "com$((index + 1))" "$index"; done
+    env "${boards_env[@]}" /usr/bin/time -o time-cli -f '%e' "$cli" upgrade --port 1 --port 2 --port 3 --port 4 --yes \
+      < /dev/null > cli-round.log 2>&1 || { echo "the command line's round $round failed"; verdict=1; }
+    stop_boards
+    cli_times+=("$(cat time-cli)")
+  fi
+  echo "four boards from the desktop program, round $round ..."
+  for index in 0 1 2 3; do start_board "com$((index + 1))" "$index"; done
+  read -r seconds desktop_cpu < <(desktop_run)
+  stop_boards
+  desktop_times+=("$seconds")
+  for index in 0 1 2 3; do
+    byte_exact "com$((index + 1))" "$index" || { echo "desktop round $round: COM$((index + 1)) flash DIFFERS"; verdict=1; }
+  done
+done
+cli_median=$(median "${cli_times[@]}")
+desktop_median=$(median "${desktop_times[@]}")
+desktop_ratio=$(calc "$desktop_median / $cli_median" 3)
+echo
+echo "four boards, command line: ${cli_times[*]} s, median $cli_median s"
+echo "four boards, desktop:      ${desktop_times[*]} s, median $desktop_median s (fieldkit CPU $desktop_cpu s in the last round)"
+echo "ratio desktop/command line: $desktop_ratio (target at most $desktop_limit); every desktop round's flashes checked byte for byte"
+awk "BEGIN { exit !($desktop_ratio <= $desktop_limit) }" || { echo "desktop ratio above $desktop_limit"; verdict=1; }
 exit $verdict

@@ -2,6 +2,7 @@
 
 #include "core/com_port.h"
 
+#include "flash/flash_programmer.h"
 #include "image/firmware_files.h"
 #include "image/srecord_loader.h"
 #include "link/board_connection.h"
@@ -166,18 +167,19 @@ std::string FailureHints::silentBoardHint() const
 }
 
 // A page fails when the board refuses it on every try, or when its requests or answers are lost
-// on the line; the link's resends tell the two apart.
+// on the line; the link's resends tell the two apart. A page the line loses costs at least a
+// resend on each of its tries; a stray resend elsewhere in a long run says nothing about it.
 std::string FailureHints::pageWriteHint(FailureKind kind) const
 {
     const auto resent = link_.details().statistics.retries;
-    if (resent != 0)
+    if (resent >= static_cast<std::uint64_t>(flash::kPageWriteTries))
         return "Hint: the line to " + comPortName(port_) + " (" + device_ + ") lost " + std::to_string(resent) +
                " requests or answers on the way, which were sent again: check the cable and its plugs, then switch "
                "the radio off and on and upgrade again.";
     return std::string("Hint: the board refused a page of the ") +
            (kind == FailureKind::BootWrite ? "boot code" : "application code") +
-           " on every try, on a line that lost nothing: its flash is the likelier cause. Switch the radio off and on "
-           "and upgrade again; a board that refuses again needs service.";
+           " on every try, on a line that lost next to nothing: its flash is the likelier cause. Switch the radio "
+           "off and on and upgrade again; a board that refuses again needs service.";
 }
 
 std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device)

@@ -12,6 +12,29 @@ wait_for() { # seconds, then a command that must come true by then
   return 1
 }
 
+# Runs the calling script again on a virtual X display of its own, unless it already runs on
+# one: the desktop tests show real windows there.
+on_virtual_display() { # the script, then its arguments
+  [ -z "${FIELDKIT_E2E_DISPLAY:-}" ] || return 0
+  for tool in xvfb-run xdotool; do
+    command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh)"; exit 1; }
+  done
+  FIELDKIT_E2E_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" "$@"
+}
+
+# A fresh WORK_DIR with the examples' firmware files, AppConfig.ini and Info.txt, made the
+# current folder ($work is its full path), and a window manager for window frames and the
+# focus that the keyboard needs.
+desktop_work_folder() { # EXAMPLES_DIR, WORK_DIR
+  rm -rf "$2"
+  mkdir -p "$2"
+  cp "$1"/corvo_boot.s19 "$1"/corvo_fwapp.s19 "$1"/AppConfig.ini "$1"/Info.txt "$2/"
+  cd "$2"
+  work=$(pwd)
+  command -v openbox > /dev/null && { openbox > /dev/null 2>&1 & }
+  return 0
+}
+
 # 4 KB blocks of a file as hex text. The application region is image offset 0, flash
 # 0xA0000 (block 160), 80 blocks long; the boot region image offset 0x5C000 (block 92), flash
 # 0xFC000 (block 252), 4 blocks long.
