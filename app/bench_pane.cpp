@@ -20,6 +20,7 @@ constexpr int kPermille = 1000;
 constexpr int kMessageLines = 7;
 // Wide enough for "Ready - Took 10 minutes and 59 seconds" and most messages' lines.
 constexpr int kPaneColumns = 52;
+constexpr int kDeviceColumns = 40;
 
 // The advice of a failure ends in blank lines that a box needs and a pane does not.
 std::string withoutBlankLinesAtTheEnd(const std::string& text)
@@ -68,7 +69,7 @@ BenchPane::BenchPane(int port, const std::string& device, QWidget* parent) : QGr
 
 void BenchPane::starting(const std::string& device, const char* step)
 {
-    m_device->setText(QString::fromStdString(device));
+    showDevice(device);
     m_esn->setText(QString::fromLatin1(kNotReadYet));
     m_version->setText(QString::fromLatin1(kNotReadYet));
     m_step->setText(QString::fromLatin1(step));
@@ -77,6 +78,16 @@ void BenchPane::starting(const std::string& device, const char* step)
     m_result->setText(QString::fromLatin1(kNotReadYet));
     m_message->clear();
     m_ended = false;
+}
+
+// A device's path can be long (/dev/serial/by-id/usb-...): cut in the middle, whole in its tip,
+// so the pane keeps its width.
+void BenchPane::showDevice(const std::string& device)
+{
+    const QString whole = QString::fromStdString(device);
+    const QFontMetrics metrics(m_device->font());
+    m_device->setText(metrics.elidedText(whole, Qt::ElideMiddle, metrics.averageCharWidth() * kDeviceColumns));
+    m_device->setToolTip(whole);
 }
 
 void BenchPane::show(const session::ProgressEvent& event)
@@ -109,7 +120,7 @@ void BenchPane::ended(const session::PortOutcome& outcome)
 {
     m_ended = true;
     if (!outcome.device.empty())
-        m_device->setText(QString::fromStdString(outcome.device));
+        showDevice(outcome.device);
     const session::SummaryRow row = session::summaryRow(outcome);
     m_result->setText(QString::fromStdString(row.result + ", " + row.time));
     if (!outcome.started)

@@ -40,6 +40,8 @@ public:
     QPlainTextEdit* message() const { return m_message; }
 
 private:
+    void showDevice(const std::string& device);
+
     QLabel* m_device;
     QLabel* m_esn;
     QLabel* m_version;

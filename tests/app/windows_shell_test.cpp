@@ -1,3 +1,4 @@
+#include "app/bench_window.h"
 #include "app/windows_shell.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/fake_clock.h"
@@ -41,6 +42,33 @@ TEST_F(AppTest, LoggingOffIsHeldBackOnlyWhileAnUpgradeRuns)
     answerer.thenClick(QMessageBox::Ok);
     board.release();
     ASSERT_TRUE(waitFor([&] { return !frame().IsBusy(); }, 120));
+    EXPECT_EQ(answerToSessionEnd(), std::nullopt);
+}
+
+// On a bench, only a board past its erase holds the session: before it nothing is lost.
+TEST_F(AppTest, OnABenchLoggingOffIsHeldBackOnlyWhileABoardIsPastItsErase)
+{
+    writeFile("AppConfig.ini", "[Firmware]\nVersion=R09.00.00\n");
+    EmulatedBoard board;
+    testing::FakeClock clock;
+    board.holdWrite(60);
+    BenchServices services;
+    services.settingsFile = "AppConfig.ini";
+    services.firmwareDirectory = FIELDKIT_EXAMPLES_DIR;
+    services.line = [&](int) { return session::BenchLine{[&](Clock&) { return board.links()(); }, "board", &clock}; };
+    BenchWindow bench({2}, services);
+    const WindowsShell shell(bench);
+    bench.show();
+    EXPECT_EQ(answerToSessionEnd(), std::nullopt);
+    bench.UpgradeAll();
+    ASSERT_TRUE(waitFor([&] { return board.holding(); }));
+    ASSERT_TRUE(waitFor([&] { return answerToSessionEnd().has_value(); }));
+    EXPECT_EQ(answerToSessionEnd(), std::optional<qintptr>(FALSE));
+
+    ModalAnswerer answerer;
+    answerer.thenClick(QMessageBox::Ok);
+    board.release();
+    ASSERT_TRUE(waitFor([&] { return !bench.IsRunning(); }, 120));
     EXPECT_EQ(answerToSessionEnd(), std::nullopt);
 }
 
