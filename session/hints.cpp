@@ -104,7 +104,7 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
     for (const auto& file : loaded) {
         if (cause == Cause{file.file->failedKind})
             return unreadableFileHint(file.path);
-        if (cause == Cause{file.file->errorsKind})
+        if (cause == Cause{file.file->errorsKind} || cause == Cause{file.file->conflictKind})
             return firmwareErrorsHint(file);
     }
     return {};

@@ -1,7 +1,7 @@
 // The record each outcome of an upgrade leaves, from whole runs of the worker against the
 // emulated board on in-memory lines, written to a history file and read back.
 
-#include "history/file_digest.h"
+#include "core/file_digest.h"
 #include "history/history_file.h"
 #include "history/history_record.h"
 
