@@ -184,6 +184,8 @@ std::string unreadableSettingsHint(const fs::path& file)
         return {};
     if (const auto why = whyUnreadable(file))
         return "Hint: " + file.filename().string() + " cannot be read (" + *why + "); its settings are not used.";
+    if (const auto problem = settings::readProfileProblem(file))
+        return "Hint: " + file.filename().string() + " " + *problem + ".";
     return {};
 }
 
