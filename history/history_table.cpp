@@ -135,11 +135,10 @@ void newestFirst(Entries& entries, StartedOf startedOf)
                      [&startedOf](const Entry& a, const Entry& b) { return startedOf(a) > startedOf(b); });
 }
 
-constexpr const char* kCsvColumns[] = {"started",          "command",         "port",   "device",        "simulated",
-                                       "esn",              "board_version",   "settings_version",
-                                       "header_checksum",  "result",          "failure_kind",   "message",
-                                       "pages_written",    "seconds",         "host",   "user",          "fieldkit",
-                                       "bench",            "id"};
+constexpr const char* kCsvColumns[] = {
+    "started", "command", "port", "device", "simulated", "esn", "board_version", "settings_version",
+    "header_checksum", "result", "failure_kind", "message", "pages_written", "seconds", "host", "user",
+    "fieldkit", "bench", "id"};
 
 std::string csvLine(const std::vector<std::string>& cells)
 {
