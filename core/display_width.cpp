@@ -37,7 +37,9 @@ std::size_t displayWidth(std::string_view utf8)
         if (IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() && IS_LOW_SURROGATE(wide[i + 1])) {
             width += 2;
             ++i;
-        } else if ((types[i] & C3_NONSPACING) != 0) {
+        } else if ((types[i] & C3_NONSPACING) != 0 && (types[i] & C3_ALPHA) == 0) {
+            // A combining mark. Letters that carry their accent are marked nonspacing too,
+            // for the accent, but are letters first.
             continue;
         } else {
             const bool wideForm = (types[i] & (C3_FULLWIDTH | C3_IDEOGRAPH | C3_HIRAGANA | C3_KATAKANA)) != 0 &&
