@@ -62,11 +62,10 @@ std::string byPort(const std::vector<std::pair<int, std::string>>& texts, const 
 } // namespace
 
 // The boxes about the firmware files, asked once for every board, on the bench's thread.
-class BenchWindow::FilesView final : public session::RunView {
+class BenchWindow::FilesView final : public HintedView {
 public:
     explicit FilesView(BenchWindow& window) : window_(window) {}
 
-    void setHints(HintSource hints) override { hints_ = std::move(hints); }
     Answer question(QuestionKind kind, const std::string& text) override
     {
         return window_.AskFromRun(IDS_WARNING_CAPTION, hinted(kind, text), true);
@@ -83,22 +82,15 @@ public:
     }
 
 private:
-    std::string hinted(const Cause& cause, const std::string& text) const
-    {
-        return hints_ ? withHint(text, hints_(cause)) : text;
-    }
-
     BenchWindow& window_;
-    HintSource hints_;
 };
 
 // One port's run, on its own thread: its questions in boxes titled with its port, everything
 // else in its pane.
-class BenchWindow::PortView final : public session::RunView {
+class BenchWindow::PortView final : public HintedView {
 public:
     PortView(BenchWindow& window, std::size_t row) : window_(window), row_(row) {}
 
-    void setHints(HintSource hints) override { hints_ = std::move(hints); }
     Answer question(QuestionKind kind, const std::string& text) override
     {
         return window_.AskFromRun(comPortName(window_.m_ports[row_]), hinted(kind, text), true);
@@ -116,14 +108,8 @@ public:
     }
 
 private:
-    std::string hinted(const Cause& cause, const std::string& text) const
-    {
-        return hints_ ? withHint(text, hints_(cause)) : text;
-    }
-
     BenchWindow& window_;
     std::size_t row_;
-    HintSource hints_;
 };
 
 class BenchWindow::Views final : public session::BenchView {

@@ -37,11 +37,10 @@ constexpr int kProgressStep = 1;
 // upgrade waits; the hints are made here, on the thread that owns the link they read. Its
 // progress is queued to the window's thread in the order it comes, each event with its own
 // copy of what it carries.
-class CMainFrame::WorkerView final : public session::RunView {
+class CMainFrame::WorkerView final : public HintedView {
 public:
     WorkerView(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
 
-    void setHints(HintSource hints) override { hints_ = std::move(hints); }
     void error(FailureKind kind, const std::string& text) override { ask(BoxKind::Error, hinted(kind, text)); }
     Answer question(QuestionKind kind, const std::string& text) override
     {
@@ -79,11 +78,6 @@ public:
     }
 
 private:
-    std::string hinted(const Cause& cause, const std::string& text) const
-    {
-        return hints_ ? withHint(text, hints_(cause)) : text;
-    }
-
     Answer ask(BoxKind kind, const std::string& text)
     {
         CMainFrame* frame = &frame_;
@@ -93,7 +87,6 @@ private:
 
     CMainFrame& frame_;
     UpgradeStop& stop_;
-    HintSource hints_;
     std::optional<session::RunFinished> finished_;
 };
 

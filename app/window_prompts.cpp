@@ -9,25 +9,27 @@ std::string withHint(const std::string& text, const std::string& hint)
     return hint.empty() ? text : text + "\n\n" + hint;
 }
 
-std::string WindowPrompts::hinted(const Cause& cause, const std::string& text) const
+void WindowPrompts::comingBox() const
 {
     if (beforeBox_)
         beforeBox_();
-    return hints_ ? withHint(text, hints_(cause)) : text;
 }
 
 void WindowPrompts::error(FailureKind kind, const std::string& text)
 {
+    comingBox();
     errorBox(owner_, hinted(kind, text));
 }
 
 Answer WindowPrompts::question(QuestionKind kind, const std::string& text)
 {
+    comingBox();
     return questionBox(owner_, hinted(kind, text));
 }
 
 void WindowPrompts::warning(WarningKind kind, const std::string& text)
 {
+    comingBox();
     warningBox(owner_, hinted(kind, text));
 }
 

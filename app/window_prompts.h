@@ -15,8 +15,24 @@ namespace fieldkit::app {
 // The box's text with the hint below it.
 std::string withHint(const std::string& text, const std::string& hint);
 
+// A run's view in the desktop program: it keeps the run's hints for the boxes it shows.
+class HintedView : public session::RunView {
+public:
+    void setHints(HintSource hints) override { hints_ = std::move(hints); }
+
+protected:
+    // The box's text with the hint for its cause below it.
+    std::string hinted(const Cause& cause, const std::string& text) const
+    {
+        return hints_ ? withHint(text, hints_(cause)) : text;
+    }
+
+private:
+    HintSource hints_;
+};
+
 // The view of a run on the window's own thread (the board read): its boxes.
-class WindowPrompts final : public session::RunView {
+class WindowPrompts final : public HintedView {
 public:
     // `beforeBox`, when given, runs before each box (to take a wait cursor away).
     explicit WindowPrompts(QWidget* owner, std::function<void()> beforeBox = {})
@@ -24,17 +40,15 @@ public:
     {
     }
 
-    void setHints(HintSource hints) override { hints_ = std::move(hints); }
     void error(FailureKind kind, const std::string& text) override;
     Answer question(QuestionKind kind, const std::string& text) override;
     void warning(WarningKind kind, const std::string& text) override;
 
 private:
-    std::string hinted(const Cause& cause, const std::string& text) const;
+    void comingBox() const;
 
     QWidget* owner_;
     std::function<void()> beforeBox_;
-    HintSource hints_;
 };
 
 } // namespace fieldkit::app
