@@ -86,10 +86,16 @@ if [ -n "$finished" ]; then
   fi
 fi
 # Alt+2 takes the keyboard to COM2's pane, where its message is selected and copied.
+gone() { ! xdotool search --onlyvisible --name "$1" > /dev/null 2>&1; }
+wait_for 20 gone "^(Bench finished|Warning)$" || true
 xdotool windowactivate --sync "$main" 2> /dev/null || true
 shot "${FIELDKIT_SCREENSHOT_PREFIX:-}bench-after" "$main"
-xdotool key --clearmodifiers alt+2 ctrl+a ctrl+c
-copied > pane.txt
+copy_pane() {
+  xdotool key --clearmodifiers --delay 100 alt+2 ctrl+a ctrl+c
+  copied > pane.txt
+  grep -q . pane.txt
+}
+wait_for 10 copy_pane || true
 cat pane.txt
 check "COM2's pane shows its message" grep -q "^Failed to write to application code area\.$" pane.txt
 check "COM2's pane shows its hint" grep -q "^Hint: the board refused a page of the application code on every try" pane.txt
