@@ -40,6 +40,10 @@ constexpr std::chrono::milliseconds kBenchPollInterval{10};
 constexpr int kPermille = 1000;
 constexpr int kPaneColumns = 2;
 constexpr int kListBoxColumns = 56;
+// Four boards write a few hundred pages a second between them; every page handed to the
+// window's thread would wake it as often, and slow the runs on a busy machine. A port's
+// progress goes there at most this often, and its last page always.
+constexpr std::chrono::milliseconds kPageNoticeInterval{100};
 
 constexpr const char* kEmulatedBoard = "emulated board";
 constexpr const char* kUpgrading = "Upgrading the boards";
@@ -103,6 +107,12 @@ public:
     }
     void progress(const session::ProgressEvent& event) override
     {
+        if (const auto* page = std::get_if<session::PageWritten>(&event)) {
+            const auto now = std::chrono::steady_clock::now();
+            if (page->pagesDone != page->pageCount && now - lastPageShown_ < kPageNoticeInterval)
+                return;
+            lastPageShown_ = now;
+        }
         BenchWindow* window = &window_;
         window_.m_jobs->post([window, row = row_, event] { window->OnProgress(row, event); });
     }
@@ -110,6 +120,7 @@ public:
 private:
     BenchWindow& window_;
     std::size_t row_;
+    std::chrono::steady_clock::time_point lastPageShown_;
 };
 
 class BenchWindow::Views final : public session::BenchView {
