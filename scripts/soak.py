@@ -593,8 +593,8 @@ def judge(run, tools, status, hung, stderr, sim_out, port_open_at_end):
 
 # The history's stages in order; a run that did not reach "done" left the board without a
 # whole firmware from "erasing" on.
-STAGES = ["loading_files", "connecting", "reading_board", "erasing", "writing_boot", "verifying_boot",
-          "copying_boot", "writing_application", "verifying_application", "finishing", "done"]
+STAGES = ["loading_files", "connecting", "reading_board", "programming_mode", "erasing", "writing_boot",
+          "verifying_boot", "copying_boot", "writing_application", "verifying_application", "finishing", "done"]
 
 
 def judge_success(run, tools, requests, record, errors, stderr):
