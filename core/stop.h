@@ -1,7 +1,8 @@
 #pragma once
 
 // Asking a run to stop from another thread: the desktop program when the user quits or a
-// signal comes, the command line on Ctrl+C. The run looks at the request at its safe points; pauses end early.
+// signal comes, the command line on Ctrl+C. The run looks at the request at its safe points;
+// pauses end early.
 
 #include "core/causes.h"
 #include "core/clock.h"

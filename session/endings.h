@@ -45,6 +45,7 @@ int exitStatusFor(flash::RunResult result, StopSignal signal);
 std::string afterStopText(UpgradeStage stage);
 
 // The same after a board read was stopped.
-inline constexpr const char* kBoardReadStopped = "Interrupted: the board was only being read; nothing on it was changed.";
+inline constexpr const char* kBoardReadStopped =
+    "Interrupted: the board was only being read; nothing on it was changed.";
 
 } // namespace fieldkit::session

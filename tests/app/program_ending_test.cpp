@@ -32,14 +32,24 @@ struct SessionEndRow {
     const char* recorded; // the run's record once the session's question is answered
 };
 
-class SessionEnding : public AppTest, public ::testing::WithParamInterface<SessionEndRow> {};
+class SessionEnding : public AppTest, public ::testing::WithParamInterface<SessionEndRow> {
+protected:
+    // The program ends as the session ends it: the window goes, and the upgrade with it.
+    void TearDown() override
+    {
+        board.release();
+        app_.reset();
+    }
+
+    EmulatedBoard board;
+    testing::FakeClock clock;
+};
 
 TEST_P(SessionEnding, IsHeldBackOnlyPastTheEraseAndWaitsForARunStoppedBeforeIt)
 {
     const auto& row = GetParam();
-    const testing::EnvironmentVariable history("FIELDKIT_HISTORY", (std::filesystem::current_path() / "history.jsonl").string());
-    EmulatedBoard board;
-    testing::FakeClock clock;
+    const auto historyFile = std::filesystem::current_path() / "history.jsonl";
+    const testing::EnvironmentVariable history("FIELDKIT_HISTORY", historyFile.string());
     board.holdWrite(row.heldWrite);
     start(emulated(board, clock));
     ProgramEnding ending(frame(), [] { return session::StopSignal::None; }, [](int) { ADD_FAILURE() << "ended"; });
@@ -54,16 +64,14 @@ TEST_P(SessionEnding, IsHeldBackOnlyPastTheEraseAndWaitsForARunStoppedBeforeIt)
     ModalAnswerer answerer;
     answerer.thenClick(row.answer);
     AskingSession session(row.mayAsk);
-    // A run stopped before the erase reaches its safe point once the board answers.
+    // A run stopped before the erase reaches its safe point once the board answers; one past
+    // the erase is still held while the session asks.
     if (!row.pastErase)
-        QTimer::singleShot(0, [&board] { board.release(); });
+        QTimer::singleShot(0, &frame(), [this] { board.release(); });
     ending.onSessionEnding(session);
     const bool stillBusy = frame().IsBusy();
     std::string error;
-    const auto records = history::readHistory(std::filesystem::current_path() / "history.jsonl", &error);
-    // The program ends with the board still held, as the session would end it.
-    board.release();
-    app_.reset();
+    const auto records = history::readHistory(historyFile, &error);
 
     EXPECT_EQ(session.cancelled, row.cancelled);
     EXPECT_EQ(stillBusy, row.pastErase);

@@ -129,9 +129,9 @@ TEST_F(SessionTest, AQuestionThatAStopCutShortIsNotRecordedAndTheRunIsInterrupte
 TEST_F(SessionTest, AReadThatFinishedIsShownAndRecordedWhateverStopCameAfterIt)
 {
     std::optional<link::BoardIdentity> shown;
-    const BoardReadOutcome read =
-        readBoard(plan.place, plan.settingsVersion, {board({}), prompts, stop, nullptr, &clock, [] { return true; }, nullptr},
-                  [&shown](const link::BoardIdentity& identity) { shown = identity; });
+    const Services stopping{board({}), prompts, stop, nullptr, &clock, [] { return true; }, nullptr};
+    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion, stopping,
+                                            [&shown](const link::BoardIdentity& identity) { shown = identity; });
     EXPECT_EQ(read.result, flash::RunResult::Success);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->boardVersionText, sim::BoardOptions{}.versionText);
