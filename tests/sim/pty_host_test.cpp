@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using wire::FrameKind;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t kPingAnswerBytes = 1 + 12 + 2;
+constexpr std::size_t kPingAnswerBytes = 1 + wire::kWindowPingAnswerSize + 2;
 
 std::vector<std::uint8_t> expectedPingAnswer(std::uint8_t sequence)
 {
@@ -235,11 +235,12 @@ TEST_P(PtyBoardHostPacing, TheAnswerTakesAtLeastTheTimeOfTheLine)
     EXPECT_GE(SteadyClock::now() - before, GetParam().atLeast);
 }
 
-// A ping is a 30-byte frame and a 15-byte answer: 45 bytes of 10 bits.
+// A ping is a 30-byte frame and a 17-byte answer: 47 bytes of 10 bits. The adapter's timer
+// starts with the answer's first byte and hands the whole answer over when it runs out.
 INSTANTIATE_TEST_SUITE_P(Sim, PtyBoardHostPacing,
                          ::testing::Values(PacingCase{"Latency", 0, 150ms, 150ms},
-                                           PacingCase{"Baud1200", 1200, 0ms, 350ms},
-                                           PacingCase{"BaudAndLatency", 2400, 100ms, 270ms}),
+                                           PacingCase{"Baud1200", 1200, 0ms, 390ms},
+                                           PacingCase{"BaudAndLatency", 2400, 100ms, 229ms}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
