@@ -606,6 +606,31 @@ TEST_F(SerialBoardLinkTest, TimesEachAnswersTurnaroundLessTheLineTimeOfItsReques
     EXPECT_EQ(stats.meanTurnaround(), std::chrono::microseconds((60000 - 23263) / 2));
 }
 
+// Answers that come back while more writes are on their way cost nothing: only the last of a
+// window, awaited on an idle line, is timed.
+TEST_F(SerialBoardLinkTest, TimesOnlyTheAnswerAwaitedOnAnIdleLine)
+{
+    board.receiveBuffer = 1024;
+    std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+    ASSERT_EQ(link.Ping_Opt_Board(kPort, reply.data()), 0);
+    ASSERT_EQ(link.OpenPort(kPort), 0);
+    const auto before = link.statistics();
+    board.clock = &clock;
+    board.turnaround = milliseconds(30);
+    const auto window = link.openWriteWindow(kPort);
+    const auto page = pattern(256, 0x33);
+    for (const std::uint32_t count : {1u, 256u, 6u})
+        ASSERT_EQ(window->send(page.data(), 0x1000 + count, count), 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(window->nextAnswer(), 0);
+
+    const auto& stats = link.statistics();
+    EXPECT_EQ(stats.answersTimed - before.answersTimed, 1u);
+    EXPECT_EQ(stats.answerWait - before.answerWait, milliseconds(30)); // handed over at 60 ms, answered at 90
+    // Its 12 bytes at 10 bits a byte and 115200 baud, the line being free again by then.
+    EXPECT_EQ(stats.requestLineTime - before.requestLineTime, std::chrono::microseconds(1041));
+}
+
 TEST_F(SerialBoardLinkTest, SequenceNumbersCountUpAcrossConnectionsAndWrapAfter63)
 {
     std::array<std::uint8_t, wire::kPingAnswerSize> reply{};

@@ -114,6 +114,38 @@ TEST(BoardEndpoint, ARepeatedFailingCommitDoesNotUseUpAnAttemptAndTheLogTellsRep
     EXPECT_EQ(lines[12], "write 0xFFFF 6 0A0B0C00000A executed ack -");
 }
 
+// A board that holds several requests remembers the answers of as many for resends; a board
+// of protocol version 1 only the last one's.
+TEST(BoardEndpoint, RemembersTheAnswersOfAWindowOrOfTheLastRequest)
+{
+    for (const auto& [version, repeats] : {std::pair{"2", 1u}, {"1", 0u}}) {
+        BoardEndpoint endpoint{parseBoardOptions({"--protocol", version})};
+        const auto first = frameOf(FrameKind::Read, 0, ADDR_ESN, 4);
+        endpoint.receive(concat({first, frameOf(FrameKind::Read, 1, ADDR_ESN, 4)}));
+        EXPECT_FALSE(endpoint.receive(first).empty());
+        EXPECT_EQ(endpoint.counters().repeats, repeats) << "protocol " << version;
+    }
+}
+
+// Requests stay in the board's buffer until their answers have left; a byte that finds it full
+// is lost, and spoils its frame.
+TEST(BoardEndpoint, AFullReceiveBufferLosesBytesUntilAnAnswerHasLeft)
+{
+    BoardEndpoint endpoint{parseBoardOptions({"--receive-buffer", "19"})};
+    const auto read = frameOf(FrameKind::Read, 0, ADDR_ESN, 4);
+    const auto mode = writeFrame(1, CMD_PROGRAMMING_MODE, {0});
+    const auto erase = writeFrame(2, 0x111A, {0});
+    ASSERT_EQ(endpoint.receiveHolding(concat({read, mode})).size(), 2u); // 13 bytes held
+    EXPECT_TRUE(endpoint.receiveHolding(erase).empty());                  // its last byte is lost
+    EXPECT_EQ(endpoint.counters().bytesOverrun, 1u);
+    endpoint.lineIdle();
+    endpoint.answerSent(read.size());
+    const auto answers = endpoint.receiveHolding(erase);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_TRUE(acked(answers[0].bytes, erase));
+    EXPECT_EQ(endpoint.boardCounters().blocksErased, 1u);
+}
+
 TEST(BoardEndpoint, APingClearsTheRepeatMemory)
 {
     BoardEndpoint endpoint{BoardOptions{}};

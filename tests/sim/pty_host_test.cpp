@@ -209,6 +209,28 @@ TEST(PtyBoardHost, StopCutsALatencyPauseShort)
     EXPECT_LT(SteadyClock::now() - before, 1s);
 }
 
+// A USB adapter holds what the board sends until its latency timer runs out, then hands all
+// of it over: the answers of two requests sent back to back come together, one wait for both.
+TEST(PtyBoardHost, AnswersOfRequestsSentBackToBackShareTheAdaptersWait)
+{
+    BoardOptions options;
+    options.latency = 200ms;
+    PtyBoardHost host{options};
+    std::string error;
+    ASSERT_TRUE(host.start(&error)) << error;
+    RawClient client(host.devicePath());
+    const auto read = frameOf(FrameKind::Read, 1, ADDR_ESN, 4);
+    auto both = pingFrame(0);
+    both.insert(both.end(), read.begin(), read.end());
+    const auto before = SteadyClock::now();
+    client.send(both);
+    EXPECT_EQ(client.receive(kPingAnswerBytes), expectedPingAnswer(0));
+    const auto first = SteadyClock::now();
+    EXPECT_EQ(client.receive(7).size(), 7u);
+    EXPECT_GE(first - before, 200ms);
+    EXPECT_LT(SteadyClock::now() - first, 100ms); // not a second wait of 200 ms
+}
+
 struct PacingCase {
     const char* name;
     friend void PrintTo(const PacingCase& c, std::ostream* out) { *out << c.name; }
