@@ -141,44 +141,8 @@ BENCHMARK(BM_RegionStreamed);
 
 // The same pages through QtSerialChannel to lodestar-sim's board on a pseudo-terminal at full
 // speed: what the host, the serial stack and the emulator manage together, line time aside.
-// One request at a time, as writePage sends them.
-void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state)
-{
-    sim::PtyBoardHost host(sim::BoardOptions{});
-    std::string error;
-    if (!host.start(&error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    SerialBoardLink link(serialPortChannels([device = host.devicePath()](int) { return device; }));
-    openLink(link);
-    SystemClock clock;
-    flash::FlashProgrammer programmer(link, clock);
-    if (programmer.sendCommand(kPort, flash::CMD_PROGRAMMING_MODE) != 0) {
-        state.SkipWithError("the emulated board refused programming mode");
-        return;
-    }
-    std::array<std::uint8_t, flash::kPageSize> page{};
-    std::iota(page.begin(), page.end(), std::uint8_t{0});
-    std::uint32_t flashAddress = flash::kProgrammableFirst;
-
-    std::size_t pages = 0;
-    for (auto _ : state) {
-        if (programmer.writePage(kPort, page, flashAddress) != 0) {
-            state.SkipWithError("a page write failed");
-            break;
-        }
-        flashAddress = flashAddress + flash::kPageSize > flash::kProgrammableLast ? flash::kProgrammableFirst
-                                                                                 : flashAddress + flash::kPageSize;
-        ++pages;
-    }
-    reportLinkCounters(state, link, pages);
-    link.ClosePort();
-}
-BENCHMARK(BM_PageWriteStreamOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
-
-// Whole regions streamed through the window to the emulated board on a pseudo-terminal.
-void BM_RegionStreamedOverPseudoTerminal(benchmark::State& state)
+// One request at a time as writePage sends them, or whole regions streamed by writeRegion.
+void overPseudoTerminal(benchmark::State& state, bool streamed)
 {
     sim::PtyBoardHost host(sim::BoardOptions{});
     std::string error;
@@ -195,17 +159,28 @@ void BM_RegionStreamedOverPseudoTerminal(benchmark::State& state)
         return;
     }
     const auto region = countingRegion();
+    const auto page = std::span(region).first<flash::kPageSize>();
+    std::uint32_t flashAddress = flash::kProgrammableFirst;
+
     std::size_t pages = 0;
     for (auto _ : state) {
-        if (programmer.writeRegion(kPort, region, flash::kProgrammableFirst, nullptr) != 0) {
-            state.SkipWithError("a region write failed");
+        const int result = streamed ? programmer.writeRegion(kPort, region, flash::kProgrammableFirst, nullptr)
+                                    : programmer.writePage(kPort, page, flashAddress);
+        if (result != 0) {
+            state.SkipWithError("a page write failed");
             break;
         }
-        pages += region.size() / flash::kPageSize;
+        flashAddress = flashAddress + flash::kPageSize > flash::kProgrammableLast ? flash::kProgrammableFirst
+                                                                                 : flashAddress + flash::kPageSize;
+        pages += streamed ? region.size() / flash::kPageSize : 1;
     }
     reportLinkCounters(state, link, pages);
     link.ClosePort();
 }
+
+void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state) { overPseudoTerminal(state, false); }
+BENCHMARK(BM_PageWriteStreamOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
+void BM_RegionStreamedOverPseudoTerminal(benchmark::State& state) { overPseudoTerminal(state, true); }
 BENCHMARK(BM_RegionStreamedOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
 
 } // namespace
