@@ -118,6 +118,7 @@ paced_s=$elapsed paced_spread=$spread paced_cpu=$(calc "$user + $system")
 # a byte. Answers travel the other way at the same time on a full-duplex line.
 payload_floor=$(calc "$pause_floor + $payload_in * 10 / $baud")
 line_floor=$(calc "$pause_floor + $wire_in * 10 / $baud")
+paced_payload_in=$payload_in paced_wire_in=$wire_in paced_wire_out=$wire_out
 echo "upgrades at $baud baud through an adapter's latency timer of 1 and 16 ms ..."
 upgrade3 latency1 --baud "$baud" --latency 1
 latency1_s=$elapsed latency1_spread=$spread
@@ -127,7 +128,8 @@ latency16_s=$elapsed latency16_spread=$spread latency16_hinted=$hinted
 echo "a board of protocol version 1, one request at a time ..."
 upgrade3 v1paced --baud "$baud" --protocol 1
 v1_s=$elapsed v1_spread=$spread
-wire_floor=$(calc "$pause_floor + ($wire_in + $wire_out) * 10 / $baud")
+v1_wire_total=$((wire_in + wire_out))
+wire_floor=$(calc "$pause_floor + $v1_wire_total * 10 / $baud")
 upgrade3 v1latency1 --baud "$baud" --latency 1 --protocol 1
 v1latency1_s=$elapsed v1latency1_spread=$spread
 upgrade3 v1latency16 --baud "$baud" --latency 16 --protocol 1
@@ -240,10 +242,10 @@ How the floors are made:
   and after each of the identity, parameter and version reads, 500 ms after programming mode,
   2000 ms in each of the two verifies and after the boot copy).
 - Payload floor at ${baud} baud: the pause floor plus the data the requests carry
-  (\`lodestar-sim\`'s "payload bytes in", ${payload_in} bytes) at 10 bits a byte:
-  $(calc "$payload_in * 10 / $baud") s. The requests' own line time adds their framing:
-  ${wire_in} bytes, $(calc "$wire_in * 10 / $baud") s. The emulator paces each direction on its
-  own, as a full-duplex line does (\`--baud\`), so the answers (${wire_out} bytes) cross
+  (\`lodestar-sim\`'s "payload bytes in", ${paced_payload_in} bytes) at 10 bits a byte:
+  $(calc "$paced_payload_in * 10 / $baud") s. The requests' own line time adds their framing:
+  ${paced_wire_in} bytes, $(calc "$paced_wire_in * 10 / $baud") s. The emulator paces each direction on its
+  own, as a full-duplex line does (\`--baud\`), so the answers (${paced_wire_out} bytes) cross
   while the next requests do, as long as the board holds them.
 - The board holds ${receive_buffer} bytes of requests by default (\`--receive-buffer\`), more than three
   pages' writes: enough to keep the line busy while an adapter holds the answers back.
@@ -253,7 +255,7 @@ How the floors are made:
   answers it waited for on an idle line and, when they cost the run at least a second at a
   mean above 4 ms, hints at how to set the adapter's latency timer to 1 ms (README, Windows).
 - Floor of both directions one after the other, for a board of protocol version 1: the pause
-  floor plus every byte of frames and answers, ${wire_total} bytes: $(calc "$wire_total * 10 / $baud") s.
+  floor plus every byte of frames and answers, ${v1_wire_total} bytes: $(calc "$v1_wire_total * 10 / $baud") s.
 - The split: the floor counts neither side's own time. What a paced run of a one-at-a-time
   board spends above it is the host's turnaround (from an answer's arrival to the next frame)
   and the emulator's, ${answers} times each. The relay forwards in both directions, so its own
