@@ -59,21 +59,27 @@ public:
             return;
         }
         CMainFrame* frame = &frame_;
+        if (const auto* step = std::get_if<session::StepEntered>(&event); step && boardChangedFrom(step->stage))
+            frame_.m_workerJobs->post([frame] { frame->m_bPastErase = true; });
         frame_.m_workerJobs->post([frame, event] { frame->OnUpgradeMessage(event); });
     }
 
     // Shows the outcome, then the slow adapter's hint and the history's warning when the
     // record could not be written.
-    void deliverOutcome(const std::string& adapterHint, const std::string& historyWarning)
+    void deliverOutcome(const session::Outcome& outcome, const std::string& historyWarning)
     {
         if (!finished_ || !showsProgress())
             return;
         CMainFrame* frame = &frame_;
-        frame_.m_workerJobs->post([frame, finished = *finished_, adapterHint, historyWarning] {
+        const std::string adapterHint =
+            outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string();
+        frame_.m_workerJobs->post([frame, finished = *finished_, adapterHint, historyWarning, ended = outcome.result,
+                                   stage = outcome.report.stage] {
             frame->OnUpgradeMessage(finished);
             for (const std::string& text : {adapterHint, historyWarning})
                 if (!text.empty())
                     frame->ShowWorkerBox(BoxKind::Warning, text);
+            emit frame->upgradeEnded(ended, stage);
         });
     }
 
@@ -99,6 +105,7 @@ void CMainFrame::StartUpgrade()
     if (m_worker)
         WaitForWorker(QDeadlineTimer(QDeadlineTimer::Forever));
     SetBusy(true);
+    m_bPastErase = false;
     view->m_btnUpgrade->setEnabled(false);
     m_stop = std::make_unique<UpgradeStop>();
     session::UpgradePlan plan;
@@ -114,12 +121,17 @@ void CMainFrame::StartUpgrade()
     m_worker->start();
 }
 
+void CMainFrame::StopBeforeErase()
+{
+    if (m_bBusy)
+        m_stop->requestBeforeErase();
+}
+
 void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan)
 {
     WorkerView view(*this, stop);
     const session::Outcome outcome = session::runUpgrade(plan, {sessionLinks(), view, stop, m_services.clock, {}});
-    view.deliverOutcome(outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string(),
-                        historyWarning(history::kUpgradeCommand, outcome.recorded));
+    view.deliverOutcome(outcome, historyWarning(history::kUpgradeCommand, outcome.recorded));
 }
 
 session::LinkFactory CMainFrame::sessionLinks() const

@@ -2,12 +2,12 @@
 
 #include "cli/bench_display.h"
 #include "cli/console.h"
-#include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
 #include "core/column_table.h"
 #include "session/bench.h"
+#include "session/stop_signals.h"
 #include "settings/app_settings.h"
 
 #include <CLI/CLI.hpp>
@@ -89,21 +89,9 @@ void printBenchSummary(std::ostream& out, const std::vector<session::PortOutcome
     out << std::flush;
 }
 
-int benchExitStatus(const std::vector<session::PortOutcome>& outcomes)
-{
-    const auto any = [&outcomes](flash::RunResult result) {
-        return std::any_of(outcomes.begin(), outcomes.end(),
-                           [result](const session::PortOutcome& outcome) { return outcome.result == result; });
-    };
-    if (any(flash::RunResult::Failure) || any(flash::RunResult::Interrupted))
-        return kExitFailed;
-    return any(flash::RunResult::Declined) ? kExitDeclined : kExitDone;
-}
-
 int runBench(const BenchPlan& plan)
 {
-    installInterruptHandlers();
-    const RecordPending recordPending;
+    session::catchStopSignals();
     UpgradeStop stop;
     const auto stopping = interrupting(stop);
     TerminalBench terminal(plan, stopping);
@@ -124,14 +112,11 @@ int runBench(const BenchPlan& plan)
     }
     terminal.close();
 
+    const session::StopSignal signal = session::pendingStopSignal();
     if (!outcome.filesUsable) {
-        switch (outcome.ports.front().result) {
-        case flash::RunResult::Interrupted:
+        if (outcome.ports.front().result == flash::RunResult::Interrupted)
             std::cerr << session::afterStopText(UpgradeStage::LoadingFiles) << '\n';
-            return interruptedExitStatus();
-        case flash::RunResult::Declined: return kExitDeclined;
-        default: return kExitFailed;
-        }
+        return session::exitStatusFor(outcome.results(), signal);
     }
     for (std::size_t row = 0; row < lines.size(); ++row)
         if (!lines[row]->emulatedBoard().empty()) {
@@ -143,15 +128,12 @@ int runBench(const BenchPlan& plan)
         if (!port.adapterHint.empty())
             std::cerr << comPortName(port.port) << ": " << port.adapterHint << '\n';
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
-    const bool anyInterrupted = std::any_of(outcome.ports.begin(), outcome.ports.end(), [](const auto& port) {
-        return port.result == flash::RunResult::Interrupted;
-    });
-    if (anyInterrupted && pendingInterrupt() != InterruptSignal::None) {
+    const auto results = outcome.results();
+    if (signal != session::StopSignal::None &&
+        std::find(results.begin(), results.end(), flash::RunResult::Interrupted) != results.end())
         for (const auto& port : outcome.ports)
             std::cerr << comPortName(port.port) << ": " << session::whereBoardStands(port) << '\n';
-        return interruptedExitStatus();
-    }
-    return benchExitStatus(outcome.ports);
+    return session::exitStatusFor(results, signal);
 }
 
 } // namespace fieldkit::cli

@@ -34,7 +34,4 @@ int runBench(const BenchPlan& plan);
 // the first line of the message that stopped a failed run.
 void printBenchSummary(std::ostream& out, const std::vector<session::PortOutcome>& outcomes);
 
-// 0, 1 or 3 as runBench returns them without an interrupt.
-int benchExitStatus(const std::vector<session::PortOutcome>& outcomes);
-
 } // namespace fieldkit::cli

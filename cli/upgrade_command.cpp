@@ -3,13 +3,14 @@
 #include "cli/bench_run.h"
 #include "cli/board_port.h"
 #include "cli/console.h"
-#include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
+#include "session/endings.h"
 #include "session/session.h"
+#include "session/stop_signals.h"
 #include "settings/app_settings.h"
 
 #include <iostream>
@@ -27,8 +28,7 @@ struct UpgradeOptions {
 
 int runUpgradeCommand(const UpgradeOptions& options)
 {
-    installInterruptHandlers();
-    const RecordPending recordPending;
+    session::catchStopSignals();
     TerminalNotices notices(std::cout, standardOutputIsTerminal());
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force), &notices);
     const int port = session::choosePort(options.board.port, settings::settingsFile(), prompts);
@@ -48,15 +48,9 @@ int runUpgradeCommand(const UpgradeOptions& options)
     if (!outcome.adapterHint.empty())
         std::cerr << outcome.adapterHint << '\n';
     warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
-    switch (outcome.result) {
-    case flash::RunResult::Success: return kExitDone;
-    case flash::RunResult::Declined: return kExitDeclined;
-    case flash::RunResult::Interrupted:
+    if (outcome.result == flash::RunResult::Interrupted)
         std::cerr << session::afterStopText(outcome.report.stage) << '\n';
-        return interruptedExitStatus();
-    case flash::RunResult::Failure: break;
-    }
-    return kExitFailed;
+    return session::exitStatusFor(outcome.result, session::pendingStopSignal());
 }
 
 } // namespace

@@ -1,10 +1,6 @@
 #pragma once
 
-#include "core/causes.h"
-
 #include <CLI/CLI.hpp>
-
-#include <string>
 
 namespace fieldkit::cli {
 

@@ -2,7 +2,9 @@
 
 #include "core/com_port.h"
 #include "core/numbers.h"
+#include "session/endings.h"
 #include "session/hints.h"
+#include "session/pending_records.h"
 #include "settings/port_devices.h"
 #include "settings/profile.h"
 
@@ -124,8 +126,17 @@ std::optional<std::string> benchPortsConflict(const std::vector<int>& ports, con
     return std::nullopt;
 }
 
+std::vector<flash::RunResult> BenchOutcome::results() const
+{
+    std::vector<flash::RunResult> results;
+    for (const PortOutcome& port : ports)
+        results.push_back(port.result);
+    return results;
+}
+
 BenchOutcome runBench(const BenchPlan& plan, BenchView& view, UpgradeStop& stop, const std::function<bool()>& stopping)
 {
+    const RecordPending recordPending;
     if (const auto hint = unreadableSettingsHint(plan.settingsFile); !hint.empty())
         view.files().notice(hint);
     const std::string settingsVersion = settings::readFirmwareVersionSetting(plan.settingsFile);

@@ -42,6 +42,9 @@ struct BenchPlan {
 struct BenchOutcome {
     bool filesUsable = false;
     std::vector<PortOutcome> ports; // in the order of the plan's ports
+
+    // Every port's result, for the exit status (session/endings.h).
+    std::vector<flash::RunResult> results() const;
 };
 
 // The ports of a bench written as "COM1,COM3" or "1,3" (spaces allowed, "com" in any case);
@@ -58,8 +61,9 @@ bool writeBenchPorts(const std::filesystem::path& settingsFile, const std::vecto
 std::optional<std::string> benchPortsConflict(const std::vector<int>& ports, const std::filesystem::path& settingsFile,
                                               bool simulated);
 
-// Runs the bench and returns once every port's run has ended and been recorded. `stopping`
-// tells, as for one run, when the front end knows of a stop before `stop` does.
+// Runs the bench and returns once every port's run has ended and been recorded; a console
+// closing meanwhile waits for the last record (session/pending_records.h). `stopping` tells,
+// as for one run, when the front end knows of a stop before `stop` does.
 BenchOutcome runBench(const BenchPlan& plan, BenchView& view, UpgradeStop& stop, const std::function<bool()>& stopping);
 
 // "success", "failed", "declined" or "interrupted".

@@ -90,9 +90,6 @@ Outcome runUpgrade(const UpgradePlan& plan, const Services& services);
 // Records a run that the firmware files stopped before it reached a board.
 Recorded recordUnstarted(const Place& place, const std::string& settingsVersion, const flash::UpgradeReport& fileStage);
 
-// What the board holds after a stop at `stage`, and what to do about it.
-std::string afterStopText(UpgradeStage stage);
-
 struct BoardReadOutcome {
     link::BoardIdentity identity;
     std::optional<link::ConnectionFailure> failure;

@@ -2,6 +2,7 @@
 #include "app/bench_ports_dlg.h"
 #include "app/bench_window.h"
 #include "history/history_file.h"
+#include "session/endings.h"
 #include "settings/profile.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/environment_variable.h"

@@ -3,6 +3,8 @@
 
 #include "history/history_file.h"
 #include "link/serial_board_link.h"
+#include "session/endings.h"
+#include "session/pending_records.h"
 #include "sim/board_endpoint.h"
 #include "sim/board_options.h"
 #include "sim/in_memory_channel.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <latch>
@@ -75,24 +78,24 @@ protected:
     {
         endpoint = std::make_unique<sim::BoardEndpoint>(sim::parseBoardOptions(options));
         return [this](Clock&) {
+            // A console closing from here on waits for the run's record.
+            recordGuardHeld = !waitForPendingRecords(std::chrono::milliseconds(0));
             return std::make_unique<link::SerialBoardLink>(
                 [this](int) { return std::make_unique<sim::InMemoryChannel>(*endpoint); });
         };
     }
-    std::vector<history::Record> records() const
+    std::vector<history::StoredRecord> recordsWritten() const
     {
         std::string error;
-        std::vector<history::Record> stored;
-        if (const auto contents = history::readHistory(history, &error))
-            for (const auto& record : contents->records)
-                stored.push_back(record.record);
-        return stored;
+        const auto contents = history::readHistory(history, &error);
+        return contents ? contents->records : std::vector<history::StoredRecord>{};
     }
 
     testing::TempDir folder;
     const fs::path history = folder / "history.jsonl";
     testing::EnvironmentVariable historyFile{"FIELDKIT_HISTORY", history.string()};
     std::unique_ptr<sim::BoardEndpoint> endpoint;
+    bool recordGuardHeld = false;
     testing::FakeClock clock;
     RecordingView view;
     UpgradeStop stop;
@@ -112,7 +115,7 @@ TEST_F(SessionTest, ALinkThatCannotBeMadeFailsTheRunForTheWindowAndTheRecord)
     EXPECT_EQ(read.result, flash::RunResult::Failure);
     ASSERT_EQ(view.boxes.size(), 2u);
     EXPECT_EQ(view.boxes[1].cause, Cause{FailureKind::Unexpected});
-    EXPECT_EQ(records().size(), 2u);
+    EXPECT_EQ(recordsWritten().size(), 2u);
     EXPECT_FALSE(upgrade.recorded.notWritten || read.recorded.notWritten);
 }
 
@@ -162,8 +165,56 @@ TEST_F(SessionTest, AQuestionThatAStopCutShortIsNotRecordedAndTheRunIsInterrupte
     EXPECT_EQ(view.boxes[0].cause, Cause{QuestionKind::AlreadyFlashed});
     EXPECT_TRUE(outcome.report.questions.empty());
     EXPECT_EQ(outcome.result, flash::RunResult::Interrupted);
-    EXPECT_EQ(records().size(), 1u);
+    EXPECT_EQ(recordsWritten().size(), 1u);
+    EXPECT_TRUE(recordGuardHeld);
 }
+
+// A hang-up, say, that came once the board had answered every read.
+TEST_F(SessionTest, AReadThatFinishedIsShownAndRecordedWhateverStopCameAfterIt)
+{
+    std::optional<link::BoardIdentity> shown;
+    const Services stopping{board({}), view, stop, &clock, [] { return true; }};
+    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion, stopping,
+                                            [&shown](const link::BoardIdentity& identity) { shown = identity; });
+    EXPECT_EQ(read.result, flash::RunResult::Success);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->boardVersionText, sim::BoardOptions{}.versionText);
+    const auto records = recordsWritten();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].record["result"], "success");
+    EXPECT_EQ(records[0].record["board_version"], sim::BoardOptions{}.versionText);
+    EXPECT_TRUE(recordGuardHeld);
+    EXPECT_TRUE(waitForPendingRecords(std::chrono::milliseconds(0)));
+}
+
+struct ExitCase {
+    std::vector<flash::RunResult> results; // one run's, or a bench's, one per port
+    StopSignal signal;
+    int status;
+};
+
+class ExitStatus : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitStatus, ASignalThatStoppedARunOutweighsAFailureWhichOutweighsADecline)
+{
+    EXPECT_EQ(exitStatusFor(GetParam().results, GetParam().signal), GetParam().status);
+}
+
+using R = flash::RunResult;
+INSTANTIATE_TEST_SUITE_P(
+    Results, ExitStatus,
+    ::testing::Values(ExitCase{{R::Success, R::Success}, StopSignal::None, 0},
+                      ExitCase{{R::Success, R::Declined}, StopSignal::None, 3},
+                      ExitCase{{R::Declined, R::Failure, R::Success}, StopSignal::None, 1},
+                      ExitCase{{R::Success, R::Interrupted}, StopSignal::None, 1},
+                      // a hang-up lets a run past the erase finish: the status is the run's own
+                      ExitCase{{R::Success}, StopSignal::HangUp, 0},
+                      ExitCase{{R::Failure, R::Interrupted}, StopSignal::HangUp, 129},
+                      ExitCase{{R::Interrupted}, StopSignal::Quit, 131},
+                      ExitCase{{R::Interrupted}, StopSignal::User1, 138},
+                      ExitCase{{R::Interrupted}, StopSignal::User2, 140},
+                      ExitCase{{R::Interrupted}, StopSignal::Alarm, 142},
+                      ExitCase{{R::Declined, R::Interrupted}, StopSignal::Terminate, 143}));
 
 // Two boards on COM1 and COM3, each on in-memory lines and a clock of its own.
 class BenchTest : public SessionTest {
@@ -213,14 +264,14 @@ TEST_F(BenchTest, TheFilesAreReadAndAskedAboutOnceForEveryBoard)
     ASSERT_EQ(views.files_.boxes.size(), 1u);
     EXPECT_EQ(views.files_.boxes[0].cause, Cause{QuestionKind::BootFileErrors});
     EXPECT_FALSE(views.files_.boxes[0].hint.empty());
-    const auto stored = records();
+    const auto stored = recordsWritten();
     ASSERT_EQ(stored.size(), 2u);
     for (std::size_t row = 0; row < 2; ++row) {
         EXPECT_TRUE(views.ports_[row].boxes.empty());
         EXPECT_EQ(outcome.ports[row].result, flash::RunResult::Success);
         EXPECT_EQ(views.ended_[row], bench.ports[row]);
         EXPECT_EQ(outcome.ports[row].device, "board-" + std::to_string(bench.ports[row]));
-        EXPECT_EQ(stored[row]["questions"][0]["kind"], "boot_file_errors") << stored[row].dump();
+        EXPECT_EQ(stored[row].record["questions"][0]["kind"], "boot_file_errors") << stored[row].record.dump();
     }
 }
 
@@ -231,7 +282,7 @@ TEST_F(BenchTest, FilesThatCannotBeUsedAreEveryPortsRunAndNoBoardsLineIsMade)
     const BenchOutcome outcome = run();
     EXPECT_FALSE(outcome.filesUsable);
     EXPECT_TRUE(endpoints.empty());
-    const auto stored = records();
+    const auto stored = recordsWritten();
     ASSERT_EQ(stored.size(), 2u);
     for (std::size_t row = 0; row < 2; ++row) {
         const PortOutcome& port = outcome.ports[row];
@@ -240,9 +291,9 @@ TEST_F(BenchTest, FilesThatCannotBeUsedAreEveryPortsRunAndNoBoardsLineIsMade)
         EXPECT_EQ(port.report.failure, FailureKind::BootFileUnreadable);
         EXPECT_EQ(port.failureHint.rfind("Hint: corvo_boot.s19 was not found in ", 0), 0u) << port.failureHint;
         EXPECT_EQ(views.ended_[row], bench.ports[row]);
-        EXPECT_EQ(stored[row]["port"], "COM" + std::to_string(bench.ports[row]));
-        EXPECT_EQ(stored[row]["device"], "") << "no emulated board was started for it";
-        EXPECT_EQ(stored[row]["failure_kind"], "boot_file_unreadable");
+        EXPECT_EQ(stored[row].record["port"], "COM" + std::to_string(bench.ports[row]));
+        EXPECT_EQ(stored[row].record["device"], "") << "no emulated board was started for it";
+        EXPECT_EQ(stored[row].record["failure_kind"], "boot_file_unreadable");
     }
 }
 
@@ -263,13 +314,13 @@ TEST_P(BenchStop, EndsEveryRunAtItsNextSafePointAndSaysWhereEachBoardStands)
     }
     const BenchOutcome outcome = run();
     EXPECT_EQ(outcome.filesUsable, stage != UpgradeStage::LoadingFiles);
-    const auto stored = records();
+    const auto stored = recordsWritten();
     ASSERT_EQ(stored.size(), 2u);
     for (std::size_t row = 0; row < 2; ++row) {
         const PortOutcome& port = outcome.ports[row];
         EXPECT_EQ(port.result, flash::RunResult::Interrupted);
         EXPECT_EQ(port.report.stage, stage);
-        EXPECT_EQ(stored[row]["result"], "interrupted");
+        EXPECT_EQ(stored[row].record["result"], "interrupted");
         EXPECT_EQ(whereBoardStands(port), afterStopText(stage));
         EXPECT_EQ(whereBoardStands(port).find("holds no whole firmware") != std::string::npos, boardChangedFrom(stage));
     }
