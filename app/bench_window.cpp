@@ -48,11 +48,6 @@ constexpr std::chrono::milliseconds kPageNoticeInterval{100};
 constexpr const char* kEmulatedBoard = "emulated board";
 constexpr const char* kUpgrading = "Upgrading the boards";
 constexpr const char* kStopping = "Stopping every board at its next safe point...";
-constexpr const char* kQuitWhileFlashing =
-    "Boards on this bench are being flashed.\n"
-    "Quitting now stops every board at its next safe point; a board whose flash was erased holds no "
-    "whole firmware until it is upgraded again.\n\n"
-    "Do you want to quit anyway?";
 
 // Every port's text as one, the port in front of each, one after the other.
 std::string byPort(const std::vector<std::pair<int, std::string>>& texts, const char* between)
@@ -275,6 +270,7 @@ void BenchWindow::UpgradeAll()
     m_stages.assign(m_ports.size(), UpgradeStage::LoadingFiles);
     m_ended.assign(m_ports.size(), false);
     m_stopping = false;
+    m_endingProgram = false;
     m_stop = std::make_shared<UpgradeStop>();
     m_views = std::make_unique<Views>(*this);
     statusBar()->showMessage(QString::fromLatin1(kUpgrading));
@@ -291,7 +287,7 @@ void BenchWindow::UpgradeAll()
         std::optional<session::BenchOutcome> outcome;
         std::string failure;
         try {
-            outcome = session::runBench(plan, *views, *stop, [stop] { return stop->requested(); });
+            outcome = session::runBench(plan, *views, *stop, [stop] { return stop->anyRequested(); });
         } catch (const std::exception& fault) { // a line that could not be made
             failure = fault.what();
         }
@@ -402,6 +398,16 @@ void BenchWindow::OnBenchEnded(const std::optional<session::BenchOutcome>& outco
     SetRunning(false);
     UpdateOverall();
     statusBar()->showMessage(QString::fromLatin1(IDS_IDLE_MESSAGE));
+    if (outcome) {
+        emit benchEnded(*outcome);
+    } else { // no line was made and no run started: every board failed as it was
+        session::BenchOutcome failed;
+        for (int port : m_ports)
+            failed.ports.emplace_back().port = port;
+        emit benchEnded(failed);
+    }
+    if (m_endingProgram)
+        return;
     if (!outcome) {
         errorBox(this, failure);
         return;
@@ -454,9 +460,23 @@ void BenchWindow::SetRunning(bool running)
 
 void BenchWindow::StopBench()
 {
-    m_stopping = true;
     if (m_stop)
         m_stop->request();
+    AnswerEveryBoxNo();
+}
+
+void BenchWindow::StopBeforeErase()
+{
+    if (!m_running)
+        return;
+    m_endingProgram = true;
+    m_stop->requestBeforeErase();
+    AnswerEveryBoxNo();
+}
+
+void BenchWindow::AnswerEveryBoxNo()
+{
+    m_stopping = true;
     for (const BoxRequest& waiting : m_boxes)
         waiting.answer->set_value(Answer::No);
     m_boxes.clear();
@@ -481,7 +501,7 @@ void BenchWindow::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_stopping)
         return;
-    if (questionBox(this, kQuitWhileFlashing) != Answer::Yes || !m_running)
+    if (questionBox(this, IDS_BENCH_QUIT_WHILE_FLASHING) != Answer::Yes || !m_running)
         return;
     // Every board stops at its next safe point; the window closes once each one is recorded
     // and the user has been told where it stands.

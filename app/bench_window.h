@@ -41,6 +41,11 @@ class WindowThreadJobs;
 inline constexpr const char* IDS_BENCH_TITLE = "FieldKit Bench";
 inline constexpr const char* IDS_BENCH_FINISHED_CAPTION = "Bench finished";
 inline constexpr const char* IDS_BENCH_STOPPED_CAPTION = "Bench stopped";
+inline constexpr const char* IDS_BENCH_QUIT_WHILE_FLASHING =
+    "Boards on this bench are being flashed.\n"
+    "Quitting now stops every board at its next safe point; a board whose flash was erased holds no "
+    "whole firmware until it is upgraded again.\n\n"
+    "Do you want to quit anyway?";
 
 // What the bench works with; tests put emulated boards and fake clocks here.
 struct BenchServices {
@@ -70,6 +75,13 @@ public:
     void ChoosePorts();
 
     bool IsRunning() const { return m_running; }
+    // Whether any board is past its erase: logging off or shutting down would cut its upgrade.
+    bool IsPastErase() const { return m_holding; }
+    // A stop asked for from outside the window (a signal, the desktop session ending): every
+    // board before its erase stops at its next safe point, every board past it goes on to its
+    // end, since only a finished board is whole. Every box is answered No from now on, and
+    // the bench ends without boxes: nobody may be there to read them.
+    void StopBeforeErase();
     const std::vector<int>& ports() const { return m_ports; }
     BenchPane* pane(std::size_t row) const { return m_panes[row]; }
     QAction* upgradeAllAction() const { return m_upgradeAll; }
@@ -81,6 +93,8 @@ signals:
     void holdingChanged(bool holding);
     // The bench's overall progress, of `maximum`.
     void progressChanged(int value, int maximum);
+    // The bench ended and every run that started was recorded.
+    void benchEnded(const session::BenchOutcome& outcome);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -116,6 +130,8 @@ private:
 
     // Asks every run to stop at its next safe point; every box waiting is answered No.
     void StopBench();
+    // Answers No to the box open and every box waiting, and to every box from now on.
+    void AnswerEveryBoxNo();
     // Whether the bench's thread has ended by `deadline`; all it did is then seen here.
     bool WaitForBench(QDeadlineTimer deadline);
 
@@ -136,7 +152,8 @@ private:
     std::vector<bool> m_ended;
     bool m_running = false;
     bool m_holding = false;
-    bool m_stopping = false;
+    bool m_stopping = false;      // every box is answered No
+    bool m_endingProgram = false; // stopped from outside the window: no box at the end
     bool m_closeAfterStop = false;
     bool m_destroying = false;
     std::deque<BoxRequest> m_boxes;

@@ -102,8 +102,10 @@ int main(int argc, char* argv[])
         if (!bench)
             return 0; // no port chosen
         const fieldkit::app::WindowsShell shell(*bench);
+        const fieldkit::app::ProgramEnding ending(*bench);
         if (!workFolderWarning.empty())
-            fieldkit::app::warningBox(bench.get(), workFolderWarning);
+            QTimer::singleShot(0, bench.get(),
+                               [&bench, workFolderWarning] { fieldkit::app::warningBox(bench.get(), workFolderWarning); });
         return application.exec();
     }
 

@@ -1,13 +1,16 @@
 #include "app/program_ending.h"
 
+#include "app/bench_window.h"
 #include "app/message_boxes.h"
 #include "app/resource.h"
+#include "core/com_port.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
 #include <QSessionManager>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -53,11 +56,41 @@ private:
 } // namespace
 
 ProgramEnding::ProgramEnding(CMainFrame& frame, SignalSource pendingSignal, Quit quit)
-    : frame_(frame), pendingSignal_(std::move(pendingSignal)), quit_(std::move(quit))
+    : ProgramEnding(Runs{frame, [&frame] { return frame.IsBusy(); }, [&frame] { return frame.IsPastErase(); },
+                         [&frame] { frame.StopBeforeErase(); }, IDS_QUIT_WHILE_FLASHING},
+                    std::move(pendingSignal), std::move(quit))
+{
+    connect(&frame, &CMainFrame::busyChanged, this, &ProgramEnding::busyChanged);
+    connect(&frame, &CMainFrame::upgradeEnded, this, [this](flash::RunResult result, UpgradeStage stage) {
+        std::vector<std::string> afterStop;
+        if (result == flash::RunResult::Interrupted)
+            afterStop.push_back(session::afterStopText(stage));
+        runsEnded(std::span(&result, 1), afterStop);
+    });
+}
+
+ProgramEnding::ProgramEnding(BenchWindow& bench, SignalSource pendingSignal, Quit quit)
+    : ProgramEnding(Runs{bench, [&bench] { return bench.IsRunning(); }, [&bench] { return bench.IsPastErase(); },
+                         [&bench] { bench.StopBeforeErase(); }, IDS_BENCH_QUIT_WHILE_FLASHING},
+                    std::move(pendingSignal), std::move(quit))
+{
+    connect(&bench, &BenchWindow::runningChanged, this, &ProgramEnding::busyChanged);
+    connect(&bench, &BenchWindow::benchEnded, this, [this](const session::BenchOutcome& outcome) {
+        // As the command line's bench says it: every port, once a stop ended any of them.
+        const auto results = outcome.results();
+        std::vector<std::string> afterStop;
+        if (std::find(results.begin(), results.end(), flash::RunResult::Interrupted) != results.end())
+            for (const auto& port : outcome.ports)
+                afterStop.push_back(comPortName(port.port) + ": " + session::whereBoardStands(port));
+        runsEnded(results, afterStop);
+    });
+}
+
+ProgramEnding::ProgramEnding(Runs runs, SignalSource pendingSignal, Quit quit)
+    : runs_(std::move(runs)), pendingSignal_(std::move(pendingSignal)), quit_(std::move(quit))
 {
     if (!quit_)
         quit_ = [](int status) { QCoreApplication::exit(status); };
-    connect(&frame_, &CMainFrame::upgradeEnded, this, &ProgramEnding::upgradeEnded);
     connect(&watch_, &QTimer::timeout, this, &ProgramEnding::lookForSignal);
     watch_.start(kSignalLookInterval);
 #if QT_CONFIG(sessionmanager)
@@ -81,22 +114,28 @@ void ProgramEnding::lookForSignal()
         return;
     if (!ending_) {
         ending_ = true;
-        if (!frame_.IsBusy()) {
+        if (!runs_.busy()) {
             end(session::exitStatusFor(signal));
             return;
         }
-        frame_.StopBeforeErase();
+        runs_.stopBeforeErase();
     }
     closeOpenBox();
 }
 
-void ProgramEnding::upgradeEnded(flash::RunResult result, UpgradeStage stage)
+void ProgramEnding::busyChanged(bool busy)
+{
+    if (!busy && waitingForIdle_ != nullptr)
+        waitingForIdle_->quit();
+}
+
+void ProgramEnding::runsEnded(std::span<const flash::RunResult> results, const std::vector<std::string>& afterStop)
 {
     if (!ending_)
         return;
-    if (result == flash::RunResult::Interrupted)
-        std::fprintf(stderr, "fieldkit: %s\n", session::afterStopText(stage).c_str());
-    end(session::exitStatusFor(result, pendingSignal_()));
+    for (const std::string& text : afterStop)
+        std::fprintf(stderr, "fieldkit: %s\n", text.c_str());
+    end(session::exitStatusFor(results, pendingSignal_()));
 }
 
 void ProgramEnding::end(int status)
@@ -107,24 +146,22 @@ void ProgramEnding::end(int status)
 
 void ProgramEnding::onSessionEnding(SessionEndRequest& request)
 {
-    if (!frame_.IsBusy())
+    if (!runs_.busy())
         return;
-    if (!frame_.IsPastErase()) {
-        // Nothing is written yet: the run ends at its next safe point and is recorded
+    if (!runs_.pastErase()) {
+        // Nothing is written yet: the runs end at their next safe point and are recorded
         // "interrupted" before the session lets the program go.
-        frame_.StopBeforeErase();
+        runs_.stopBeforeErase();
         closeOpenBox();
         QEventLoop waiting;
-        connect(&frame_, &CMainFrame::busyChanged, &waiting, [&waiting](bool busy) {
-            if (!busy)
-                waiting.quit();
-        });
+        waitingForIdle_ = &waiting;
         QTimer::singleShot(kSafePointWait, &waiting, &QEventLoop::quit);
         waiting.exec();
+        waitingForIdle_ = nullptr;
         return;
     }
     // The board holds no whole firmware until the run has ended.
-    if (request.allowsInteraction() && questionBox(&frame_, IDS_QUIT_WHILE_FLASHING) == Answer::Yes)
+    if (request.allowsInteraction() && questionBox(&runs_.window, runs_.quitQuestion) == Answer::Yes)
         return;
     request.cancel();
 }

@@ -10,12 +10,18 @@
 #include "app/main_frame.h"
 #include "session/stop_signals.h"
 
+#include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace fieldkit::app {
+
+class BenchWindow;
 
 // The desktop session's question before it ends (Qt's session manager, or a test's).
 class SessionEndRequest {
@@ -27,6 +33,9 @@ public:
     virtual void cancel() = 0;
 };
 
+// Watches the single-board window or the bench. On a bench each board is treated as the single
+// board is: those before their erase stop, those past it finish, and the program ends once
+// every run is recorded, with the status the command line's bench gives.
 class ProgramEnding final : public QObject {
 public:
     // What came from outside (session::pendingStopSignal), and how the program ends
@@ -36,6 +45,8 @@ public:
 
     explicit ProgramEnding(CMainFrame& frame, SignalSource pendingSignal = session::pendingStopSignal,
                            Quit quit = {});
+    explicit ProgramEnding(BenchWindow& bench, SignalSource pendingSignal = session::pendingStopSignal,
+                           Quit quit = {});
 
     // The desktop session is about to end. Idle, it may; before the erase the upgrade stops
     // and is recorded first; past the erase the session is held back unless the technician,
@@ -43,16 +54,30 @@ public:
     void onSessionEnding(SessionEndRequest& request);
 
 private:
+    // What the ending asks of the window that runs the upgrades.
+    struct Runs {
+        QWidget& window;
+        std::function<bool()> busy;
+        std::function<bool()> pastErase;     // any board past its erase
+        std::function<void()> stopBeforeErase;
+        const char* quitQuestion;            // the close guard's question
+    };
+
+    ProgramEnding(Runs runs, SignalSource pendingSignal, Quit quit);
     void lookForSignal();
-    void upgradeEnded(flash::RunResult result, UpgradeStage stage);
+    void busyChanged(bool busy);
+    // The runs ended and were recorded; `afterStop` says where each board stands when a stop
+    // ended any of them.
+    void runsEnded(std::span<const flash::RunResult> results, const std::vector<std::string>& afterStop);
     void end(int status);
 
-    CMainFrame& frame_;
+    Runs runs_;
     SignalSource pendingSignal_;
     Quit quit_;
     // Signal handlers may only take note; the window's thread looks here for what came.
     QTimer watch_;
     bool ending_ = false;
+    QEventLoop* waitingForIdle_ = nullptr; // onSessionEnding's, while it waits for the runs to stop
 };
 
 } // namespace fieldkit::app

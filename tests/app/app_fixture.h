@@ -2,6 +2,7 @@
 
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
+#include "app/program_ending.h"
 #include "app/upgrade_doc.h"
 #include "app/upgrade_view.h"
 #include "link/serial_board_link.h"
@@ -210,5 +211,17 @@ bool waitFor(Predicate done, int seconds = 20)
 {
     return QTest::qWaitFor(done, seconds * 1000);
 }
+
+// The desktop session's question before it ends, as a session manager would ask it.
+class AskingSession final : public SessionEndRequest {
+public:
+    explicit AskingSession(bool mayAsk) : mayAsk_(mayAsk) {}
+    bool allowsInteraction() override { return mayAsk_; }
+    void cancel() override { cancelled = true; }
+    bool cancelled = false;
+
+private:
+    bool mayAsk_;
+};
 
 } // namespace fieldkit::app

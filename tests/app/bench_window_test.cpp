@@ -12,6 +12,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <optional>
 
 namespace fieldkit::app {
 namespace {
@@ -169,6 +172,48 @@ TEST_F(BenchWindowTest, ClosingDuringARunAsksStopsEveryBoardAndSaysWhereEachStan
     ASSERT_EQ(stored.size(), 2U);
     EXPECT_EQ(stored.at("COM1")["result"], "interrupted");
     EXPECT_EQ(stored.at("COM3")["result"], "interrupted");
+}
+
+// A signal from outside (kill, a terminal closed) while COM1's board is before its erase and
+// COM3's past it.
+TEST_F(BenchWindowTest, ASignalStopsTheBoardsBeforeTheirEraseLetsTheOthersFinishAndEndsWithTheBenchsStatus)
+{
+    boards[0] = std::make_unique<EmulatedBoard>();
+    boards[1] = std::make_unique<EmulatedBoard>();
+    boards[0]->holdWrite(1);
+    boards[1]->holdWrite(40);
+    open();
+    session::StopSignal signal = session::StopSignal::None;
+    std::optional<int> status;
+    // The boards answer again once the bench has been asked to stop.
+    ProgramEnding ending(
+        *window,
+        [&] {
+            if (signal != session::StopSignal::None)
+                QTimer::singleShot(0, window.get(), [this] {
+                    for (auto& board : boards)
+                        board->release();
+                });
+            return signal;
+        },
+        [&status](int ended) { status = ended; });
+    ModalAnswerer answerer;
+    window->UpgradeAll();
+    ASSERT_TRUE(waitFor([&] { return boards[0]->holding() && boards[1]->holding() && window->IsPastErase(); }));
+
+    AskingSession loggingOut(false);
+    ending.onSessionEnding(loggingOut);
+    EXPECT_TRUE(loggingOut.cancelled) << "a log-out is held back while a board is past its erase";
+
+    signal = session::StopSignal::Terminate;
+    ASSERT_TRUE(waitFor([&] { return status.has_value(); }, 60));
+    EXPECT_EQ(*status, session::exitStatusFor(session::StopSignal::Terminate));
+    EXPECT_TRUE(answerer.boxes.empty()) << "nobody may be there to read a box";
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 2U);
+    EXPECT_EQ(stored.at("COM1")["result"], "interrupted");
+    EXPECT_EQ(stored.at("COM1")["pages_written"], 0);
+    EXPECT_EQ(stored.at("COM3")["result"], "success");
 }
 
 TEST_F(BenchWindowTest, TheChosenPortsAreKeptInTheSettingsFileAndGetAPaneEach)

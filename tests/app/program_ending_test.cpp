@@ -10,18 +10,6 @@
 namespace fieldkit::app {
 namespace {
 
-// The desktop session's question, as a session manager would ask it.
-class AskingSession final : public SessionEndRequest {
-public:
-    explicit AskingSession(bool mayAsk) : mayAsk_(mayAsk) {}
-    bool allowsInteraction() override { return mayAsk_; }
-    void cancel() override { cancelled = true; }
-    bool cancelled = false;
-
-private:
-    bool mayAsk_;
-};
-
 struct SessionEndRow {
     const char* name;
     int heldWrite; // the board holds this write of the upgrade; 0: no upgrade runs

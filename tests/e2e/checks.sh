@@ -22,16 +22,6 @@ wait_for() { # seconds, then a command that must come true by then
   return 1
 }
 
-# Runs the calling script again on a virtual X display of its own, unless it already runs on
-# one: the desktop tests show real windows there.
-on_virtual_display() { # the script, then its arguments
-  [ -z "${FIELDKIT_E2E_DISPLAY:-}" ] || return 0
-  for tool in xvfb-run xdotool; do
-    command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh)"; exit 1; }
-  done
-  FIELDKIT_E2E_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" "$@"
-}
-
 # A fresh WORK_DIR with the examples' firmware files, AppConfig.ini and Info.txt, made the
 # current folder ($work is its full path), and a window manager for window frames and the
 # focus that the keyboard needs.

@@ -7,6 +7,7 @@
 # program at once; an open box is closed as its No. The exit status is what fieldkit-cli gives
 # for the same ending, and in the end the board's flash is byte for byte the image
 # `fieldkit-cli image` builds (after a whole upgrade by fieldkit-cli where the run stopped).
+# Then the bench, stopped by a signal before its boards' erase.
 # Usage: desktop_signal_e2e.sh FIELDKIT FIELDKIT_CLI LODESTAR_SIM EXAMPLES_DIR WORK_DIR
 set -euo pipefail
 source "$(dirname "$(realpath "$0")")/checks.sh"
@@ -94,6 +95,39 @@ signal_at before-erase TERM "read 0x0D00" 0 143 interrupted-before
 signal_at programming-mode HUP "write 0x1201" 0 129 interrupted-programming
 signal_at after-erase TERM "write 0x111A" 0.3 0 success
 signal_at second-term "TERM TERM" "write 0x111A" 0.3 143 none
+
+# The bench, SIGTERM while both boards are read: each stops before its erase, says so by port
+# and is recorded; the status is the command line's bench's.
+boards=()
+for n in 1 2; do
+  "$sim" --link "bench-$n.board" --version R07.10.00 --request-log "bench-$n.requests" > "bench-$n.sim.log" 2>&1 &
+  boards+=($!)
+  wait_for 5 test -e "bench-$n.board"
+done
+export FIELDKIT_COM1="$PWD/bench-1.board" FIELDKIT_COM2="$PWD/bench-2.board" FIELDKIT_HISTORY="$PWD/bench.history.jsonl"
+"$fieldkit" --bench 1,2 > bench.out 2> bench.err &
+app=$!
+main=$(timeout 30 xdotool search --sync --onlyvisible --name "^FieldKit Bench$" | head -n 1)
+xdotool windowactivate --sync "$main" 2> /dev/null || true
+xdotool key --clearmodifiers ctrl+u
+wait_for 60 grep -q "^read 0x0D00 " bench-1.requests
+wait_for 60 grep -q "^read 0x0D00 " bench-2.requests
+kill -TERM "$app"
+set +e
+wait "$app"
+status=$?
+set -e
+check "bench: exit status 143" test "$status" -eq 143
+for n in 1 2; do
+  check "bench: COM$n nothing written" grep -qx "fieldkit: COM$n: Interrupted before the erase: nothing was written to the board, and its firmware is as it was." bench.err
+done
+check "bench: both runs recorded interrupted" python3 -c '
+import json, sys
+records = sorted((json.loads(line) for line in sys.stdin), key=lambda record: record["port"])
+assert [(r["port"], r["result"], r["pages_written"]) for r in records] == [("COM1", "interrupted", 0), ("COM2", "interrupted", 0)], records' \
+  < <("$cli" history --format json)
+kill -TERM "${boards[@]}"
+wait "${boards[@]}" || true
 
 echo "$failures failed"
 test "$failures" -eq 0
