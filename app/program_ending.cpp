@@ -3,14 +3,12 @@
 #include "app/bench_window.h"
 #include "app/message_boxes.h"
 #include "app/resource.h"
-#include "core/com_port.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
 #include <QSessionManager>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -76,13 +74,7 @@ ProgramEnding::ProgramEnding(BenchWindow& bench, SignalSource pendingSignal, Qui
 {
     connect(&bench, &BenchWindow::runningChanged, this, &ProgramEnding::busyChanged);
     connect(&bench, &BenchWindow::benchEnded, this, [this](const session::BenchOutcome& outcome) {
-        // As the command line's bench says it: every port, once a stop ended any of them.
-        const auto results = outcome.results();
-        std::vector<std::string> afterStop;
-        if (std::find(results.begin(), results.end(), flash::RunResult::Interrupted) != results.end())
-            for (const auto& port : outcome.ports)
-                afterStop.push_back(comPortName(port.port) + ": " + session::whereBoardStands(port));
-        runsEnded(results, afterStop);
+        runsEnded(outcome.results(), session::whereBoardsStand(outcome));
     });
 }
 

@@ -12,7 +12,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -128,12 +127,9 @@ int runBench(const BenchPlan& plan)
         if (!port.adapterHint.empty())
             std::cerr << comPortName(port.port) << ": " << port.adapterHint << '\n';
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
-    const auto results = outcome.results();
-    if (signal != session::StopSignal::None &&
-        std::find(results.begin(), results.end(), flash::RunResult::Interrupted) != results.end())
-        for (const auto& port : outcome.ports)
-            std::cerr << comPortName(port.port) << ": " << session::whereBoardStands(port) << '\n';
-    return session::exitStatusFor(results, signal);
+    for (const std::string& line : session::whereBoardsStand(outcome))
+        std::cerr << line << '\n';
+    return session::exitStatusFor(outcome.results(), signal);
 }
 
 } // namespace fieldkit::cli

@@ -213,4 +213,14 @@ std::string whereBoardStands(const PortOutcome& outcome)
     return {};
 }
 
+std::vector<std::string> whereBoardsStand(const BenchOutcome& outcome)
+{
+    std::vector<std::string> lines;
+    const auto stopped = [](const PortOutcome& port) { return port.result == flash::RunResult::Interrupted; };
+    if (std::any_of(outcome.ports.begin(), outcome.ports.end(), stopped))
+        for (const PortOutcome& port : outcome.ports)
+            lines.push_back(comPortName(port.port) + ": " + whereBoardStands(port));
+    return lines;
+}
+
 } // namespace fieldkit::session

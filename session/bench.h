@@ -82,5 +82,8 @@ SummaryRow summaryRow(const PortOutcome& outcome);
 
 // Where the port's board stands after the bench was stopped: what it holds now, and what to do.
 std::string whereBoardStands(const PortOutcome& outcome);
+// Once a stop ended any of the bench's runs, where every port's board stands, a line a port
+// ("COM1: ..."); nothing when no run was stopped.
+std::vector<std::string> whereBoardsStand(const BenchOutcome& outcome);
 
 } // namespace fieldkit::session

@@ -238,6 +238,8 @@ protected:
         bench.settingsFile = folder / "AppConfig.ini";
         bench.firmwareDirectory = folder.path();
         bench.line = [this](int port) {
+            // Made before any run starts: only the bench's own guard can be held here.
+            recordGuardHeld = !waitForPendingRecords(std::chrono::milliseconds(0));
             auto& endpoint = *endpoints.emplace_back(std::make_unique<sim::BoardEndpoint>(sim::BoardOptions{}));
             return BenchLine{[&endpoint](Clock&) {
                                  return std::make_unique<link::SerialBoardLink>(
@@ -264,6 +266,8 @@ TEST_F(BenchTest, TheFilesAreReadAndAskedAboutOnceForEveryBoard)
     ASSERT_EQ(views.files_.boxes.size(), 1u);
     EXPECT_EQ(views.files_.boxes[0].cause, Cause{QuestionKind::BootFileErrors});
     EXPECT_FALSE(views.files_.boxes[0].hint.empty());
+    EXPECT_TRUE(whereBoardsStand(outcome).empty()) << "no run was stopped";
+    EXPECT_TRUE(recordGuardHeld) << "a console closing waits for the bench's records";
     const auto stored = recordsWritten();
     ASSERT_EQ(stored.size(), 2u);
     for (std::size_t row = 0; row < 2; ++row) {
@@ -316,13 +320,15 @@ TEST_P(BenchStop, EndsEveryRunAtItsNextSafePointAndSaysWhereEachBoardStands)
     EXPECT_EQ(outcome.filesUsable, stage != UpgradeStage::LoadingFiles);
     const auto stored = recordsWritten();
     ASSERT_EQ(stored.size(), 2u);
+    const auto standing = whereBoardsStand(outcome);
+    ASSERT_EQ(standing.size(), 2u);
     for (std::size_t row = 0; row < 2; ++row) {
         const PortOutcome& port = outcome.ports[row];
         EXPECT_EQ(port.result, flash::RunResult::Interrupted);
         EXPECT_EQ(port.report.stage, stage);
         EXPECT_EQ(stored[row].record["result"], "interrupted");
-        EXPECT_EQ(whereBoardStands(port), afterStopText(stage));
-        EXPECT_EQ(whereBoardStands(port).find("holds no whole firmware") != std::string::npos, boardChangedFrom(stage));
+        EXPECT_EQ(standing[row], "COM" + std::to_string(bench.ports[row]) + ": " + afterStopText(stage));
+        EXPECT_EQ(standing[row].find("holds no whole firmware") != std::string::npos, boardChangedFrom(stage));
     }
 }
 
