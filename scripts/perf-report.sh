@@ -142,6 +142,10 @@ four_single=$(sed -n 's/^single board: *\([0-9.]*\) s.*/\1/p' <<<"$four_out")
 four_all=$(sed -n 's/^four boards at once: *\([0-9.]*\) s.*/\1/p' <<<"$four_out")
 four_ratio=$(sed -n 's/^ratio four\/single: *\([0-9.]*\).*/\1/p' <<<"$four_out")
 four_exact=$(grep -c "flash: byte-exact" <<<"$four_out" || true)
+# The same four boards from the desktop program's bench against the command line's.
+desktop_bench_cli=$(sed -n 's/^four boards, command line: .* median \([0-9.]*\) s$/\1/p' <<<"$four_out")
+desktop_bench_s=$(sed -n 's/^four boards, desktop: .* median \([0-9.]*\) s .*/\1/p' <<<"$four_out")
+desktop_bench_ratio=$(sed -n 's/^ratio desktop\/command line: *\([0-9.]*\).*/\1/p' <<<"$four_out")
 
 # Where the time above the floor goes when requests go one at a time: one more paced upgrade
 # of a board of protocol version 1 through the soak's relay, which records every byte with its
@@ -201,6 +205,11 @@ history_formats=$(sed -n 's/^\(table\|csv\|json\): .* in \([0-9.]*\) s, peak \([
 history_worst=$(sed -n 's/.* = \([0-9.]*\)x the file$/\1/p' <<<"$history_out" | sort -n | tail -n 1)
 
 verdict() { awk "BEGIN { print ($1) ? \"met\" : \"**missed**\" }"; }
+if [ -n "$desktop_bench_ratio" ]; then
+  desktop_bench_row="| four boards from the desktop bench against the command line's, at ${baud} baud (scripts/bench-four-boards.sh, medians) | ${desktop_bench_s} s against ${desktop_bench_cli} s: ${desktop_bench_ratio}x; every flash byte-exact | <= 1.05x | $(verdict "$desktop_bench_ratio <= 1.05") |"
+else
+  desktop_bench_row="| four boards from the desktop bench against the command line's | not measured (needs fieldkit, xvfb-run and xdotool) | <= 1.05x | |"
+fi
 {
   cat <<EOF
 # Performance
@@ -226,6 +235,7 @@ $(cut -d' ' -f1 /proc/loadavg) at the end. The paced figures are line time, whic
 | upgrade at ${baud} baud, adapter latency 1 ms (median of ${latency1_spread} s) | ${latency1_s} s | | |
 | upgrade at ${baud} baud, adapter latency 16 ms (median of ${latency16_spread} s) | ${latency16_s} s: $(calc "$latency16_s / $latency1_s" 3)x the run at 1 ms; adapter hint given in ${latency16_hinted} of the 3 runs | <= 1.2x | $(verdict "$latency16_s / $latency1_s <= 1.2") |
 | four boards at once against one, at ${baud} baud (scripts/bench-four-boards.sh) | ${four_all} s against ${four_single} s: ${four_ratio}x; ${four_exact} of 5 flashes byte-exact | <= 1.10x | $(verdict "$four_ratio <= 1.10 && $four_exact == 5") |
+${desktop_bench_row}
 | unpaced upgrade, pseudo-terminal at full speed (median of ${unpaced_spread} s) | ${unpaced_s} s against the pause floor of ${pause_floor} s: $(calc "$unpaced_s / $pause_floor" 3)x, $(calc "$unpaced_s - $pause_floor") s above it | | |
 | fieldkit-cli, unpaced upgrade | ${unpaced_cpu} s CPU in ${unpaced_s} s, peak ${cli_peak_mb} MB | < 32 MB | $(verdict "$cli_peak_mb < 32") |
 | fieldkit-cli, upgrade at ${baud} baud | ${paced_cpu} s CPU in ${paced_s} s | | |
@@ -270,7 +280,10 @@ How the floors are made:
   time shows in the host's figure.
 - Four boards: \`scripts/bench-four-boards.sh\` upgrades four paced boards at once with
   \`upgrade --port 1 --port 2 --port 3 --port 4\` against one alone, and compares every flash
-  with its image.
+  with its image; then the same four boards from the desktop program's bench against the
+  command line's, three rounds each, every flash compared again. The desktop time runs from
+  Ctrl+U to the "Bench finished" box; a pane's page progress reaches the window at most ten
+  times a second, so four boards do not wake it a few hundred times a second.
 - Wire bytes per payload byte: every byte on the line both ways (\`lodestar-sim\` counters
   "wire bytes in, out") over the data the requests and answers carry ("payload bytes in, out").
   A page costs 287 wire bytes for 263 payload bytes (docs/link-protocol.md).
