@@ -15,9 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <latch>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -25,6 +26,26 @@ namespace fieldkit::session {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Holds each caller until `expected` have come. A mutex and a condition variable rather than
+// std::latch: with the latch the bench's stop test once hung in the Windows build under Wine.
+class Arrivals {
+public:
+    explicit Arrivals(int expected) : left_(expected) {}
+    void arriveAndWait()
+    {
+        std::unique_lock lock(mutex_);
+        if (--left_ == 0)
+            allThere_.notify_all();
+        else
+            allThere_.wait(lock, [this] { return left_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable allThere_;
+    int left_;
+};
 
 // Boxes with the hint each one was shown with, and the progress. A question can stand for the
 // user stopping the run while it is open, and entering a step can stop the bench once every
@@ -51,14 +72,14 @@ public:
         events.push_back(event);
         const auto* step = std::get_if<StepEntered>(&event);
         if (stopOnEntering && step != nullptr && step->stage == stopOnEntering->stage) {
-            stopOnEntering->allThere.arrive_and_wait();
+            stopOnEntering->allThere.arriveAndWait();
             stopOnEntering->stop.request();
         }
     }
 
     struct StopOnEntering {
         UpgradeStage stage;
-        std::latch& allThere;
+        Arrivals& allThere;
         UpgradeStop& stop;
     };
 
@@ -308,7 +329,7 @@ class BenchStop : public BenchTest, public ::testing::WithParamInterface<Upgrade
 TEST_P(BenchStop, EndsEveryRunAtItsNextSafePointAndSaysWhereEachBoardStands)
 {
     const UpgradeStage stage = GetParam();
-    std::latch allThere(2);
+    Arrivals allThere(2);
     if (stage == UpgradeStage::LoadingFiles) {
         std::ofstream(folder / "corvo_boot.s19", std::ios::app) << "S1130000000102030405060708090A0B0C0D0E0F00\n";
         views.files_.stopWhileAsked = &stop;
