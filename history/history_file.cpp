@@ -46,7 +46,7 @@ HistoryContents parseHistory(std::string_view text)
             line.pop_back();
         if (line.empty())
             continue;
-        Record record = Record::parse(line, nullptr, false);
+        Record record = parseRecordLine(line);
         if (record.is_discarded() || !isRecord(record)) {
             ++contents.skippedLines;
             continue;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -77,14 +78,17 @@ std::string csvField(const std::string& text)
 
 // Text from the file as a terminal may show it: control characters, C1 ones included
 // (which some terminals obey as escape sequences), written out as \n, \t, \r or \xHH.
-std::string escapedControls(const std::string& text)
+// `keepLayout` keeps tabs and line breaks, which a quoted CSV cell holds as they are.
+std::string escapedControls(const std::string& text, bool keepLayout = false)
 {
     std::string shown;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c == '\n')
+        if (keepLayout && (c == '\n' || c == '\t' || c == '\r'))
+            shown += text[i];
+        else if (c == '\n')
             shown += "\\n";
         else if (c == '\t')
             shown += "\\t";
@@ -120,7 +124,10 @@ std::optional<std::string> parseSince(std::string_view text)
     const auto year = digitsIn(text, 0, 4, 1970, 9999);
     const auto month = digitsIn(text, 5, 2, 1, 12);
     const auto day = digitsIn(text, 8, 2, 1, 31);
-    if (!year || !month || !day || text[4] != '-' || text[7] != '-')
+    if (!year || !month || !day || text[4] != '-' || text[7] != '-' ||
+        !std::chrono::year_month_day(std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+                                     std::chrono::day(static_cast<unsigned>(*day)))
+             .ok()) // 2026-02-30 is no day
         return std::nullopt;
     std::string time = "00:00:00";
     if (text.size() > 10) {
@@ -240,7 +247,7 @@ void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells)
 {
     std::string line;
     for (std::size_t column = 0; column < cells.size(); ++column)
-        line += (column == 0 ? "" : ",") + csvField(cells[column]);
+        line += (column == 0 ? "" : ",") + csvField(escapedControls(cells[column], true));
     out << line << "\r\n";
 }
 
