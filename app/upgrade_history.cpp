@@ -17,8 +17,14 @@ std::string historyWarning(const char* command, const session::Recorded& recorde
     if (recorded.notWritten)
         warning = "This " + history::runName(history::UpgradeRun(command)) + " was not recorded in the upgrade history:\n" +
                   *recorded.notWritten;
-    if (recorded.notSent)
-        warning += (warning.empty() ? "" : "\n\n") + *recorded.notSent;
+    return warning;
+}
+
+std::string shopWarning()
+{
+    std::string warning;
+    for (const std::string& text : session::pushToShop())
+        warning += (warning.empty() ? "" : "\n\n") + text;
     return warning;
 }
 

@@ -156,6 +156,8 @@ void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan&
         session::runUpgrade(plan, {sessionLinks(), prompts, stop, &notices, m_services.clock, {}, nullptr});
     notices.deliverOutcome(outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string(),
                            historyWarning(history::kUpgradeCommand, outcome.recorded));
+    if (const std::string warning = shopWarning(); !warning.empty() && notices.hasWindow())
+        m_workerJobs->post([this, warning] { ShowWorkerBox(BoxKind::Warning, warning); });
 }
 
 session::LinkFactory CMainFrame::sessionLinks() const

@@ -203,6 +203,7 @@ int runBench(const BenchPlan& plan)
     for (const auto& outcome : outcomes)
         if (!outcome.adapterHint.empty())
             std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
+    pushAfterRun(std::cerr);
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
     const bool anyInterrupted = std::any_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
         return outcome.result == flash::RunResult::Interrupted;

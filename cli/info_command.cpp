@@ -35,6 +35,7 @@ int runInfoCommand(const BoardPortOptions& options)
                                      {boardLinks(line), prompts, stop, nullptr, nullptr, interrupting(stop), nullptr}, show);
     }
     warnIfNotRecorded(outcome.recorded, history::kInfoCommand, std::cerr);
+    pushAfterRun(std::cerr);
     switch (outcome.result) {
     case flash::RunResult::Success:
         line.report(std::cerr);

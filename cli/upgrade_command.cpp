@@ -48,6 +48,7 @@ int runUpgradeCommand(const UpgradeOptions& options)
     if (!outcome.adapterHint.empty())
         std::cerr << outcome.adapterHint << '\n';
     warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
+    pushAfterRun(std::cerr);
     switch (outcome.result) {
     case flash::RunResult::Success: return kExitDone;
     case flash::RunResult::Declined: return kExitDeclined;

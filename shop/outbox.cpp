@@ -1,50 +1,417 @@
 #include "shop/outbox.h"
 
 #include "core/atomic_file.h"
+#include "history/file_digest.h"
 #include "history/history_record.h"
 #include "history/history_table.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
 #include <fstream>
+#include <set>
+#include <system_error>
+#include <utility>
 
 namespace fieldkit::shop {
 namespace {
 
-struct SentNote {
-    std::string databaseId;
-    std::size_t records = 0; // the first this many records of the file are stored
-    std::string lastId;      // the id of the last of them, so a replaced file is noticed
+// The note keeps the newest ids it stored and, thinned, older ones: a restore from an older
+// backup is then found with one question to the server.
+constexpr std::size_t kCheckpoints = 24;
+// The part of the file at each end of what the note covers that its fingerprint is made of.
+constexpr std::size_t kFingerprintBytes = 4096;
+constexpr std::size_t kReadChunk = 1u << 20;
+
+// The history file from a byte on, line by line, as it is while benches may append to it.
+class HistoryTail {
+public:
+    // Nothing when the file can be read, or does not exist (then it holds no lines).
+    std::optional<std::string> open(const std::filesystem::path& file)
+    {
+        std::error_code error;
+        const auto status = std::filesystem::status(file, error);
+        if (status.type() == std::filesystem::file_type::not_found)
+            return std::nullopt;
+        if (error)
+            return file.string() + ": " + error.message();
+        if (std::filesystem::is_directory(status))
+            return file.string() + ": is a folder, not a file";
+        if (!std::filesystem::is_regular_file(status)) // a pipe or a device never ends
+            return file.string() + ": is not a regular file";
+        in_.open(file, std::ios::binary);
+        if (!in_)
+            return file.string() + ": " + std::strerror(errno);
+        in_.seekg(0, std::ios::end);
+        size_ = static_cast<std::uint64_t>(in_.tellg());
+        return std::nullopt;
+    }
+
+    std::uint64_t size() const { return size_; }
+
+    std::string bytesAt(std::uint64_t offset, std::size_t count)
+    {
+        std::string bytes(count, '\0');
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(offset));
+        in_.read(bytes.data(), static_cast<std::streamsize>(count));
+        bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in_.gcount(), 0)));
+        return bytes;
+    }
+
+    void seek(std::uint64_t offset)
+    {
+        position_ = offset;
+        buffer_.clear();
+        used_ = 0;
+    }
+
+    // The next whole line up to the size seen at opening (a line still being written is left
+    // for the next push), without its newline; false at the end.
+    bool nextLine(std::string& line, std::uint64_t& start)
+    {
+        for (;;) {
+            const auto end = buffer_.find('\n', used_);
+            if (end != std::string::npos) {
+                start = position_;
+                line.assign(buffer_, used_, end - used_);
+                position_ += end - used_ + 1;
+                used_ = end + 1;
+                return true;
+            }
+            const std::uint64_t bufferEnd = position_ + (buffer_.size() - used_);
+            if (bufferEnd >= size_)
+                return false;
+            buffer_.erase(0, used_);
+            used_ = 0;
+            const auto more = bytesAt(bufferEnd, static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, size_ - bufferEnd)));
+            if (more.empty())
+                return false;
+            buffer_ += more;
+        }
+    }
+
+    // Where the next line starts: everything before it has been returned.
+    std::uint64_t position() const { return position_; }
+
+private:
+    std::ifstream in_;
+    std::uint64_t size_ = 0;
+    std::uint64_t position_ = 0;
+    std::string buffer_;
+    std::size_t used_ = 0;
 };
 
-SentNote readNote(const std::filesystem::path& file)
+std::string hexOf(std::span<const std::uint8_t> bytes)
 {
-    std::ifstream in(file, std::ios::binary);
-    const auto note = nlohmann::json::parse(in, nullptr, false);
-    if (note.is_discarded() || !note.is_object() || !note.value("database_id", nlohmann::json()).is_string() ||
-        !note.value("records", nlohmann::json()).is_number_unsigned() || !note.value("last_id", nlohmann::json()).is_string())
-        return {};
-    return {note["database_id"].get<std::string>(), note["records"].get<std::size_t>(), note["last_id"].get<std::string>()};
-}
-
-void writeNote(const std::filesystem::path& file, const SentNote& note)
-{
-    const std::string text =
-        nlohmann::json{{"database_id", note.databaseId}, {"records", note.records}, {"last_id", note.lastId}}.dump() + '\n';
-    // A note that cannot be written only means the records are sent again next time.
-    replaceFile(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, Durability::OnDisk);
-}
-
-// The database's text type cannot hold a NUL character.
-void replaceNuls(history::Record& value)
-{
-    if (value.is_string()) {
-        auto& text = value.get_ref<std::string&>();
-        for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
-            text.replace(at, 1, "\xEF\xBF\xBD");
-    } else if (value.is_structured()) {
-        for (auto& item : value)
-            replaceNuls(item);
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (const auto byte : bytes) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0x0F];
     }
+    return text;
 }
+
+// The file's first bytes and those just before `offset`: another file, or this one rewritten
+// or rotated, gives another fingerprint.
+std::string fingerprintOf(HistoryTail& tail, std::uint64_t offset)
+{
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFingerprintBytes, offset));
+    const auto digest = history::sha256Of(tail.bytesAt(0, count) + tail.bytesAt(offset - count, count));
+    return hexOf(std::span(digest).first(16));
+}
+
+struct Checkpoint {
+    std::uint64_t offset = 0; // every record before it is stored, or set aside
+    std::string id;           // the last record stored before it
+};
+
+struct SentNote {
+    std::string databaseId;
+    std::uint64_t offset = 0;
+    std::string fingerprint;
+    std::vector<Checkpoint> checkpoints; // oldest first
+};
+
+// The note, or an empty one when it is missing or not a note of this kind (an older
+// FieldKit's): then everything is sent again, which stores nothing twice. The reason when
+// it exists but cannot be read.
+std::optional<std::string> readNote(const std::filesystem::path& file, SentNote* note)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return std::nullopt;
+    if (!std::filesystem::is_regular_file(status))
+        return file.string() + ": is not a file";
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return file.string() + ": " + std::strerror(errno);
+    const auto json = nlohmann::json::parse(in, nullptr, false);
+    const auto text = [&json](const char* key) {
+        const auto found = json.find(key);
+        return found != json.end() && found->is_string() ? found->get<std::string>() : std::string();
+    };
+    if (json.is_discarded() || !json.is_object() || !json.contains("offset") || !json["offset"].is_number_unsigned() ||
+        !json.contains("checkpoints") || !json["checkpoints"].is_array())
+        return std::nullopt;
+    note->databaseId = text("database_id");
+    note->fingerprint = text("fingerprint");
+    note->offset = json["offset"].get<std::uint64_t>();
+    for (const auto& checkpoint : json["checkpoints"])
+        if (checkpoint.is_array() && checkpoint.size() == 2 && checkpoint[0].is_number_unsigned() && checkpoint[1].is_string())
+            note->checkpoints.push_back({checkpoint[0].get<std::uint64_t>(), checkpoint[1].get<std::string>()});
+    return std::nullopt;
+}
+
+std::optional<std::string> writeNote(const std::filesystem::path& file, const SentNote& note)
+{
+    nlohmann::json checkpoints = nlohmann::json::array();
+    for (const auto& checkpoint : note.checkpoints)
+        checkpoints.push_back({checkpoint.offset, checkpoint.id});
+    const std::string text = nlohmann::json{{"database_id", note.databaseId},
+                                            {"offset", note.offset},
+                                            {"fingerprint", note.fingerprint},
+                                            {"checkpoints", std::move(checkpoints)}}
+                                 .dump() +
+                             '\n';
+    std::string error;
+    if (!replaceFile(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, Durability::OnDisk, &error))
+        return "the note of what was sent, " + file.string() + ", cannot be written: " + error;
+    return std::nullopt;
+}
+
+// Keeps the newest checkpoints and ever fewer older ones: when the list is full, every other
+// one of its older half goes.
+void addCheckpoint(std::vector<Checkpoint>& checkpoints, Checkpoint checkpoint)
+{
+    checkpoints.push_back(std::move(checkpoint));
+    if (checkpoints.size() <= kCheckpoints)
+        return;
+    std::vector<Checkpoint> kept;
+    for (std::size_t i = 0; i < checkpoints.size(); ++i)
+        if (i >= kCheckpoints / 2 || i % 2 == 0)
+            kept.push_back(std::move(checkpoints[i]));
+    checkpoints = std::move(kept);
+}
+
+// The database's text cannot hold a NUL character, in a key or a value: written as U+FFFD.
+// Every backslash in JSON text starts an escape, so escapes are found without parsing.
+void replaceNulEscapes(std::string& json)
+{
+    for (std::size_t at = json.find('\\'); at != std::string::npos; at = json.find('\\', at + 2))
+        if (json.compare(at + 1, 5, "u0000") == 0)
+            json.replace(at + 2, 4, "fffd");
+}
+
+bool isTextOrNull(const history::Record& record, const char* key)
+{
+    const auto found = record.find(key);
+    return found == record.end() || found->is_null() || found->is_string();
+}
+
+bool isCountOrNull(const history::Record& record, const char* key, std::uint64_t largest)
+{
+    const auto found = record.find(key);
+    return found == record.end() || found->is_null() ||
+           (found->is_number_unsigned() && found->get<std::uint64_t>() <= largest);
+}
+
+bool isOneOf(const std::string& value, std::initializer_list<const char*> allowed)
+{
+    return std::any_of(allowed.begin(), allowed.end(), [&value](const char* one) { return value == one; });
+}
+
+// One record as an element of a batch, or why the database cannot take it. Built from the
+// stored line: the record itself is never copied nor written out again.
+struct Element {
+    std::string text;
+    std::string id;
+    std::string reason; // set when it cannot be sent
+};
+
+Element elementOf(const history::Record& record, const std::string& line)
+{
+    Element element;
+    element.id = history::recordIdOf(record, line);
+    const std::string started = record["started"].get<std::string>();
+    const auto time = history::parseSince(started);
+    const std::string bench = history::benchOf(record);
+    if (!time) {
+        const bool showable = started.size() <= 40 && std::all_of(started.begin(), started.end(), [](char c) {
+                                  return c > ' ' && c < 0x7F;
+                              });
+        element.reason = "its start time is not a real UTC time" + (showable ? ": " + started : std::string());
+    } else if (!isOneOf(record["command"].get<std::string>(), {history::kUpgradeCommand, history::kInfoCommand})) {
+        element.reason = "its command is neither upgrade nor info";
+    } else if (!isOneOf(record["result"].get<std::string>(), {"success", "failure", "declined", "interrupted"})) {
+        element.reason = "its result is none of success, failure, declined and interrupted";
+    } else if (!isCountOrNull(record, "esn", UINT32_MAX)) {
+        element.reason = "its ESN is not a number from 0 to 4294967295";
+    } else if (!isCountOrNull(record, "pages_written", INT64_MAX)) {
+        element.reason = "its pages_written is not a count";
+    } else if (!isTextOrNull(record, "board_version") || !isTextOrNull(record, "settings_version") ||
+               !isTextOrNull(record, "failure_kind") || !isTextOrNull(record, "stage")) {
+        element.reason = "one of board_version, settings_version, failure_kind and stage is not text";
+    } else if (bench.size() > kLongestBench) {
+        element.reason = "its bench name is longer than " + std::to_string(kLongestBench) + " bytes";
+    } else if (line.size() > kLargestRecord) {
+        element.reason = "it is larger than " + std::to_string(kLargestRecord >> 20) + " MiB";
+    }
+    if (!element.reason.empty())
+        return element;
+    element.text = R"({"id":")" + element.id + R"(","bench":)" + nlohmann::json(bench).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + R"(,"started":")" +
+                   *time + R"(","record":)" + line + '}';
+    replaceNulEscapes(element.text);
+    return element;
+}
+
+// One push: the note, the file from where the note says, the batches and what they did.
+class Push {
+public:
+    Push(const std::filesystem::path& historyFile, Database& database, PushReport& report)
+        : historyFile_(historyFile), database_(database), report_(report)
+    {
+    }
+
+    struct Pending {
+        std::string element;
+        std::string line;
+        std::string id;
+        std::uint64_t offset;
+    };
+
+    // Sends the batch, splitting any part the server refuses until the record it refuses is
+    // found and set aside. False when the push must stop here.
+    bool send(std::vector<Pending>& batch)
+    {
+        std::deque<std::pair<std::size_t, std::size_t>> parts{{0, batch.size()}}; // in file order
+        while (!parts.empty()) {
+            const auto [first, count] = parts.front();
+            if (!database_.hasTimeFor(slowestBatch_)) {
+                report_.unfinished = true;
+                return false;
+            }
+            std::string text = "[";
+            for (std::size_t i = first; i < first + count; ++i)
+                text += (i == first ? "" : ",") + batch[i].element;
+            text += ']';
+            Inserted inserted;
+            const auto started = std::chrono::steady_clock::now();
+            auto failure = database_.insert(text, &inserted);
+            slowestBatch_ = std::max(slowestBatch_, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                        std::chrono::steady_clock::now() - started));
+            if (failure && failure->kind == FailureKind::Refused) {
+                parts.pop_front();
+                if (count == 1) {
+                    if (!setAside(batch[first], failure->text))
+                        return false;
+                    continue;
+                }
+                parts.push_front({first + count / 2, count - count / 2});
+                parts.push_front({first, count / 2});
+                continue;
+            }
+            if (failure) {
+                report_.failure = std::move(failure);
+                return false;
+            }
+            parts.pop_front();
+            report_.sent += count;
+            report_.alreadyStored += count - inserted.stored - inserted.conflicts.size();
+            report_.conflicts.insert(report_.conflicts.end(), inserted.conflicts.begin(), inserted.conflicts.end());
+            lastStoredId_ = batch[first + count - 1].id;
+        }
+        batch.clear();
+        return true;
+    }
+
+    // Keeps the record's line, with why, in the file beside the history; false when it cannot.
+    bool setAside(const Pending& record, const std::string& reason)
+    {
+        if (record.offset < judgedThrough_)
+            return true; // set aside by an earlier push, met again when sending again
+        history::Record entry;
+        entry["set_aside"] = history::utcTimestamp(std::chrono::system_clock::now());
+        entry["offset"] = record.offset;
+        entry["id"] = record.id;
+        entry["reason"] = reason;
+        entry["line"] = record.line;
+        if (auto error = history::appendRecord(setAsideFile(historyFile_), entry)) {
+            report_.failure = Failure{FailureKind::LocalFile, "a record that cannot be sent cannot be set aside: " + *error};
+            return false;
+        }
+        report_.setAside.push_back({record.offset, record.id, reason});
+        return true;
+    }
+
+    std::optional<std::string> recordProgress(HistoryTail& tail, SentNote& note, std::uint64_t offset)
+    {
+        if (offset == note.offset)
+            return std::nullopt;
+        note.offset = offset;
+        note.fingerprint = fingerprintOf(tail, offset);
+        if (!lastStoredId_.empty())
+            addCheckpoint(note.checkpoints, {offset, std::exchange(lastStoredId_, {})});
+        return writeNote(sentNoteFile(historyFile_), note);
+    }
+
+    void sendFrom(HistoryTail& tail, SentNote& note, std::uint64_t judgedThrough)
+    {
+        judgedThrough_ = judgedThrough;
+        std::vector<Pending> batch;
+        std::set<std::string> idsInBatch;
+        std::size_t batchBytes = 0;
+        // Sends the batch, then notes that everything before `handled` is done with.
+        const auto flush = [&](std::uint64_t handled) {
+            if (!batch.empty() && !send(batch))
+                return false;
+            idsInBatch.clear();
+            batchBytes = 0;
+            if (auto error = recordProgress(tail, note, handled)) {
+                report_.failure = Failure{FailureKind::LocalFile, *error};
+                return false;
+            }
+            return true;
+        };
+        std::uint64_t start = 0;
+        for (std::string line; tail.nextLine(line, start);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty())
+                continue;
+            const history::Record record = history::parseRecordLine(line);
+            if (record.is_discarded() || !history::isRecord(record)) {
+                report_.skippedLines += start >= judgedThrough ? 1 : 0;
+                continue;
+            }
+            Element element = elementOf(record, line);
+            if (!element.reason.empty()) {
+                if (!setAside({{}, line, element.id, start}, element.reason))
+                    return;
+                continue;
+            }
+            // Of two records with one id in a batch the database would compare only the first.
+            if (!batch.empty() && (batchBytes + element.text.size() > kBatchBytes || idsInBatch.contains(element.id)) &&
+                !flush(start))
+                return;
+            batchBytes += element.text.size();
+            idsInBatch.insert(element.id);
+            batch.push_back({std::move(element.text), std::move(line), std::move(element.id), start});
+        }
+        flush(tail.position());
+    }
+
+private:
+    const std::filesystem::path& historyFile_;
+    Database& database_;
+    PushReport& report_;
+    std::uint64_t judgedThrough_ = 0;
+    std::string lastStoredId_;
+    std::chrono::milliseconds slowestBatch_{200};
+};
 
 } // namespace
 
@@ -55,63 +422,59 @@ std::filesystem::path sentNoteFile(const std::filesystem::path& historyFile)
     return note;
 }
 
+std::filesystem::path setAsideFile(const std::filesystem::path& historyFile)
+{
+    auto file = historyFile;
+    file += ".refused";
+    return file;
+}
+
 PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const std::string& connection, Clock& clock,
-                              Bounds bounds)
+                              Bounds bounds, bool confirm)
 {
     PushReport report;
-    std::string error;
-    const auto contents = history::readHistory(historyFile, &error);
-    if (!contents) {
-        report.failure = Failure{FailureKind::LocalFile, "the history cannot be read: " + error};
+    HistoryTail tail;
+    if (auto error = tail.open(historyFile)) {
+        report.failure = Failure{FailureKind::LocalFile, "the history cannot be read: " + *error};
         return report;
     }
-    report.skippedLines = contents->skippedLines;
+    SentNote note;
+    if (auto error = readNote(sentNoteFile(historyFile), &note)) {
+        report.failure = Failure{FailureKind::LocalFile, "the note of what was sent cannot be read: " + *error};
+        return report;
+    }
+    const bool noteFits = note.offset <= tail.size() && !note.fingerprint.empty() &&
+                          fingerprintOf(tail, note.offset) == note.fingerprint;
+    if (!noteFits)
+        note = SentNote{};
+    if (noteFits && note.offset == tail.size() && !confirm)
+        return report;
 
     Database database(clock, bounds);
     if ((report.failure = database.open(connection)))
         return report;
-
-    const auto& records = contents->records;
-    const auto noteFile = sentNoteFile(historyFile);
-    SentNote note = readNote(noteFile);
-    const bool noteHolds = note.databaseId == database.databaseId() && note.records <= records.size() &&
-                           note.records > 0 &&
-                           history::recordIdOf(records[note.records - 1].record, records[note.records - 1].line) == note.lastId;
-    std::size_t confirmed = noteHolds ? note.records : 0;
-
-    nlohmann::json batch = nlohmann::json::array();
-    std::size_t next = confirmed;
-    while (next < records.size()) {
-        const auto& stored = records[next++];
-        const auto started = history::parseSince(stored.record["started"].get<std::string>());
-        if (!started) {
-            ++report.unsendable;
-        } else {
-            history::Record record = stored.record;
-            const std::string id = history::recordIdOf(record, stored.line);
-            record["id"] = id;
-            replaceNuls(record);
-            const history::RecordRow row = history::rowOf(record);
-            batch.push_back({{"id", id},
-                             {"bench", history::benchOf(record)},
-                             {"started", *started},
-                             {"esn", row.esn ? nlohmann::json(*row.esn) : nlohmann::json()},
-                             {"record", std::move(record)}});
-        }
-        if (batch.size() == kBatchSize || next == records.size()) {
-            std::size_t fresh = 0;
-            if (!batch.empty() && (report.failure = database.insert(batch, &fresh)))
-                break;
-            report.sent += batch.size();
-            report.alreadyStored += batch.size() - fresh;
-            batch = nlohmann::json::array();
-            confirmed = next;
+    const std::uint64_t judgedThrough = note.offset;
+    if (note.databaseId != database.databaseId()) {
+        note = SentNote{};
+        note.databaseId = database.databaseId();
+    } else if (!note.checkpoints.empty()) {
+        // Does the database still hold what the note says it took? After a restore from an
+        // older backup it does not: send again from the newest point it still holds.
+        std::vector<std::string> ids;
+        for (const auto& checkpoint : note.checkpoints)
+            ids.push_back(checkpoint.id);
+        std::set<std::string> held;
+        if ((report.failure = database.holding(ids, &held)))
+            return report;
+        if (!held.contains(note.checkpoints.back().id)) {
+            report.sentAgain = true;
+            while (!note.checkpoints.empty() && !held.contains(note.checkpoints.back().id))
+                note.checkpoints.pop_back();
+            note.offset = note.checkpoints.empty() ? 0 : note.checkpoints.back().offset;
         }
     }
-    if (confirmed > 0 && (!noteHolds || confirmed != note.records)) {
-        const auto& last = records[confirmed - 1];
-        writeNote(noteFile, {database.databaseId(), confirmed, history::recordIdOf(last.record, last.line)});
-    }
+    tail.seek(note.offset);
+    Push(historyFile, database, report).sendFrom(tail, note, judgedThrough);
     return report;
 }
 
@@ -122,17 +485,46 @@ std::string warningFor(const Failure& failure)
            "Its records wait on this bench for the next run or `fieldkit-cli history push`.";
 }
 
-std::optional<std::string> sendWaitingRecords(const std::filesystem::path& historyFile,
-                                              const std::filesystem::path& settingsFile)
+std::vector<std::string> noticesOf(const PushReport& report, const std::filesystem::path& historyFile)
 {
-    const std::string connection = databaseNamed(settingsFile);
-    if (connection.empty())
-        return std::nullopt;
-    SystemClock clock;
-    const PushReport report = pushWaitingRecords(historyFile, connection, clock);
-    if (!report.failure)
-        return std::nullopt;
-    return warningFor(*report.failure);
+    const auto records = [](std::size_t count) {
+        return std::to_string(count) + (count == 1 ? " record" : " records");
+    };
+    std::vector<std::string> notices;
+    if (!report.setAside.empty())
+        notices.push_back(records(report.setAside.size()) + " of the history cannot be sent to the shop database and " +
+                          (report.setAside.size() == 1 ? "was" : "were") + " set aside in " +
+                          setAsideFile(historyFile).string() + " (" + report.setAside.front().reason + ").");
+    if (!report.conflicts.empty())
+        notices.push_back(records(report.conflicts.size()) + " of this bench " +
+                          (report.conflicts.size() == 1 ? "has" : "have") +
+                          " the id of another record in the shop database, with other contents (first " +
+                          report.conflicts.front() + "): both copies are kept, and `fieldkit-cli history --database` "
+                          "shows them.");
+    if (report.unfinished)
+        notices.push_back("Not every waiting record could be sent within the time a run allows; the rest waits for the "
+                          "next run or `fieldkit-cli history push`.");
+    return notices;
+}
+
+std::vector<std::string> sendWaitingRecords(const std::filesystem::path& historyFile,
+                                            const std::filesystem::path& settingsFile)
+{
+    try {
+        const std::string connection = databaseNamed(settingsFile);
+        if (connection.empty() || historyFile.empty())
+            return {};
+        SystemClock clock;
+        Bounds bounds;
+        bounds.whole = kPushAfterRun;
+        const PushReport report = pushWaitingRecords(historyFile, connection, clock, bounds, false);
+        auto warnings = noticesOf(report, historyFile);
+        if (report.failure)
+            warnings.insert(warnings.begin(), warningFor(*report.failure));
+        return warnings;
+    } catch (const std::exception& fault) {
+        return {warningFor(Failure{FailureKind::LocalFile, fault.what()})};
+    }
 }
 
 } // namespace fieldkit::shop
