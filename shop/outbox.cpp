@@ -224,18 +224,17 @@ bool isOneOf(const std::string& value, std::initializer_list<const char*> allowe
     return std::any_of(allowed.begin(), allowed.end(), [&value](const char* one) { return value == one; });
 }
 
-// One record as an element of a batch, or why the database cannot take it. Built from the
+// One record as it goes to the database, or why the database cannot take it. Made from the
 // stored line: the record itself is never copied nor written out again.
 struct Element {
-    std::string text;
-    std::string id;
+    Outgoing outgoing;
     std::string reason; // set when it cannot be sent
 };
 
 Element elementOf(const history::Record& record, const std::string& line)
 {
     Element element;
-    element.id = history::recordIdOf(record, line);
+    const std::string id = history::recordIdOf(record, line);
     const std::string started = record["started"].get<std::string>();
     const auto time = history::parseSince(started);
     const std::string bench = history::benchOf(record);
@@ -260,11 +259,17 @@ Element elementOf(const history::Record& record, const std::string& line)
     } else if (line.size() > kLargestRecord) {
         element.reason = "it is larger than " + std::to_string(kLargestRecord >> 20) + " MiB";
     }
+    element.outgoing.id = id;
     if (!element.reason.empty())
         return element;
-    element.text = R"({"id":")" + element.id + R"(","bench":)" + nlohmann::json(bench).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + R"(,"started":")" +
-                   *time + R"(","record":)" + line + '}';
-    replaceNulEscapes(element.text);
+    element.outgoing.started = *time;
+    for (const char c : bench)
+        element.outgoing.bench += c == '\0' ? std::string("\xEF\xBF\xBD") : std::string(1, c);
+    element.outgoing.line = line;
+    // A record from before records had ids gets its id; of two "id" keys the last counts.
+    if (const auto own = record.find("id"); own == record.end() || *own != id)
+        element.outgoing.line.insert(line.rfind('}'), R"(,"id":")" + id + '"');
+    replaceNulEscapes(element.outgoing.line);
     return element;
 }
 
@@ -277,9 +282,8 @@ public:
     }
 
     struct Pending {
-        std::string element;
-        std::string line;
-        std::string id;
+        Outgoing outgoing;
+        std::string line; // as stored
         std::uint64_t offset;
     };
 
@@ -294,13 +298,12 @@ public:
                 report_.unfinished = true;
                 return false;
             }
-            std::string text = "[";
+            std::vector<Outgoing> part;
             for (std::size_t i = first; i < first + count; ++i)
-                text += (i == first ? "" : ",") + batch[i].element;
-            text += ']';
+                part.push_back(batch[i].outgoing);
             Inserted inserted;
             const auto started = std::chrono::steady_clock::now();
-            auto failure = database_.insert(text, &inserted);
+            auto failure = database_.insert(part, &inserted);
             slowestBatch_ = std::max(slowestBatch_, std::chrono::duration_cast<std::chrono::milliseconds>(
                                                         std::chrono::steady_clock::now() - started));
             if (failure && failure->kind == FailureKind::Refused) {
@@ -322,7 +325,7 @@ public:
             report_.sent += count;
             report_.alreadyStored += count - inserted.stored - inserted.conflicts.size();
             report_.conflicts.insert(report_.conflicts.end(), inserted.conflicts.begin(), inserted.conflicts.end());
-            lastStoredId_ = batch[first + count - 1].id;
+            lastStoredId_ = batch[first + count - 1].outgoing.id;
         }
         batch.clear();
         return true;
@@ -336,14 +339,14 @@ public:
         history::Record entry;
         entry["set_aside"] = history::utcTimestamp(std::chrono::system_clock::now());
         entry["offset"] = record.offset;
-        entry["id"] = record.id;
+        entry["id"] = record.outgoing.id;
         entry["reason"] = reason;
         entry["line"] = record.line;
         if (auto error = history::appendRecord(setAsideFile(historyFile_), entry)) {
             report_.failure = Failure{FailureKind::LocalFile, "a record that cannot be sent cannot be set aside: " + *error};
             return false;
         }
-        report_.setAside.push_back({record.offset, record.id, reason});
+        report_.setAside.push_back({record.offset, record.outgoing.id, reason});
         return true;
     }
 
@@ -389,17 +392,18 @@ public:
             }
             Element element = elementOf(record, line);
             if (!element.reason.empty()) {
-                if (!setAside({{}, line, element.id, start}, element.reason))
+                if (!setAside({std::move(element.outgoing), line, start}, element.reason))
                     return;
                 continue;
             }
             // Of two records with one id in a batch the database would compare only the first.
-            if (!batch.empty() && (batchBytes + element.text.size() > kBatchBytes || idsInBatch.contains(element.id)) &&
+            const std::size_t size = element.outgoing.line.size() + element.outgoing.bench.size();
+            if (!batch.empty() && (batchBytes + size > kBatchBytes || idsInBatch.contains(element.outgoing.id)) &&
                 !flush(start))
                 return;
-            batchBytes += element.text.size();
-            idsInBatch.insert(element.id);
-            batch.push_back({std::move(element.text), std::move(line), std::move(element.id), start});
+            batchBytes += size;
+            idsInBatch.insert(element.outgoing.id);
+            batch.push_back({std::move(element.outgoing), std::move(line), start});
         }
         flush(tail.position());
     }
@@ -447,7 +451,8 @@ PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const st
                           fingerprintOf(tail, note.offset) == note.fingerprint;
     if (!noteFits)
         note = SentNote{};
-    if (noteFits && note.offset == tail.size() && !confirm)
+    // Nothing appended: a run's push does not even connect.
+    if (!confirm && tail.size() == note.offset)
         return report;
 
     Database database(clock, bounds);

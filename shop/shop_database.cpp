@@ -41,7 +41,7 @@ IF (SELECT version FROM fieldkit_schema) < 2 THEN
     ADD COLUMN stage text,
     ADD COLUMN pages_written bigint,
     ADD COLUMN received_order bigint GENERATED ALWAYS AS IDENTITY,
-    ADD COLUMN record_md5 text GENERATED ALWAYS AS (md5(record::text)) STORED,
+    ADD COLUMN record_md5 text,
     ADD COLUMN stored_by text,
     ADD COLUMN stored_from inet;
   UPDATE fieldkit_history SET
@@ -63,7 +63,7 @@ IF (SELECT version FROM fieldkit_schema) < 2 THEN
     id uuid NOT NULL,
     bench text NOT NULL,
     record jsonb NOT NULL,
-    record_md5 text GENERATED ALWAYS AS (md5(record::text)) STORED,
+    record_md5 text NOT NULL,
     received timestamptz NOT NULL DEFAULT now(),
     stored_by text NOT NULL DEFAULT session_user,
     stored_from inet DEFAULT inet_client_addr(),
@@ -75,25 +75,26 @@ END $$;
 
 // A batch in one statement: each record stored once under its id; a record held already
 // with other contents (the same id from another bench, say) kept beside it, so neither copy
-// is lost. The join sees the table as it was before this statement.
+// is lost. The lines travel as one text, one per line, and are read as JSON once; their MD5
+// tells copies apart. The join sees the table as it was before this statement.
 constexpr const char* kInsert = R"(
 WITH batch AS (
-  SELECT (r->>'id')::uuid AS id, r->>'bench' AS bench, (r->>'started')::timestamptz AS started,
-         r->'record' || jsonb_build_object('id', r->'id') AS record, n
-  FROM jsonb_array_elements($1::jsonb) WITH ORDINALITY AS b(r, n)),
+  SELECT b.id, b.started, b.bench, b.line::jsonb AS record, md5(b.line) AS digest, b.n
+  FROM unnest(string_to_array($1, E'\n')::uuid[], string_to_array($2, E'\n')::timestamptz[], $3::text[],
+              string_to_array($4, E'\n')) WITH ORDINALITY AS b(id, started, bench, line, n)),
 stored AS (
   INSERT INTO fieldkit_history (id, started, esn, result, command, bench, board_version, settings_version,
-                                failure_kind, stage, pages_written, record)
+                                failure_kind, stage, pages_written, record, record_md5)
   SELECT id, started, (record->>'esn')::bigint, record->>'result', record->>'command', bench,
          record->>'board_version', record->>'settings_version', record->>'failure_kind', record->>'stage',
-         (record->>'pages_written')::bigint, record
+         (record->>'pages_written')::bigint, record, digest
   FROM batch ORDER BY n
   ON CONFLICT (id) DO NOTHING RETURNING 1),
 differing AS (
-  SELECT b.id, b.bench, b.record FROM batch b JOIN fieldkit_history h ON h.id = b.id
-  WHERE h.record_md5 <> md5(b.record::text)),
+  SELECT b.id, b.bench, b.record, b.digest FROM batch b JOIN fieldkit_history h ON h.id = b.id
+  WHERE h.record_md5 <> b.digest),
 kept AS (
-  INSERT INTO fieldkit_conflict (id, bench, record) SELECT id, bench, record FROM differing
+  INSERT INTO fieldkit_conflict (id, bench, record, record_md5) SELECT id, bench, record, digest FROM differing
   ON CONFLICT DO NOTHING RETURNING 1)
 SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM kept), (SELECT string_agg(DISTINCT id::text, ' ') FROM differing))";
 
@@ -164,6 +165,15 @@ std::string boardChangingStages()
          stage = static_cast<UpgradeStage>(static_cast<int>(stage) + 1))
         stages += (stages.empty() ? "" : ",") + std::string(keyOf(stage));
     return '{' + stages + '}';
+}
+
+// A bench's role may add records but not read them.
+std::optional<Failure> asReadFailure(std::optional<Failure> failure)
+{
+    if (failure && failure->kind == FailureKind::Permission)
+        failure->text = "this role may not read the shop database's records (" + failure->text +
+                        "): its administrator can give it the readers' role that `" + kSetUpCommand + "` made";
+    return failure;
 }
 
 std::string textOr(const std::optional<std::string>& cell)
@@ -284,18 +294,29 @@ std::optional<Failure> Database::ensureSchema()
     return std::nullopt;
 }
 
-std::optional<Failure> Database::insert(std::string_view batch, Inserted* inserted)
+std::optional<Failure> Database::insert(std::span<const Outgoing> batch, Inserted* inserted)
 {
+    std::string ids, starts, benches = "{", lines;
+    for (const auto& record : batch) {
+        const char* separator = ids.empty() ? "" : "\n";
+        ids += separator + record.id;
+        starts += separator + record.started;
+        lines += separator + record.line;
+        benches += std::string(benches.size() > 1 ? "," : "") + '"';
+        for (const char c : record.bench)
+            benches += c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
+        benches += '"';
+    }
     Rows rows;
-    if (auto failure = execute(kInsert, {std::string(batch)}, &rows))
+    if (auto failure = execute(kInsert, {ids, starts, benches + '}', lines}, &rows))
         return failure;
     const auto& counts = rows.rows.at(0);
     inserted->stored = countIn(counts.at(0));
     inserted->conflictsKept = countIn(counts.at(1));
     inserted->conflicts.clear();
-    const std::string ids = textOr(counts.at(2));
-    for (std::size_t at = 0; at < ids.size(); at += 37) // uuids of 36 characters, each followed by a space
-        inserted->conflicts.push_back(ids.substr(at, 36));
+    const std::string differing = textOr(counts.at(2));
+    for (std::size_t at = 0; at < differing.size(); at += 37) // uuids of 36 characters, each followed by a space
+        inserted->conflicts.push_back(differing.substr(at, 36));
     return std::nullopt;
 }
 
@@ -320,7 +341,7 @@ std::optional<Failure> Database::readRecords(const history::Filter& filter, hist
     if (filter.esn)
         esn = std::to_string(*filter.esn);
     if (auto failure = execute(kSelectRecords, {esn, filter.since, filter.failedOnly ? "true" : "false"}, &rows))
-        return failure;
+        return asReadFailure(std::move(failure));
     for (auto& row : rows.rows) {
         history::Record record = history::parseRecordLine(textOr(row.at(0)));
         if (record.is_discarded() || !history::isRecord(record)) {
@@ -338,7 +359,7 @@ std::optional<Failure> Database::readFleet(const std::optional<std::string>& ver
 {
     Rows rows;
     if (auto failure = execute(fleetStatement(), {boardChangingStages(), version}, &rows))
-        return failure;
+        return asReadFailure(std::move(failure));
     for (const auto& row : rows.rows) {
         RadioState radio;
         radio.esn = static_cast<std::uint32_t>(countIn(row.at(0)));
@@ -364,7 +385,7 @@ std::optional<Failure> Database::readFailures(const std::optional<std::string>& 
 {
     Rows rows;
     if (auto failure = execute(failuresStatement(), {boardChangingStages(), since}, &rows))
-        return failure;
+        return asReadFailure(std::move(failure));
     for (const auto& row : rows.rows)
         benches->push_back({textOr(row.at(0)), countIn(row.at(1)), countIn(row.at(2)), countIn(row.at(3)),
                             countIn(row.at(4)), textOr(row.at(5)), textOr(row.at(6))});
@@ -386,8 +407,8 @@ std::optional<Failure> Database::setUp(const std::string& benchRole, const std::
         ";\n" + "GRANT SELECT ON fieldkit_schema TO " + bench + ", " + reader + ";\n" +
         // Who stored a record, from where and when, the server fills in; a bench cannot.
         "GRANT SELECT (id, record_md5), INSERT (id, started, esn, result, command, bench, board_version, "
-        "settings_version, failure_kind, stage, pages_written, record) ON fieldkit_history TO " + bench + ";\n" +
-        "GRANT INSERT (id, bench, record) ON fieldkit_conflict TO " + bench + ";\n" +
+        "settings_version, failure_kind, stage, pages_written, record, record_md5) ON fieldkit_history TO " + bench +
+        ";\n" + "GRANT INSERT (id, bench, record, record_md5) ON fieldkit_conflict TO " + bench + ";\n" +
         "GRANT SELECT ON fieldkit_history, fieldkit_conflict TO " + reader + ";\n";
     Rows ignored;
     auto failure = execute(statement, {}, &ignored);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,15 @@ struct Bounds {
     std::chrono::milliseconds answer{10000}; // for each statement's whole answer
     // For everything from opening on, when the caller has only so long (the push after a run).
     std::optional<std::chrono::milliseconds> whole;
+};
+
+// One record on its way to the database: its id, its start time as parseSince writes it, its
+// bench, and its line as stored, with its id in it and no NUL escape.
+struct Outgoing {
+    std::string id;
+    std::string started;
+    std::string bench;
+    std::string line;
 };
 
 // What one batch of records did to the database.
@@ -93,9 +103,8 @@ public:
     // them in an empty database and brings older ones forward, when the role may.
     std::optional<Failure> open(const std::string& connection);
 
-    // Stores a batch, a JSON array of {"id", "bench", "started", "record"} (the record as
-    // written, its id kept beside it), that the database does not hold yet.
-    std::optional<Failure> insert(std::string_view batch, Inserted* inserted);
+    // Stores the records of a batch that the database does not hold yet.
+    std::optional<Failure> insert(std::span<const Outgoing> batch, Inserted* inserted);
 
     // Which of these record ids the database holds.
     std::optional<Failure> holding(const std::vector<std::string>& ids, std::set<std::string>* held);

@@ -1,6 +1,6 @@
-// The database module on Linux: a shared module beside the program (lib/fieldkit beside its
-// bin folder, in the build tree as in an installation), opened the first time a database is
-// named, so that no other command loads the PostgreSQL client library.
+// The database module on Linux: a shared module beside the program (lib/fieldkit/modules
+// beside its bin folder, in the build tree as in an installation), opened the first time a
+// database is named, so that no other command loads the PostgreSQL client library.
 
 #include "shop/sql_session.h"
 
@@ -26,7 +26,7 @@ std::filesystem::path moduleFile()
         return chosen;
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return program.parent_path().parent_path() / "lib" / "fieldkit" / FIELDKIT_SQL_MODULE_FILE;
+    return program.parent_path().parent_path() / FIELDKIT_SQL_MODULE_FILE;
 }
 
 std::string lastError()
