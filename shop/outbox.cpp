@@ -4,6 +4,7 @@
 #include "history/file_digest.h"
 #include "history/history_record.h"
 #include "history/history_table.h"
+#include "shop/push_lock.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -433,14 +434,30 @@ std::filesystem::path setAsideFile(const std::filesystem::path& historyFile)
     return file;
 }
 
+std::filesystem::path pushLockFile(const std::filesystem::path& historyFile)
+{
+    auto file = sentNoteFile(historyFile);
+    file += ".lock";
+    return file;
+}
+
 PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const std::string& connection, Clock& clock,
-                              Bounds bounds, bool confirm)
+                              Bounds bounds, PushFor purpose)
 {
     PushReport report;
+    const bool byRun = purpose == PushFor::Run;
     HistoryTail tail;
     if (auto error = tail.open(historyFile)) {
         report.failure = Failure{FailureKind::LocalFile, "the history cannot be read: " + *error};
         return report;
+    }
+    if (byRun && tail.size() == 0)
+        return report;
+    std::optional<PushLock> lock;
+    if (tail.size() > 0 && lock.emplace(pushLockFile(historyFile), !byRun).state() != PushLock::State::Held) {
+        if (lock->state() == PushLock::State::Failed)
+            report.failure = Failure{FailureKind::LocalFile, "the history's push cannot be locked: " + lock->error()};
+        return report; // else another program is pushing this file: it sends what waits
     }
     SentNote note;
     if (auto error = readNote(sentNoteFile(historyFile), &note)) {
@@ -452,7 +469,7 @@ PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const st
     if (!noteFits)
         note = SentNote{};
     // Nothing appended: a run's push does not even connect.
-    if (!confirm && tail.size() == note.offset)
+    if (byRun && tail.size() == note.offset)
         return report;
 
     Database database(clock, bounds);
@@ -522,7 +539,7 @@ std::vector<std::string> sendWaitingRecords(const std::filesystem::path& history
         SystemClock clock;
         Bounds bounds;
         bounds.whole = kPushAfterRun;
-        const PushReport report = pushWaitingRecords(historyFile, connection, clock, bounds, false);
+        const PushReport report = pushWaitingRecords(historyFile, connection, clock, bounds, PushFor::Run);
         auto warnings = noticesOf(report, historyFile);
         if (report.failure)
             warnings.insert(warnings.begin(), warningFor(*report.failure));

@@ -51,15 +51,24 @@ struct PushReport {
     std::optional<Failure> failure;
 };
 
-// "<history file>.sent" and "<history file>.refused".
+// "<history file>.sent", "<history file>.refused", and the file of the lock a push holds,
+// "<history file>.sent.lock".
 std::filesystem::path sentNoteFile(const std::filesystem::path& historyFile);
 std::filesystem::path setAsideFile(const std::filesystem::path& historyFile);
+std::filesystem::path pushLockFile(const std::filesystem::path& historyFile);
 
-// Sends every record appended to the history file that the database does not hold yet. With
-// nothing appended since the last push it connects only when `confirm` asks it to check that
-// the database still holds what the note says.
+enum class PushFor {
+    // `history push`: waits while another program pushes the file, and asks the database
+    // whether it still holds what the note says even when nothing was appended.
+    Request,
+    // The push after a run: leaves the file to a push already at it, and does not connect
+    // when nothing was appended.
+    Run,
+};
+
+// Sends every record appended to the history file that the database does not hold yet.
 PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const std::string& connection, Clock& clock,
-                              Bounds bounds = {}, bool confirm = true);
+                              Bounds bounds = {}, PushFor purpose = PushFor::Request);
 
 // The push after a run: nothing when no shop database is named, else within kPushAfterRun,
 // and the warnings to show, if any. It never throws: the run's outcome stands either way.

@@ -98,6 +98,24 @@ kept AS (
   ON CONFLICT DO NOTHING RETURNING 1)
 SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM kept), (SELECT string_agg(DISTINCT id::text, ' ') FROM differing))";
 
+// The two group roles and what they may do. Only the administrator may change or delete
+// what the benches stored; who stored a record, from where and when, the server fills in.
+constexpr const char* kSetUpRoles = R"(
+DO $$ BEGIN
+IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '{bench}') THEN CREATE ROLE {bench} NOLOGIN; END IF;
+IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '{reader}') THEN CREATE ROLE {reader} NOLOGIN; END IF;
+END $$;
+ALTER TABLE fieldkit_schema OWNER TO CURRENT_USER;
+ALTER TABLE fieldkit_history OWNER TO CURRENT_USER;
+ALTER TABLE fieldkit_conflict OWNER TO CURRENT_USER;
+REVOKE ALL ON fieldkit_schema, fieldkit_history, fieldkit_conflict FROM PUBLIC, {bench}, {reader};
+GRANT SELECT ON fieldkit_schema TO {bench}, {reader};
+GRANT SELECT (id, record_md5), INSERT (id, started, esn, result, command, bench, board_version, settings_version,
+  failure_kind, stage, pages_written, record, record_md5) ON fieldkit_history TO {bench};
+GRANT INSERT (id, bench, record, record_md5) ON fieldkit_conflict TO {bench};
+GRANT SELECT ON fieldkit_history, fieldkit_conflict TO {reader};
+)";
+
 constexpr const char* kHolding = "SELECT id::text FROM fieldkit_history WHERE id = ANY($1::uuid[])";
 
 constexpr const char* kSelectRecords = R"(
@@ -394,22 +412,12 @@ std::optional<Failure> Database::readFailures(const std::optional<std::string>& 
 
 std::optional<Failure> Database::setUp(const std::string& benchRole, const std::string& readerRole)
 {
-    const std::string bench = benchRole, reader = readerRole; // checked by isRoleName: safe as they are
-    const std::string statement = std::string(kTakeSchemaLock) + "DO $$ BEGIN\n" +
-        "IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '" + bench + "') THEN CREATE ROLE " + bench +
-        " NOLOGIN; END IF;\n" + "IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '" + reader +
-        "') THEN CREATE ROLE " + reader + " NOLOGIN; END IF;\nEND $$;\n" +
-        // Only the administrator may change or delete what the benches stored.
-        "ALTER TABLE fieldkit_schema OWNER TO CURRENT_USER;\n"
-        "ALTER TABLE fieldkit_history OWNER TO CURRENT_USER;\n"
-        "ALTER TABLE fieldkit_conflict OWNER TO CURRENT_USER;\n"
-        "REVOKE ALL ON fieldkit_schema, fieldkit_history, fieldkit_conflict FROM PUBLIC, " + bench + ", " + reader +
-        ";\n" + "GRANT SELECT ON fieldkit_schema TO " + bench + ", " + reader + ";\n" +
-        // Who stored a record, from where and when, the server fills in; a bench cannot.
-        "GRANT SELECT (id, record_md5), INSERT (id, started, esn, result, command, bench, board_version, "
-        "settings_version, failure_kind, stage, pages_written, record, record_md5) ON fieldkit_history TO " + bench +
-        ";\n" + "GRANT INSERT (id, bench, record, record_md5) ON fieldkit_conflict TO " + bench + ";\n" +
-        "GRANT SELECT ON fieldkit_history, fieldkit_conflict TO " + reader + ";\n";
+    if (!isRoleName(benchRole) || !isRoleName(readerRole)) // they go into the statement as they are
+        return Failure{FailureKind::Statement, "a role name holds other characters than a-z, 0-9 and _"};
+    std::string statement = std::string(kTakeSchemaLock) + kSetUpRoles;
+    for (const auto& [mark, role] : {std::pair{"{bench}", benchRole}, {"{reader}", readerRole}})
+        for (auto at = statement.find(mark); at != std::string::npos; at = statement.find(mark, at))
+            statement.replace(at, std::string_view(mark).size(), role);
     Rows ignored;
     auto failure = execute(statement, {}, &ignored);
     if (failure && failure->kind == FailureKind::Permission)

@@ -75,9 +75,9 @@ struct SqlModule {
 // The module's one exported symbol.
 inline constexpr const char* kSqlModuleSymbol = "fieldkit_shop_sql_module";
 
-// The module, loaded the first time it is asked for (on Linux from lib/fieldkit/modules beside the
-// program's bin folder, or the file FIELDKIT_SHOP_MODULE names); nothing, with `failure` set
-// to what is missing, when it cannot be loaded.
+// The module, loaded the first time it is asked for (on Linux from lib/fieldkit/modules
+// beside the program's bin folder, or the file FIELDKIT_SHOP_MODULE names); nothing, with
+// `failure` set to what is missing, when it cannot be loaded.
 const SqlModule* sqlModule(std::optional<Failure>* failure);
 
 } // namespace fieldkit::shop
