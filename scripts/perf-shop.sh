@@ -4,7 +4,8 @@
 # that name no database:
 #   - `history push` of 100,000 waiting records (target: under 5 s);
 #   - `history push` on a history of 100,000 records with nothing new, and with one new record
-#     as after a run (target: under 50 ms, the whole process);
+#     as after a run, the whole process; and the push inside a run, by bench/shop_bench
+#     (target: under 50 ms);
 #   - `fleet` over 100,000 records on 5,000 radios, with --version, --all and --failures
 #     (target: under 1 s);
 #   - `fieldkit-cli image` against srec_cat on the sample application file, whole processes,
@@ -84,6 +85,16 @@ for index in "${!builds[@]}"; do
   figure[push,$index]=$(seconds "$(milliseconds 1 : "$cli" history push)")
   figure[nothing,$index]="$(milliseconds 9 : "$cli" history push) ms"
   figure[one,$index]="$(milliseconds 9 one_more "$cli" history push) ms"
+  # The push inside a run, without the process around it (a build with Google Benchmark).
+  bench=${builds[$index]}/bench/shop_bench
+  if [ -x "$bench" ]; then
+    medians=$("$bench" --benchmark_format=csv 2>/dev/null | awk -F, '/_median/ { printf "%s=%.1f ms\n", $1, $3 }')
+    figure[run-nothing,$index]=$(echo "$medians" | sed -n 's/.*NothingNew.*_median"*=//p')
+    figure[run-one,$index]=$(echo "$medians" | sed -n 's/.*OneNewRecord.*_median"*=//p')
+  else
+    figure[run-nothing,$index]="-"
+    figure[run-one,$index]="-"
+  fi
   tests/shop/pg_server.sh sql "$server" "$database" "VACUUM ANALYZE fieldkit_history" > /dev/null
   # An earlier FieldKit's fleet takes neither --all nor --failures: its figure is left empty.
   for report in "fleet --version R09.00.00" "fleet --all" "fleet --failures"; do
@@ -109,6 +120,8 @@ row() { # title, key, target
 row "history push, 100,000 waiting records" push "under 5 s"
 row "history push, nothing new, history of 100,000 records" nothing "under 50 ms"
 row "history push, one new record, history of 100,000 records" one "under 50 ms"
+row "a run's push, nothing new (in the run, no process)" run-nothing "under 50 ms"
+row "a run's push of its own record (in the run, no process)" run-one "under 50 ms"
 row "fleet --version, 100,000 records on 5,000 radios" "fleet --version R09.00.00" "under 1 s"
 row "fleet --all, the same" "fleet --all" "under 1 s"
 row "fleet --failures, the same" "fleet --failures" "under 1 s"

@@ -274,69 +274,165 @@ Element elementOf(const history::Record& record, const std::string& line)
     return element;
 }
 
-// One push: the note, the file from where the note says, the batches and what they did.
+// One push: the file from where the note says, the batches, what they did, and the note.
 class Push {
 public:
-    Push(const std::filesystem::path& historyFile, Database& database, PushReport& report)
-        : historyFile_(historyFile), database_(database), report_(report)
+    Push(const std::filesystem::path& historyFile, HistoryTail& tail, SentNote& note, Database& database,
+         PushReport& report)
+        : historyFile_(historyFile), tail_(tail), note_(note), database_(database), report_(report)
     {
     }
 
+    // Reads the lines from where the tail stands and sends their records. Damaged lines before
+    // `countedThrough` were counted by an earlier push already.
+    void run(std::uint64_t countedThrough)
+    {
+        readSetAside();
+        std::vector<Pending> batch;
+        std::set<std::string> idsInBatch;
+        std::size_t batchBytes = 0;
+        std::uint64_t start = 0;
+        for (std::string line; tail_.nextLine(line, start);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty())
+                continue;
+            const history::Record record = history::parseRecordLine(line);
+            if (record.is_discarded() || !history::isRecord(record)) {
+                report_.skippedLines += start >= countedThrough ? 1 : 0;
+                continue;
+            }
+            Element element = elementOf(record, line);
+            if (!element.reason.empty()) {
+                if (!setAside({std::move(element.outgoing), line, start}, element.reason))
+                    return;
+                continue;
+            }
+            // Of two records with one id in a batch the database would compare only the first.
+            const std::size_t size = element.outgoing.line.size() + element.outgoing.bench.size();
+            if (!batch.empty() && (batchBytes + size > kBatchBytes || idsInBatch.contains(element.outgoing.id))) {
+                if (!dispatch(std::exchange(batch, {}), start))
+                    return;
+                idsInBatch.clear();
+                batchBytes = 0;
+            }
+            batchBytes += size;
+            idsInBatch.insert(element.outgoing.id);
+            batch.push_back({std::move(element.outgoing), std::move(line), start});
+        }
+        if (dispatch(std::move(batch), tail_.position()))
+            finishInFlight();
+    }
+
+private:
     struct Pending {
         Outgoing outgoing;
         std::string line; // as stored
         std::uint64_t offset;
     };
 
-    // Sends the batch, splitting any part the server refuses until the record it refuses is
-    // found and set aside. False when the push must stop here.
-    bool send(std::vector<Pending>& batch)
+    struct InFlight {
+        std::vector<Pending> records;
+        std::uint64_t handled; // every line before it is in these records, set aside or skipped
+    };
+
+    // Sends a batch without waiting for its answer, so that the next one is read meanwhile;
+    // the answer to the one before is taken first. With no records, only notes that the lines
+    // before `handled` are done with. False when the push must stop here.
+    bool dispatch(std::vector<Pending>&& records, std::uint64_t handled)
     {
-        std::deque<std::pair<std::size_t, std::size_t>> parts{{0, batch.size()}}; // in file order
+        if (!finishInFlight())
+            return false;
+        if (records.empty())
+            return recordProgress(handled);
+        if (!database_.hasTimeFor(slowestBatch_)) {
+            report_.unfinished = true;
+            return false;
+        }
+        sentAt_ = std::chrono::steady_clock::now();
+        if ((report_.failure = database_.sendInsert(outgoingOf(records, 0, records.size()))))
+            return false;
+        inFlight_ = InFlight{std::move(records), handled};
+        return true;
+    }
+
+    // Takes the answer to the batch on its way, if any, and notes what it stored.
+    bool finishInFlight()
+    {
+        if (!inFlight_)
+            return true;
+        const InFlight batch = std::move(*inFlight_);
+        inFlight_.reset();
+        Inserted inserted;
+        auto failure = database_.receiveInserted(&inserted);
+        slowestBatch_ = std::max(slowestBatch_, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    std::chrono::steady_clock::now() - sentAt_));
+        if (failure && failure->kind == FailureKind::Refused) {
+            if (!sendSplitting(batch.records, *failure))
+                return false;
+        } else if (failure) {
+            report_.failure = std::move(failure);
+            return false;
+        } else {
+            took(batch.records, 0, batch.records.size(), inserted);
+        }
+        return recordProgress(batch.handled);
+    }
+
+    // A batch the server refused for what one of its records holds: its halves are sent, and
+    // their halves, until the record it refuses is found and set aside.
+    bool sendSplitting(const std::vector<Pending>& batch, const Failure& refused)
+    {
+        if (batch.size() == 1)
+            return setAside(batch[0], refused.text);
+        std::deque<std::pair<std::size_t, std::size_t>> parts{{0, batch.size() / 2},
+                                                               {batch.size() / 2, batch.size() - batch.size() / 2}};
         while (!parts.empty()) {
             const auto [first, count] = parts.front();
+            parts.pop_front();
             if (!database_.hasTimeFor(slowestBatch_)) {
                 report_.unfinished = true;
                 return false;
             }
-            std::vector<Outgoing> part;
-            for (std::size_t i = first; i < first + count; ++i)
-                part.push_back(batch[i].outgoing);
             Inserted inserted;
-            const auto started = std::chrono::steady_clock::now();
-            auto failure = database_.insert(part, &inserted);
-            slowestBatch_ = std::max(slowestBatch_, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                        std::chrono::steady_clock::now() - started));
-            if (failure && failure->kind == FailureKind::Refused) {
-                parts.pop_front();
-                if (count == 1) {
-                    if (!setAside(batch[first], failure->text))
-                        return false;
-                    continue;
-                }
+            auto failure = database_.insert(outgoingOf(batch, first, count), &inserted);
+            if (failure && failure->kind == FailureKind::Refused && count > 1) {
                 parts.push_front({first + count / 2, count - count / 2});
                 parts.push_front({first, count / 2});
-                continue;
-            }
-            if (failure) {
+            } else if (failure && failure->kind == FailureKind::Refused) {
+                if (!setAside(batch[first], failure->text))
+                    return false;
+            } else if (failure) {
                 report_.failure = std::move(failure);
                 return false;
+            } else {
+                took(batch, first, count, inserted);
             }
-            parts.pop_front();
-            report_.sent += count;
-            report_.alreadyStored += count - inserted.stored - inserted.conflicts.size();
-            report_.conflicts.insert(report_.conflicts.end(), inserted.conflicts.begin(), inserted.conflicts.end());
-            lastStoredId_ = batch[first + count - 1].outgoing.id;
         }
-        batch.clear();
         return true;
+    }
+
+    static std::vector<Outgoing> outgoingOf(const std::vector<Pending>& records, std::size_t first, std::size_t count)
+    {
+        std::vector<Outgoing> outgoing;
+        for (std::size_t i = first; i < first + count; ++i)
+            outgoing.push_back(records[i].outgoing);
+        return outgoing;
+    }
+
+    void took(const std::vector<Pending>& records, std::size_t first, std::size_t count, const Inserted& inserted)
+    {
+        report_.sent += count;
+        report_.alreadyStored += count - inserted.stored - inserted.conflicts.size();
+        report_.conflicts.insert(report_.conflicts.end(), inserted.conflicts.begin(), inserted.conflicts.end());
+        lastStoredId_ = records[first + count - 1].outgoing.id;
     }
 
     // Keeps the record's line, with why, in the file beside the history; false when it cannot.
     bool setAside(const Pending& record, const std::string& reason)
     {
-        if (record.offset < judgedThrough_)
-            return true; // set aside by an earlier push, met again when sending again
+        if (alreadySetAside_.contains({record.offset, record.outgoing.id}))
+            return true; // by an earlier push, and met again when sending again
         history::Record entry;
         entry["set_aside"] = history::utcTimestamp(std::chrono::system_clock::now());
         entry["offset"] = record.offset;
@@ -351,70 +447,43 @@ public:
         return true;
     }
 
-    std::optional<std::string> recordProgress(HistoryTail& tail, SentNote& note, std::uint64_t offset)
+    // What earlier pushes set aside, by where it lies and its id (a file rewritten since has
+    // other ids there).
+    void readSetAside()
     {
-        if (offset == note.offset)
-            return std::nullopt;
-        note.offset = offset;
-        note.fingerprint = fingerprintOf(tail, offset);
-        if (!lastStoredId_.empty())
-            addCheckpoint(note.checkpoints, {offset, std::exchange(lastStoredId_, {})});
-        return writeNote(sentNoteFile(historyFile_), note);
-    }
-
-    void sendFrom(HistoryTail& tail, SentNote& note, std::uint64_t judgedThrough)
-    {
-        judgedThrough_ = judgedThrough;
-        std::vector<Pending> batch;
-        std::set<std::string> idsInBatch;
-        std::size_t batchBytes = 0;
-        // Sends the batch, then notes that everything before `handled` is done with.
-        const auto flush = [&](std::uint64_t handled) {
-            if (!batch.empty() && !send(batch))
-                return false;
-            idsInBatch.clear();
-            batchBytes = 0;
-            if (auto error = recordProgress(tail, note, handled)) {
-                report_.failure = Failure{FailureKind::LocalFile, *error};
-                return false;
-            }
-            return true;
-        };
-        std::uint64_t start = 0;
-        for (std::string line; tail.nextLine(line, start);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.empty())
-                continue;
-            const history::Record record = history::parseRecordLine(line);
-            if (record.is_discarded() || !history::isRecord(record)) {
-                report_.skippedLines += start >= judgedThrough ? 1 : 0;
-                continue;
-            }
-            Element element = elementOf(record, line);
-            if (!element.reason.empty()) {
-                if (!setAside({std::move(element.outgoing), line, start}, element.reason))
-                    return;
-                continue;
-            }
-            // Of two records with one id in a batch the database would compare only the first.
-            const std::size_t size = element.outgoing.line.size() + element.outgoing.bench.size();
-            if (!batch.empty() && (batchBytes + size > kBatchBytes || idsInBatch.contains(element.outgoing.id)) &&
-                !flush(start))
-                return;
-            batchBytes += size;
-            idsInBatch.insert(element.outgoing.id);
-            batch.push_back({std::move(element.outgoing), std::move(line), start});
+        std::ifstream in(setAsideFile(historyFile_), std::ios::binary);
+        for (std::string line; std::getline(in, line);) {
+            const auto entry = history::parseRecordLine(line);
+            if (entry.is_object() && entry.contains("offset") && entry["offset"].is_number_unsigned() &&
+                entry.contains("id") && entry["id"].is_string())
+                alreadySetAside_.insert({entry["offset"].get<std::uint64_t>(), entry["id"].get<std::string>()});
         }
-        flush(tail.position());
     }
 
-private:
+    bool recordProgress(std::uint64_t offset)
+    {
+        if (offset == note_.offset)
+            return true;
+        note_.offset = offset;
+        note_.fingerprint = fingerprintOf(tail_, offset);
+        if (!lastStoredId_.empty())
+            addCheckpoint(note_.checkpoints, {offset, std::exchange(lastStoredId_, {})});
+        if (auto error = writeNote(sentNoteFile(historyFile_), note_)) {
+            report_.failure = Failure{FailureKind::LocalFile, *error};
+            return false;
+        }
+        return true;
+    }
+
     const std::filesystem::path& historyFile_;
+    HistoryTail& tail_;
+    SentNote& note_;
     Database& database_;
     PushReport& report_;
-    std::uint64_t judgedThrough_ = 0;
+    std::set<std::pair<std::uint64_t, std::string>> alreadySetAside_;
     std::string lastStoredId_;
+    std::optional<InFlight> inFlight_;
+    std::chrono::steady_clock::time_point sentAt_;
     std::chrono::milliseconds slowestBatch_{200};
 };
 
@@ -475,7 +544,7 @@ PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const st
     Database database(clock, bounds);
     if ((report.failure = database.open(connection)))
         return report;
-    const std::uint64_t judgedThrough = note.offset;
+    const std::uint64_t countedThrough = note.offset;
     if (note.databaseId != database.databaseId()) {
         note = SentNote{};
         note.databaseId = database.databaseId();
@@ -496,7 +565,7 @@ PushReport pushWaitingRecords(const std::filesystem::path& historyFile, const st
         }
     }
     tail.seek(note.offset);
-    Push(historyFile, database, report).sendFrom(tail, note, judgedThrough);
+    Push(historyFile, tail, note, database, report).run(countedThrough);
     return report;
 }
 

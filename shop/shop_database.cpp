@@ -55,10 +55,13 @@ IF (SELECT version FROM fieldkit_schema) < 2 THEN
     ADD CONSTRAINT fieldkit_history_result CHECK (result IN ('success', 'failure', 'declined', 'interrupted')) NOT VALID,
     ADD CONSTRAINT fieldkit_history_command CHECK (command IN ('upgrade', 'info')) NOT VALID,
     ADD CONSTRAINT fieldkit_history_pages CHECK (pages_written >= 0) NOT VALID;
+  -- Each radio's state and each bench's failures come from these alone, without the records.
   DROP INDEX IF EXISTS fieldkit_history_esn_started;
-  CREATE INDEX fieldkit_history_esn_received ON fieldkit_history (esn, received DESC, received_order DESC);
-  CREATE INDEX fieldkit_history_received ON fieldkit_history (received);
-  CREATE INDEX fieldkit_history_bench_failures ON fieldkit_history (bench, received) WHERE result = 'failure';
+  CREATE INDEX fieldkit_history_esn_received ON fieldkit_history (esn, received DESC, received_order DESC)
+    INCLUDE (id, command, result, stage, pages_written, board_version, settings_version);
+  CREATE INDEX fieldkit_history_bench_received ON fieldkit_history (bench, received)
+    INCLUDE (esn, command, result, stage, pages_written, failure_kind);
+  CREATE INDEX fieldkit_history_failures ON fieldkit_history (started) WHERE result = 'failure';
   CREATE TABLE fieldkit_conflict (
     id uuid NOT NULL,
     bench text NOT NULL,
@@ -78,7 +81,7 @@ END $$;
 // is lost. The lines travel as one text, one per line, and are read as JSON once; their MD5
 // tells copies apart. The join sees the table as it was before this statement.
 constexpr const char* kInsert = R"(
-WITH batch AS (
+WITH batch AS MATERIALIZED (
   SELECT b.id, b.started, b.bench, b.line::jsonb AS record, md5(b.line) AS digest, b.n
   FROM unnest(string_to_array($1, E'\n')::uuid[], string_to_array($2, E'\n')::timestamptz[], $3::text[],
               string_to_array($4, E'\n')) WITH ORDINALITY AS b(id, started, bench, line, n)),
@@ -129,50 +132,52 @@ UNION ALL
 SELECT c.record::text, true, h.started, c.received FROM fieldkit_conflict c JOIN chosen h ON h.id = c.id
 ORDER BY 3, 4)";
 
-// An upgrade that did not finish but reached the erase: $1 holds the stages from the erase on.
-constexpr const char* kLeftIncomplete =
-    "(command = 'upgrade' AND result <> 'success' AND (stage = ANY($1::text[]) OR (stage IS NULL AND pages_written > 0)))";
+// An upgrade that did not finish but reached the erase: $1 holds the stages from the erase on;
+// a record without a stage reached it when it wrote pages. Never null.
+constexpr const char* kLeftIncomplete = "(command = 'upgrade' AND result <> 'success' AND "
+                                        "coalesce(stage = ANY($1::text[]), coalesce(pages_written, 0) > 0))";
 
 constexpr const char* kUtc = "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'";
 
-// Of each radio the newest record, as the server received them, that tells its firmware.
+// Of each radio the newest record, as the server received them, that tells its firmware:
+// chosen from the index alone, then the few columns shown read from those records.
 std::string fleetStatement()
 {
     return std::string(R"(
 WITH latest AS (
-  SELECT DISTINCT ON (esn) esn, record, started, received, bench, command, result, board_version, settings_version,
+  SELECT DISTINCT ON (esn) id, esn,
     CASE WHEN )") + kLeftIncomplete + R"( THEN 'incomplete'
-         WHEN command = 'upgrade' AND result = 'success' THEN 'written' ELSE 'read' END AS state
+         WHEN command = 'upgrade' AND result = 'success' THEN 'written' ELSE 'read' END AS state,
+    CASE WHEN command = 'upgrade' AND result = 'success' THEN settings_version
+         WHEN NOT )" + kLeftIncomplete + R"( THEN board_version END AS firmware
   FROM fieldkit_history
   WHERE esn IS NOT NULL
     AND (board_version IS NOT NULL OR (command = 'upgrade' AND result = 'success') OR )" + kLeftIncomplete + R"()
-  ORDER BY esn, received DESC, received_order DESC),
-states AS (
-  SELECT *, CASE state WHEN 'written' THEN settings_version WHEN 'read' THEN board_version END AS firmware FROM latest)
-SELECT esn, firmware, state, record->>'started', to_char(received AT TIME ZONE 'UTC', )" + kUtc + R"(),
-  extract(epoch FROM received - started) - CASE WHEN jsonb_typeof(record->'seconds') = 'number'
-                                                THEN (record->>'seconds')::float8 ELSE 0 END,
-  bench, command, result, record->>'message'
-FROM states
-WHERE $2::text IS NULL OR state = 'incomplete' OR firmware IS DISTINCT FROM $2::text
-ORDER BY esn)";
+  ORDER BY esn, received DESC, received_order DESC)
+SELECT l.esn, l.firmware, l.state, h.record->>'started', to_char(h.received AT TIME ZONE 'UTC', )" + kUtc + R"(),
+  extract(epoch FROM h.received - h.started) - CASE WHEN jsonb_typeof(h.record->'seconds') = 'number'
+                                                    THEN (h.record->>'seconds')::float8 ELSE 0 END,
+  h.bench, h.command, h.result, h.record->>'message'
+FROM latest l JOIN fieldkit_history h ON h.id = l.id
+WHERE $2::text IS NULL OR l.state = 'incomplete' OR l.firmware IS DISTINCT FROM $2::text
+ORDER BY l.esn)";
 }
 
+// Each bench's runs over the period, from the index on bench alone; its failure kinds by a
+// second look at the same index.
 std::string failuresStatement()
 {
+    const std::string since = "($2::timestamptz IS NULL OR received >= $2::timestamptz)";
     return std::string(R"(
-WITH period AS (
-  SELECT bench, esn, result, failure_kind, received, )") + kLeftIncomplete + R"( AS after_erase
-  FROM fieldkit_history WHERE $2::timestamptz IS NULL OR received >= $2::timestamptz),
-kinds AS (
-  SELECT bench, coalesce(failure_kind, 'unknown') AS kind, count(*) AS n
-  FROM period WHERE result = 'failure' GROUP BY 1, 2)
 SELECT bench, count(*), count(*) FILTER (WHERE result = 'failure'),
-  count(*) FILTER (WHERE result = 'failure' AND after_erase),
+  count(*) FILTER (WHERE result = 'failure' AND )") + kLeftIncomplete + R"(),
   count(DISTINCT esn) FILTER (WHERE result = 'failure'),
   to_char(max(received) FILTER (WHERE result = 'failure') AT TIME ZONE 'UTC', )" + kUtc + R"(),
-  (SELECT string_agg(kind || ' ' || n, ', ' ORDER BY n DESC, kind) FROM kinds k WHERE k.bench = p.bench)
-FROM period p GROUP BY bench ORDER BY 3 DESC, 1)";
+  (SELECT string_agg(kind || ' ' || n, ', ' ORDER BY n DESC, kind) FROM (
+     SELECT coalesce(failure_kind, 'unknown') AS kind, count(*) AS n FROM fieldkit_history k
+     WHERE k.bench = h.bench AND k.result = 'failure' AND )" + since + R"( GROUP BY 1) AS kinds)
+FROM fieldkit_history h WHERE )" + since + R"(
+GROUP BY bench ORDER BY 3 DESC, 1)";
 }
 
 // The stages from the erase on, short of done, as a PostgreSQL array: {erasing,...}.
@@ -254,15 +259,33 @@ std::optional<Failure> Database::open(const std::string& connection)
 std::optional<Failure> Database::execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
                                          Rows* rows)
 {
+    if (auto failure = send(sql, parameters))
+        return failure;
+    return receive(rows);
+}
+
+std::optional<Failure> Database::send(std::string_view sql, const std::vector<std::optional<std::string>>& parameters)
+{
     if (session_ == nullptr)
         return Failure{FailureKind::Statement, "the shop database's connection is closed"};
-    std::uint32_t deadline = clock_.tickMs() + static_cast<std::uint32_t>(bounds_.answer.count());
+    answerBy_ = clock_.tickMs() + static_cast<std::uint32_t>(bounds_.answer.count());
     if (bounds_.whole) {
         const std::uint32_t end = openedAt_ + static_cast<std::uint32_t>(bounds_.whole->count());
-        if (static_cast<std::int32_t>(end - deadline) < 0)
-            deadline = end;
+        if (static_cast<std::int32_t>(end - answerBy_) < 0)
+            answerBy_ = end;
     }
-    auto failure = session_->execute(sql, parameters, rows, deadline);
+    return closedOnTimeout(session_->send(sql, parameters, answerBy_));
+}
+
+std::optional<Failure> Database::receive(Rows* rows)
+{
+    if (session_ == nullptr)
+        return Failure{FailureKind::Statement, "the shop database's connection is closed"};
+    return closedOnTimeout(session_->receive(rows, answerBy_));
+}
+
+std::optional<Failure> Database::closedOnTimeout(std::optional<Failure> failure)
+{
     // A session that timed out on this side is closed: nothing more goes through it.
     if (failure && failure->kind == FailureKind::Timeout)
         session_.reset();
@@ -314,6 +337,12 @@ std::optional<Failure> Database::ensureSchema()
 
 std::optional<Failure> Database::insert(std::span<const Outgoing> batch, Inserted* inserted)
 {
+    auto failure = sendInsert(batch);
+    return failure ? failure : receiveInserted(inserted);
+}
+
+std::optional<Failure> Database::sendInsert(std::span<const Outgoing> batch)
+{
     std::string ids, starts, benches = "{", lines;
     for (const auto& record : batch) {
         const char* separator = ids.empty() ? "" : "\n";
@@ -325,8 +354,13 @@ std::optional<Failure> Database::insert(std::span<const Outgoing> batch, Inserte
             benches += c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
         benches += '"';
     }
+    return send(kInsert, {ids, starts, benches + '}', lines});
+}
+
+std::optional<Failure> Database::receiveInserted(Inserted* inserted)
+{
     Rows rows;
-    if (auto failure = execute(kInsert, {ids, starts, benches + '}', lines}, &rows))
+    if (auto failure = receive(&rows))
         return failure;
     const auto& counts = rows.rows.at(0);
     inserted->stored = countIn(counts.at(0));

@@ -105,6 +105,9 @@ public:
 
     // Stores the records of a batch that the database does not hold yet.
     std::optional<Failure> insert(std::span<const Outgoing> batch, Inserted* inserted);
+    // The same in two steps: the database works on the batch while this side reads the next.
+    std::optional<Failure> sendInsert(std::span<const Outgoing> batch);
+    std::optional<Failure> receiveInserted(Inserted* inserted);
 
     // Which of these record ids the database holds.
     std::optional<Failure> holding(const std::vector<std::string>& ids, std::set<std::string>* held);
@@ -137,11 +140,15 @@ public:
 private:
     std::optional<Failure> execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
                                    Rows* rows);
+    std::optional<Failure> send(std::string_view sql, const std::vector<std::optional<std::string>>& parameters);
+    std::optional<Failure> receive(Rows* rows);
+    std::optional<Failure> closedOnTimeout(std::optional<Failure> failure);
     std::optional<Failure> ensureSchema();
 
     Clock& clock_;
     Bounds bounds_;
     std::uint32_t openedAt_ = 0;
+    std::uint32_t answerBy_ = 0; // the deadline of the statement sent last
     std::unique_ptr<SqlSession> session_;
     std::string databaseId_;
 };

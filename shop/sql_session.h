@@ -47,10 +47,20 @@ class SqlSession {
 public:
     virtual ~SqlSession() = default;
 
-    // Runs one statement with its parameters (none: several statements, as one transaction)
-    // and waits for its whole answer until `deadline`, a tick of the clock given at opening.
-    virtual std::optional<Failure> execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
-                                           Rows* rows, std::uint32_t deadline) = 0;
+    // Sends one statement with its parameters (none: several statements, as one transaction)
+    // whole to the server, waiting until `deadline`, a tick of the clock given at opening; the
+    // server runs it while this side goes on.
+    virtual std::optional<Failure> send(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
+                                        std::uint32_t deadline) = 0;
+    // Waits for the whole answer to the statement sent until `deadline`.
+    virtual std::optional<Failure> receive(Rows* rows, std::uint32_t deadline) = 0;
+
+    std::optional<Failure> execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
+                                   Rows* rows, std::uint32_t deadline)
+    {
+        auto failure = send(sql, parameters, deadline);
+        return failure ? failure : receive(rows, deadline);
+    }
 
     // "127.0.0.1:5432/shop", for messages.
     virtual std::string where() const = 0;

@@ -195,8 +195,8 @@ public:
         return std::nullopt;
     }
 
-    std::optional<Failure> execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
-                                   Rows* rows, std::uint32_t deadline) override
+    std::optional<Failure> send(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
+                                std::uint32_t deadline) override
     {
         if (connection_ == nullptr)
             return Failure{FailureKind::Statement, "the shop database's connection is closed"};
@@ -219,7 +219,13 @@ public:
             if (PQconsumeInput(connection_) == 0)
                 return failureOf(FailureKind::Statement, "to answer");
         }
+        return std::nullopt;
+    }
 
+    std::optional<Failure> receive(Rows* rows, std::uint32_t deadline) override
+    {
+        if (connection_ == nullptr)
+            return Failure{FailureKind::Statement, "the shop database's connection is closed"};
         std::optional<Failure> failure;
         for (;;) {
             while (PQisBusy(connection_) != 0) {
