@@ -79,23 +79,26 @@ END $$;
 // A batch in one statement: each record stored once under its id; a record held already
 // with other contents (the same id from another bench, say) kept beside it, so neither copy
 // is lost. The lines travel as one text, one per line, and are read as JSON once; their MD5
-// tells copies apart. The join sees the table as it was before this statement.
+// tells copies apart. Only the records not stored now are looked up, each by the primary key
+// whatever the planner's statistics say of a table still filling, in the table as it was
+// before this statement.
 constexpr const char* kInsert = R"(
 WITH batch AS MATERIALIZED (
-  SELECT b.id, b.started, b.bench, b.line::jsonb AS record, md5(b.line) AS digest, b.n
+  SELECT b.id, b.started, b.bench, b.line::jsonb AS record, md5(b.line) AS digest
   FROM unnest(string_to_array($1, E'\n')::uuid[], string_to_array($2, E'\n')::timestamptz[], $3::text[],
-              string_to_array($4, E'\n')) WITH ORDINALITY AS b(id, started, bench, line, n)),
+              string_to_array($4, E'\n')) AS b(id, started, bench, line)),
 stored AS (
   INSERT INTO fieldkit_history (id, started, esn, result, command, bench, board_version, settings_version,
                                 failure_kind, stage, pages_written, record, record_md5)
   SELECT id, started, (record->>'esn')::bigint, record->>'result', record->>'command', bench,
          record->>'board_version', record->>'settings_version', record->>'failure_kind', record->>'stage',
          (record->>'pages_written')::bigint, record, digest
-  FROM batch ORDER BY n
-  ON CONFLICT (id) DO NOTHING RETURNING 1),
+  FROM batch -- in the batch's order, which received_order keeps
+  ON CONFLICT (id) DO NOTHING RETURNING id),
 differing AS (
-  SELECT b.id, b.bench, b.record, b.digest FROM batch b JOIN fieldkit_history h ON h.id = b.id
-  WHERE h.record_md5 <> b.digest),
+  SELECT id, bench, record, digest FROM batch b
+  WHERE NOT EXISTS (SELECT 1 FROM stored s WHERE s.id = b.id)
+    AND (SELECT h.record_md5 FROM fieldkit_history h WHERE h.id = b.id) <> b.digest),
 kept AS (
   INSERT INTO fieldkit_conflict (id, bench, record, record_md5) SELECT id, bench, record, digest FROM differing
   ON CONFLICT DO NOTHING RETURNING 1)
