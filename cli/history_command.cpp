@@ -30,16 +30,11 @@ void noteSkipped(const std::filesystem::path& file, std::size_t skipped)
                   << " skipped.\n";
 }
 
-void printRecords(const history::HistoryContents& contents, const history::Filter& filter, const std::string& format,
-                  bool everyBench)
+history::ListFormat listFormat(const std::string& format)
 {
-    const auto chosen = history::selectRecords(contents, filter);
     if (format == "csv")
-        history::writeCsv(std::cout, chosen);
-    else if (format == "json")
-        history::writeJsonLines(std::cout, chosen);
-    else
-        history::writeTable(std::cout, chosen, everyBench);
+        return history::ListFormat::Csv;
+    return format == "json" ? history::ListFormat::JsonLines : history::ListFormat::Table;
 }
 
 int runDatabaseHistory(const history::Filter& filter, const std::string& format)
@@ -53,7 +48,10 @@ int runDatabaseHistory(const history::Filter& filter, const std::string& format)
         std::cerr << "Note: " << conflicting << (conflicting == 1 ? " record shares its id" : " records share their ids")
                   << " with another record of other contents (the same id recorded at two benches): both copies are "
                      "shown.\n";
-    printRecords(contents, filter, format, true);
+    history::RecordListing listing(filter, listFormat(format), true);
+    for (const auto& stored : contents.records)
+        listing.add(stored.record, stored.line);
+    listing.write(std::cout);
     return kExitDone;
 }
 
@@ -168,17 +166,21 @@ int runHistoryCommand(const HistoryOptions& options)
         std::cerr << "Error: no folder for the history was found (HOME is not set); set FIELDKIT_HISTORY.\n";
         return kExitFailed;
     }
+    // Each record is parsed, kept as it will be shown, and let go: a long history is listed in
+    // little more memory than the listing takes.
+    history::RecordListing listing(filter, listFormat(options.format));
     std::string error;
-    const auto contents = history::readHistory(file, &error);
-    if (!contents) {
+    const auto skipped = history::readRecords(
+        file, [&listing](history::Record&& record, std::string&& line) { listing.add(record, std::move(line)); }, &error);
+    if (!skipped) {
         std::cerr << "Error: the history cannot be read: " << error << '\n';
         return kExitFailed;
     }
     std::error_code missing;
     if (!std::filesystem::exists(file, missing))
         std::cerr << "Note: nothing is recorded yet: " << file.string() << " does not exist.\n";
-    noteSkipped(file, contents->skippedLines);
-    printRecords(*contents, filter, options.format, false);
+    noteSkipped(file, *skipped);
+    listing.write(std::cout);
     return kExitDone;
 }
 

@@ -19,6 +19,8 @@ std::string_view keyOf(QuestionKind kind)
     case QuestionKind::IncompatibleFirmware: return "incompatible_firmware";
     case QuestionKind::BootFileErrors: return "boot_file_errors";
     case QuestionKind::ApplicationFileErrors: return "application_file_errors";
+    case QuestionKind::BootFileConflict: return "boot_file_conflict";
+    case QuestionKind::ApplicationFileConflict: return "application_file_conflict";
     }
     return "unknown";
 }

@@ -14,6 +14,8 @@ enum class QuestionKind {
     IncompatibleFirmware,  // the board's firmware looks like a family this upgrade does not fit
     BootFileErrors,        // the boot code file reported errors
     ApplicationFileErrors, // the application code file reported errors
+    BootFileConflict,        // two records of the boot code file give one address different bytes
+    ApplicationFileConflict, // two records of the application code file do
 };
 
 // Whether answering Yes might render the radio unusable (the question says so itself), as

@@ -172,6 +172,8 @@ private:
         enter(UpgradeStage::ReadingBoard);
         connection_.readIdentityBlock();
         report_.identityBlockRead = identity().boardChecksEnabled;
+        // Kept now: the image is built for this band even when a later read stops the run.
+        report_.identity = identity();
         image::writeDefaultConfigBlock(static_cast<std::uint8_t>(identity().configVariant), image::kUpgradeConfigSlot, *image_,
                                        image::kUpgradeConfigSlotBase);
         image::writeImageHeader(*image_);

@@ -85,6 +85,10 @@ inline void replayHistoryFile(std::span<const std::uint8_t> input)
                         static_cast<unsigned char>(shown[i + 1]) <= 0x9F;
         require((c >= 0x20 || c == '\n') && c != 0x7F && !c1, "the table shows no control character");
     }
+    for (const std::string_view reordering : {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xE2\x80\xAA", "\xE2\x80\xAB",
+                                              "\xE2\x80\xAC", "\xE2\x80\xAD", "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA7",
+                                              "\xE2\x81\xA8", "\xE2\x81\xA9"})
+        require(shown.find(reordering) == std::string::npos, "the table shows no bidirectional control");
 
     std::ostringstream csv;
     history::writeCsv(csv, chosen);

@@ -29,44 +29,97 @@ std::optional<std::string> appendRecord(const std::filesystem::path& file, const
     return platform::appendLine(file, line);
 }
 
+namespace {
+
+// Cuts the pieces of a history into lines and parses each into a record as it is completed.
+class LineParser {
+public:
+    explicit LineParser(const RecordSink& take) : take_(take) {}
+
+    void piece(std::string_view text)
+    {
+        for (;;) {
+            const std::size_t end = text.find('\n');
+            if (end == std::string_view::npos) {
+                pending_.append(text);
+                return;
+            }
+            pending_.append(text.substr(0, end));
+            text.remove_prefix(end + 1);
+            line(std::move(pending_));
+            pending_ = {};
+        }
+    }
+
+    // A last line without its newline is a write that did not finish.
+    std::size_t finish()
+    {
+        if (!pending_.empty())
+            ++skipped_;
+        return skipped_;
+    }
+
+private:
+    void line(std::string text)
+    {
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        if (text.empty())
+            return;
+        Record record = parseRecordLine(text);
+        if (record.is_discarded() || !isRecord(record)) {
+            ++skipped_;
+            return;
+        }
+        text.shrink_to_fit();
+        take_(std::move(record), std::move(text));
+    }
+
+    const RecordSink& take_;
+    std::string pending_;
+    std::size_t skipped_ = 0;
+};
+
+RecordSink collectInto(HistoryContents& contents)
+{
+    return [&contents](Record&& record, std::string&& line) {
+        contents.records.push_back({std::move(record), std::move(line)});
+    };
+}
+
+} // namespace
+
 HistoryContents parseHistory(std::string_view text)
 {
     HistoryContents contents;
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        const std::size_t end = text.find('\n', begin);
-        if (end == std::string_view::npos) {
-            // A last line without its newline: a write that did not finish.
-            ++contents.skippedLines;
-            break;
-        }
-        std::string line(text.substr(begin, end - begin));
-        begin = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        Record record = parseRecordLine(line);
-        if (record.is_discarded() || !isRecord(record)) {
-            ++contents.skippedLines;
-            continue;
-        }
-        contents.records.push_back({std::move(record), std::move(line)});
-    }
+    const RecordSink collect = collectInto(contents);
+    LineParser parser(collect);
+    parser.piece(text);
+    contents.skippedLines = parser.finish();
     return contents;
+}
+
+std::optional<std::size_t> readRecords(const std::filesystem::path& file, const RecordSink& take, std::string* error)
+{
+    std::error_code status;
+    if (!std::filesystem::exists(file, status) && !status)
+        return 0;
+    LineParser parser(take);
+    if (auto failure = platform::readInPieces(file, [&parser](std::string_view piece) { parser.piece(piece); })) {
+        *error = std::move(*failure);
+        return std::nullopt;
+    }
+    return parser.finish();
 }
 
 std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error)
 {
-    std::error_code status;
-    if (!std::filesystem::exists(file, status) && !status)
-        return HistoryContents{};
-    std::string text;
-    if (auto failure = platform::readWholeFile(file, text)) {
-        *error = std::move(*failure);
+    HistoryContents contents;
+    const auto skipped = readRecords(file, collectInto(contents), error);
+    if (!skipped)
         return std::nullopt;
-    }
-    return parseHistory(text);
+    contents.skippedLines = *skipped;
+    return contents;
 }
 
 } // namespace fieldkit::history

@@ -5,6 +5,7 @@
 #include "history/history_record.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,5 +37,15 @@ HistoryContents parseHistory(std::string_view text);
 // Reads the whole file; never changes it. A file that does not exist holds no records.
 // Nothing, with `error` set, when the file cannot be read.
 std::optional<HistoryContents> readHistory(const std::filesystem::path& file, std::string* error);
+
+// Receives the records of a history one at a time, in file order.
+using RecordSink = std::function<void(Record&& record, std::string&& line)>;
+
+// Reads the file as readHistory does, but hands each record to `take` as soon as its line is
+// read and keeps nothing itself: a long history costs only what `take` keeps of it. The
+// number of lines that are not whole records, or nothing, with `error` set, when the file
+// cannot be read.
+std::optional<std::size_t> readRecords(const std::filesystem::path& file, const RecordSink& take,
+                                       std::string* error);
 
 } // namespace fieldkit::history

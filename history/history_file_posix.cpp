@@ -93,7 +93,8 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, const s
     return std::nullopt;
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text)
+std::optional<std::string> readInPieces(const std::filesystem::path& file,
+                                        const std::function<void(std::string_view)>& take)
 {
     // Not blocking: opening a pipe without a writer would wait for one.
     const OpenFile in(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -106,7 +107,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, std:
         return file.string() + ": is a folder, not a file";
     if (!S_ISREG(status.st_mode))
         return file.string() + ": is not a regular file";
-    text.clear();
+    std::uintmax_t total = 0;
     char buffer[65536];
     for (;;) {
         const ssize_t count = ::read(in.get(), buffer, sizeof buffer);
@@ -116,9 +117,10 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, std:
             return systemError(file);
         if (count == 0)
             return std::nullopt;
-        if (text.size() + static_cast<std::size_t>(count) > kLargestHistory)
+        total += static_cast<std::size_t>(count);
+        if (total > kLargestHistory)
             return file.string() + ": is larger than " + std::to_string(kLargestHistory >> 20) + " MiB";
-        text.append(buffer, static_cast<std::size_t>(count));
+        take({buffer, static_cast<std::size_t>(count)});
     }
 }
 

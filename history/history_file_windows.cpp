@@ -114,7 +114,8 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, const s
     return failure;
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text)
+std::optional<std::string> readInPieces(const std::filesystem::path& file,
+                                        const std::function<void(std::string_view)>& take)
 {
     const OpenFile in(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -126,7 +127,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, std:
         return file.string() + ": is a folder, not a file";
     if (GetFileType(in.get()) != FILE_TYPE_DISK)
         return file.string() + ": is not a regular file";
-    text.clear();
+    std::uintmax_t total = 0;
     char buffer[65536];
     for (int lockedTries = 0;;) {
         DWORD count = 0;
@@ -139,9 +140,10 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, std:
         }
         if (count == 0)
             return std::nullopt;
-        if (text.size() + count > kLargestHistory)
+        total += count;
+        if (total > kLargestHistory)
             return file.string() + ": is larger than " + std::to_string(kLargestHistory >> 20) + " MiB";
-        text.append(buffer, count);
+        take({buffer, count});
     }
 }
 

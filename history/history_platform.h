@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace fieldkit::history::platform {
 
@@ -18,10 +20,12 @@ std::filesystem::path defaultHistoryFile();
 // that only the torn line is lost. Creates the file; returns the reason when it fails.
 std::optional<std::string> appendLine(const std::filesystem::path& file, const std::string& line);
 
-// Reads the whole file into `text` while writers may append to it; the reason, in words of
-// our own with the system's, when it cannot. Only a regular file of at most kLargestHistory
-// bytes is read, so a device or a pipe named as the history never hangs the reader.
-std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::string& text);
+// Reads the file from its start to its end while writers may append to it, handing each
+// piece read to `take`; the reason, in words of our own with the system's, when it cannot.
+// Only a regular file of at most kLargestHistory bytes is read, so a device or a pipe named
+// as the history never hangs the reader.
+std::optional<std::string> readInPieces(const std::filesystem::path& file,
+                                        const std::function<void(std::string_view)>& take);
 
 inline constexpr std::uintmax_t kLargestHistory = 256u << 20;
 

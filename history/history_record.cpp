@@ -2,7 +2,7 @@
 
 #include "core/com_port.h"
 
-#include "history/file_digest.h"
+#include "core/file_digest.h"
 #include "history/history_platform.h"
 #include "settings/port_devices.h"
 

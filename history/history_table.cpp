@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 namespace fieldkit::history {
 namespace {
@@ -76,32 +77,107 @@ std::string csvField(const std::string& text)
     return quoted + '"';
 }
 
-// Text from the file as a terminal may show it: control characters, C1 ones included
-// (which some terminals obey as escape sequences), written out as \n, \t, \r or \xHH.
-// `keepLayout` keeps tabs and line breaks, which a quoted CSV cell holds as they are.
+// A character of `text` at `at` that a terminal must not be given as it is: C0 controls and
+// DEL, C1 controls (which some terminals obey as escape sequences), and the bidirectional
+// controls, which reorder the text around them so that a cell reads other than it is. Its
+// code and length in bytes.
+std::optional<std::pair<unsigned, std::size_t>> controlAt(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u; };
+    if (byte(0) < 0x20 || byte(0) == 0x7F)
+        return std::pair{unsigned{byte(0)}, std::size_t{1}};
+    if ((byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) || (byte(0) == 0xD8 && byte(1) == 0x9C))
+        return std::pair{(byte(0) & 0x1Fu) << 6 | (byte(1) & 0x3Fu), std::size_t{2}};
+    if (byte(0) == 0xE2 && (byte(1) & 0xC0) == 0x80 && (byte(2) & 0xC0) == 0x80) {
+        const unsigned code = (byte(0) & 0x0Fu) << 12 | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);
+        if (code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069))
+            return std::pair{code, std::size_t{3}};
+    }
+    return std::nullopt;
+}
+
+// Text from the file as a terminal may show it: controls written out as \n, \t, \r, \xHH
+// or \uHHHH. `keepLayout` keeps tabs and line breaks, which a quoted CSV cell holds as they are.
 std::string escapedControls(const std::string& text, bool keepLayout = false)
 {
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (keepLayout && (c == '\n' || c == '\t' || c == '\r'))
-            shown += text[i];
-        else if (c == '\n')
+    for (std::size_t i = 0; i < text.size();) {
+        const auto control = controlAt(text, i);
+        if (!control) {
+            shown += text[i++];
+            continue;
+        }
+        const auto [code, length] = *control;
+        i += length;
+        if (keepLayout && (code == '\n' || code == '\t' || code == '\r'))
+            shown += static_cast<char>(code);
+        else if (code == '\n')
             shown += "\\n";
-        else if (c == '\t')
+        else if (code == '\t')
             shown += "\\t";
-        else if (c == '\r')
+        else if (code == '\r')
             shown += "\\r";
-        else if (c < 0x20 || c == 0x7F || c1) {
-            const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : c;
-            static constexpr char kHex[] = "0123456789abcdef";
-            shown += std::string(c1 ? "\\u00" : "\\x") + kHex[code >> 4] + kHex[code & 0xF];
-        } else
-            shown += text[i];
+        else if (length == 1)
+            shown += std::string("\\x") + kHex[code >> 4] + kHex[code & 0xF];
+        else
+            shown += std::string("\\u") + kHex[code >> 12] + kHex[code >> 8 & 0xF] + kHex[code >> 4 & 0xF] + kHex[code & 0xF];
     }
     return shown;
+}
+
+// Entries given in file order, newest first. Appended in time order as a rule, but several
+// machines may share one file; of two runs started in the same second the later line comes
+// first.
+template <typename Entries, typename StartedOf>
+void newestFirst(Entries& entries, StartedOf startedOf)
+{
+    using Entry = typename Entries::value_type;
+    std::reverse(entries.begin(), entries.end());
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&startedOf](const Entry& a, const Entry& b) { return startedOf(a) > startedOf(b); });
+}
+
+constexpr const char* kCsvColumns[] = {
+    "started", "command", "port", "device", "simulated", "esn", "board_version", "settings_version",
+    "header_checksum", "result", "failure_kind", "message", "pages_written", "seconds", "host", "user",
+    "fieldkit", "bench", "id"};
+
+std::string csvLine(const std::vector<std::string>& cells)
+{
+    std::string line;
+    for (std::size_t column = 0; column < cells.size(); ++column)
+        line += (column == 0 ? "" : ",") + csvField(escapedControls(cells[column], true));
+    return line + "\r\n";
+}
+
+std::vector<std::string> csvCells(const Record& record)
+{
+    std::vector<std::string> cells;
+    for (const char* column : kCsvColumns) {
+        const auto found = record.find(column);
+        const bool text = found != record.end() && found->is_string();
+        cells.push_back(text ? spreadsheetText(textOf(record, column)) : textOf(record, column));
+    }
+    return cells;
+}
+
+std::vector<std::string> tableHeader(bool showBench)
+{
+    if (showBench)
+        return {"TIME", "BENCH", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"};
+    return {"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"};
+}
+
+std::vector<std::string> tableCells(const Record& record, bool showBench)
+{
+    RecordRow row = rowOf(record);
+    std::vector<std::string> cells{std::move(row.time), std::move(row.command), std::move(row.port),
+                                   std::move(row.esnText), std::move(row.boardVersion), std::move(row.result),
+                                   std::move(row.message)};
+    if (showBench)
+        cells.insert(cells.begin() + 1, benchOf(record));
+    return cells;
 }
 
 } // namespace
@@ -163,12 +239,7 @@ std::vector<const StoredRecord*> selectRecords(const HistoryContents& contents, 
     for (const auto& stored : contents.records)
         if (matches(stored.record, filter))
             chosen.push_back(&stored);
-    // Appended in time order as a rule, but several machines may share one file; of two
-    // runs started in the same second the later line comes first.
-    std::reverse(chosen.begin(), chosen.end());
-    std::stable_sort(chosen.begin(), chosen.end(), [](const StoredRecord* a, const StoredRecord* b) {
-        return textOf(a->record, "started") > textOf(b->record, "started");
-    });
+    newestFirst(chosen, [](const StoredRecord* stored) { return textOf(stored->record, "started"); });
     return chosen;
 }
 
@@ -195,17 +266,10 @@ RecordRow rowOf(const Record& record)
 
 void writeTable(std::ostream& out, const std::vector<const StoredRecord*>& records, bool showBench)
 {
-    std::vector<std::vector<std::string>> lines{{"TIME", "COMMAND", "PORT", "ESN", "BOARD VERSION", "RESULT", "MESSAGE"}};
-    for (const StoredRecord* stored : records) {
-        const RecordRow row = rowOf(stored->record);
-        lines.push_back({row.time, row.command, row.port, row.esnText, row.boardVersion, row.result, row.message});
-    }
-    if (showBench) {
-        lines[0].insert(lines[0].begin() + 1, "BENCH");
-        for (std::size_t line = 1; line < lines.size(); ++line)
-            lines[line].insert(lines[line].begin() + 1, benchOf(records[line - 1]->record));
-    }
-    writeAlignedTable(out, lines);
+    std::vector<std::vector<std::string>> lines{tableHeader(showBench)};
+    for (const StoredRecord* stored : records)
+        lines.push_back(tableCells(stored->record, showBench));
+    writeAlignedTable(out, std::move(lines));
 }
 
 void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> lines)
@@ -218,22 +282,9 @@ void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> 
 
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records)
 {
-    static constexpr const char* kColumns[] = {"started",       "command",       "port",    "device",
-                                               "simulated",     "esn",           "board_version",
-                                               "settings_version", "header_checksum", "result",
-                                               "failure_kind",  "message",       "pages_written",
-                                               "seconds",       "host",          "user",    "fieldkit",
-                                               "bench",         "id"};
-    writeCsvLine(out, {std::begin(kColumns), std::end(kColumns)});
-    for (const StoredRecord* stored : records) {
-        std::vector<std::string> cells;
-        for (const char* column : kColumns) {
-            const auto found = stored->record.find(column);
-            const bool text = found != stored->record.end() && found->is_string();
-            cells.push_back(text ? spreadsheetText(textOf(stored->record, column)) : textOf(stored->record, column));
-        }
-        writeCsvLine(out, cells);
-    }
+    writeCsvLine(out, {std::begin(kCsvColumns), std::end(kCsvColumns)});
+    for (const StoredRecord* stored : records)
+        writeCsvLine(out, csvCells(stored->record));
 }
 
 std::string spreadsheetText(std::string text)
@@ -245,16 +296,49 @@ std::string spreadsheetText(std::string text)
 
 void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells)
 {
-    std::string line;
-    for (std::size_t column = 0; column < cells.size(); ++column)
-        line += (column == 0 ? "" : ",") + csvField(escapedControls(cells[column], true));
-    out << line << "\r\n";
+    out << csvLine(cells);
 }
 
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records)
 {
     for (const StoredRecord* stored : records)
         out << stored->line << '\n';
+}
+
+RecordListing::RecordListing(Filter filter, ListFormat format, bool showBench)
+    : filter_(std::move(filter)), format_(format), showBench_(showBench)
+{
+}
+
+void RecordListing::add(const Record& record, std::string line)
+{
+    if (!matches(record, filter_))
+        return;
+    Entry entry{textOf(record, "started"), {}, {}};
+    switch (format_) {
+    case ListFormat::Table: entry.cells = tableCells(record, showBench_); break;
+    case ListFormat::Csv: entry.line = csvLine(csvCells(record)); break;
+    case ListFormat::JsonLines: entry.line = std::move(line); break;
+    }
+    entries_.push_back(std::move(entry));
+}
+
+void RecordListing::write(std::ostream& out)
+{
+    newestFirst(entries_, [](const Entry& entry) -> const std::string& { return entry.started; });
+    if (format_ == ListFormat::Table) {
+        std::vector<std::vector<std::string>> lines{tableHeader(showBench_)};
+        lines.reserve(entries_.size() + 1);
+        for (Entry& entry : entries_)
+            lines.push_back(std::move(entry.cells));
+        entries_.clear();
+        writeAlignedTable(out, std::move(lines));
+        return;
+    }
+    if (format_ == ListFormat::Csv)
+        writeCsvLine(out, {std::begin(kCsvColumns), std::end(kCsvColumns)});
+    for (const Entry& entry : entries_)
+        out << entry.line << (format_ == ListFormat::JsonLines ? "\n" : "");
 }
 
 } // namespace fieldkit::history

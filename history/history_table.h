@@ -60,4 +60,30 @@ void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells);
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records);
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records);
 
+enum class ListFormat { Table, Csv, JsonLines };
+
+// The records that match a filter, newest first, in one of the formats above. It is given the
+// records one at a time, in file order, and keeps of each only what it will print: listing a
+// long history takes little more memory than the listing itself.
+class RecordListing {
+public:
+    RecordListing(Filter filter, ListFormat format, bool showBench = false);
+
+    // A record and its line as stored, in file order.
+    void add(const Record& record, std::string line);
+    void write(std::ostream& out);
+
+private:
+    struct Entry {
+        std::string started;
+        std::vector<std::string> cells; // the table's
+        std::string line;               // the CSV line with its CR LF, or the stored JSON line
+    };
+
+    Filter filter_;
+    ListFormat format_;
+    bool showBench_;
+    std::vector<Entry> entries_;
+};
+
 } // namespace fieldkit::history

@@ -1,6 +1,9 @@
 #include "image/firmware_files.h"
 
+#include "core/file_digest.h"
 #include "image/srecord_loader.h"
+
+#include <cstdio>
 
 namespace fieldkit::image {
 
@@ -13,6 +16,20 @@ std::string errorsQuestion(const FirmwareFile& file)
     return filled;
 }
 
+std::string conflictQuestion(const FirmwareFile& file, std::uint32_t address)
+{
+    const int size = std::snprintf(nullptr, 0, file.conflictQuestion, file.name, static_cast<unsigned>(address));
+    std::string filled(static_cast<std::size_t>(size), '\0');
+    std::snprintf(filled.data(), filled.size() + 1, file.conflictQuestion, file.name, static_cast<unsigned>(address));
+    return filled;
+}
+
+Sha256 loadedDigest(const FirmwareImage& image, const FirmwareFile& file)
+{
+    const auto loaded = image.bytes().subspan(file.imageOffset, file.windowSize);
+    return sha256Of({reinterpret_cast<const char*>(loaded.data()), loaded.size()});
+}
+
 LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std::filesystem::path& directory,
                               std::vector<LoadedFile>* loaded)
 {
@@ -20,21 +37,22 @@ LoadOutcome loadFirmwareFiles(FirmwareImage& image, Prompts& prompts, const std:
         const auto path = directory / file.name;
         const SrecordReadResult read =
             SrecordReadFile(path, image.bytes().subspan(file.imageOffset), file.bootFileFlag);
+        const bool processed = read.result == kSrecordProcessed;
         if (loaded != nullptr)
-            loaded->push_back({&file, path, read});
-        if (read.result != kSrecordProcessed) {
+            loaded->push_back({&file, path, read, processed && loadedDigest(image, file) == file.sampleDigest});
+        if (!processed) {
             prompts.error(file.failedKind, file.failedText);
             return LoadOutcome::Stop;
         }
-        if (read.errors && prompts.question(file.errorsKind, errorsQuestion(file)) != Answer::Yes)
+        if (!read.errors)
+            continue;
+        const Answer answer = read.firstConflict
+                                  ? prompts.question(file.conflictKind, conflictQuestion(file, *read.firstConflict))
+                                  : prompts.question(file.errorsKind, errorsQuestion(file));
+        if (answer != Answer::Yes)
             return LoadOutcome::Stop;
     }
     return LoadOutcome::GoOn;
-}
-
-bool isSampleFirmware(const LoadedFile& file)
-{
-    return file.read.header.find(kSampleFirmwareMark) != std::string::npos;
 }
 
 std::optional<std::string> sampleFirmwareRefusal(const std::vector<LoadedFile>& files, bool emulatedBoard)
@@ -43,7 +61,7 @@ std::optional<std::string> sampleFirmwareRefusal(const std::vector<LoadedFile>& 
         return std::nullopt;
     std::vector<std::string> names;
     for (const LoadedFile& file : files)
-        if (isSampleFirmware(file))
+        if (file.sample)
             names.push_back(file.path.filename().string());
     if (names.empty())
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string_view>
@@ -58,7 +59,7 @@ class RecordParser {
 public:
     RecordParser(std::span<std::uint8_t> destination, AddressWindow window, SrecordReadResult& result)
         : destination_(destination), window_(window), result_(result),
-          placeableSize_(std::min(window.size, destination.size()))
+          placeableSize_(std::min(window.size, destination.size())), given_(placeableSize_, false)
     {
     }
 
@@ -69,12 +70,14 @@ public:
 
 private:
     void record(std::string_view text, std::size_t lineNumber);
-    void fail(std::size_t lineNumber, const char* why);
+    void place(std::uint32_t address, std::span<const std::uint8_t> payload, std::size_t lineNumber);
+    void fail(std::size_t lineNumber, std::string_view why);
 
     std::span<std::uint8_t> destination_;
     AddressWindow window_;
     SrecordReadResult& result_;
     std::size_t placeableSize_;
+    std::vector<bool> given_; // which destination bytes a record of this file has placed
     bool ended_ = false;
     bool closed_ = false; // the last record seen was a count or end record
     bool headerSeen_ = false;
@@ -82,7 +85,7 @@ private:
     std::array<std::uint8_t, 1 + 255> recordBytes_{};
 };
 
-void RecordParser::fail(std::size_t lineNumber, const char* why)
+void RecordParser::fail(std::size_t lineNumber, std::string_view why)
 {
     if (!result_.errors) {
         result_.errors = true;
@@ -158,9 +161,7 @@ void RecordParser::record(std::string_view text, std::size_t lineNumber)
         const std::uint64_t offset = std::uint64_t{address} - window_.firstAddress;
         if (address < window_.firstAddress || offset + payload.size() > placeableSize_)
             return fail(lineNumber, "data outside the address range of this file");
-        std::copy(payload.begin(), payload.end(), destination_.begin() + static_cast<std::ptrdiff_t>(offset));
-        result_.bytesPlaced += payload.size();
-        return;
+        return place(address, payload, lineNumber);
     }
     case RecordKind::Count:
         if (!payload.empty())
@@ -175,6 +176,27 @@ void RecordParser::record(std::string_view text, std::size_t lineNumber)
         return;
     case RecordKind::Reserved: return fail(lineNumber, "unknown record type");
     }
+}
+
+void RecordParser::place(std::uint32_t address, std::span<const std::uint8_t> payload, std::size_t lineNumber)
+{
+    const std::size_t offset = address - window_.firstAddress;
+    // Tools repeat records when they merge files; repeating the same bytes is harmless, but a
+    // file that gives one address two values says nothing certain about what belongs there.
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        if (given_[offset + i] && destination_[offset + i] != payload[i]) {
+            const std::uint32_t conflict = address + static_cast<std::uint32_t>(i);
+            if (!result_.firstConflict)
+                result_.firstConflict = conflict;
+            std::array<char, 80> why{};
+            std::snprintf(why.data(), why.size(), "other bytes for 0x%05X than an earlier record",
+                          static_cast<unsigned>(conflict));
+            fail(lineNumber, why.data());
+            break;
+        }
+    std::copy(payload.begin(), payload.end(), destination_.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::fill_n(given_.begin() + static_cast<std::ptrdiff_t>(offset), payload.size(), true);
+    result_.bytesPlaced += payload.size();
 }
 
 void RecordParser::finish()

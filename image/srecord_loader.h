@@ -22,13 +22,15 @@
 //   A data byte for address A goes to destination offset A - window.firstAddress, and only
 //   when that lies inside the window and inside the destination. A record is placed whole or
 //   not at all: a malformed record, or one with any byte outside the window, places nothing.
-//   Bytes the file does not give keep what the destination held. Later records overwrite
-//   earlier ones at the same address.
+//   Bytes the file does not give keep what the destination held. A record may give bytes an
+//   earlier one gave already: the same bytes are no fault, other bytes contradict the file
+//   itself and are an error (the later record's bytes are placed).
 //
 // Errors flag
 //   Set by every malformed record, every record with data outside the window, a count
 //   record that disagrees, records after the end record or after a 0x1A, a file without a
-//   closing count or end record, and a file that is readable but holds no data record at all
+//   closing count or end record, a record that gives other bytes than an earlier one for the
+//   same address, and a file that is readable but holds no data record at all
 //   (an empty file included): such a file is processed, with nothing placed, and the user is asked
 //   whether to go on.
 //
@@ -41,6 +43,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -88,6 +91,8 @@ struct SrecordReadResult {
     std::size_t firstErrorLine = 0; // 1-based; 0 when the first error belongs to no line
     std::string firstError;         // why the errors flag was first set or the file not read
     std::string header;             // the data of the first well-formed S0 record, as bytes
+    // The first flash address for which two records give different bytes.
+    std::optional<std::uint32_t> firstConflict;
 };
 
 // Reads `file` and places its data through `window` into `destination`.

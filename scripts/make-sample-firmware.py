@@ -7,19 +7,22 @@ application code for 0xA0000 to 0xEFFFF in stretches with blank flash between th
 carries the firmware version text. The bytes are pseudo-random from a fixed seed, so every
 run writes the same files. Records are S2 (24-bit addresses) with S0, S5 and S8.
 
-The S0 header of each file names it and carries SAMPLE_MARK: the files are made up, and
-fieldkit refuses to write marked files to any board but the emulated one.
+The files are made up: fieldkit refuses to write them to any board but the emulated one. It
+knows them by their data, whatever their records or headers look like: the SHA-256 of each
+file's flash window as loaded (erased, 0xFF, where the file gives nothing) goes into
+image/sample_firmware.h, written here with the files. The S0 header of each file names it and
+carries SAMPLE_MARK, for the people who read the files.
 
-Usage: make-sample-firmware.py [--out-dir DIR] [--version TEXT]
+Usage: make-sample-firmware.py [--out-dir DIR] [--digest-header FILE]
 """
 
 import argparse
+import hashlib
 import pathlib
 
 FIRMWARE_VERSION = "R07.12.00"
 SEED = 0x1D0C5A17
 BYTES_PER_RECORD = 32
-# Keep in step with kSampleFirmwareMark in image/firmware_files.h.
 SAMPLE_MARK = "FIELDKIT SAMPLE, NEVER FOR A RADIO"
 
 BOOT_START, BOOT_END = 0xFC000, 0x100000
@@ -102,23 +105,54 @@ def app_stretches(rng, version):
     return [(a, bytes(d)) for a, d in stretches]
 
 
+def loaded_digest(stretches, start, end):
+    """The SHA-256 of the flash window start..end as the file fills it, erased elsewhere."""
+    window = bytearray(b"\xff" * (end - start))
+    for address, data in stretches:
+        window[address - start:address - start + len(data)] = data
+    return hashlib.sha256(window).digest()
+
+
+def digest_header(boot_digest, app_digest):
+    def array(name, digest):
+        rows = [", ".join("0x%02X" % b for b in digest[i:i + 16]) for i in (0, 16)]
+        return "inline constexpr std::array<std::uint8_t, 32> %s{\n    %s,\n    %s};\n" % (name, rows[0], rows[1])
+
+    return (
+        "#pragma once\n\n"
+        "// Written by scripts/make-sample-firmware.py with the sample firmware of examples/: the\n"
+        "// SHA-256 of each sample file's flash window as loaded, erased (0xFF) where the file gives\n"
+        "// nothing. Made-up firmware that only the emulated board may take is known by these.\n\n"
+        "#include <array>\n#include <cstdint>\n\nnamespace fieldkit::image {\n\n"
+        "// 0xFC000 to 0xFFFFF, from corvo_boot.s19.\n" + array("kSampleBootDigest", boot_digest) +
+        "// 0xA0000 to 0xEFFFF, from corvo_fwapp.s19.\n" + array("kSampleApplicationDigest", app_digest) +
+        "\n} // namespace fieldkit::image\n"
+    )
+
+
 def main():
+    root = pathlib.Path(__file__).resolve().parent.parent
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out-dir", default=str(pathlib.Path(__file__).resolve().parent.parent / "examples"))
-    parser.add_argument("--version", default=FIRMWARE_VERSION)
+    parser.add_argument("--out-dir", default=str(root / "examples"))
+    parser.add_argument("--digest-header", default=str(root / "image" / "sample_firmware.h"))
     args = parser.parse_args()
 
     rng = XorShift32(SEED)
     out = pathlib.Path(args.out_dir)
     out.mkdir(parents=True, exist_ok=True)
+    boot = boot_stretches(rng)
+    app = app_stretches(rng, FIRMWARE_VERSION)
     files = {
-        "corvo_boot.s19": s_records("corvo_boot.s19", boot_stretches(rng), BOOT_START),
-        "corvo_fwapp.s19": s_records("corvo_fwapp.s19", app_stretches(rng, args.version), APP_START),
+        "corvo_boot.s19": s_records("corvo_boot.s19", boot, BOOT_START),
+        "corvo_fwapp.s19": s_records("corvo_fwapp.s19", app, APP_START),
     }
     for name, text in files.items():
         (out / name).write_text(text, encoding="ascii", newline="\n")
         data = sum(len(line) // 2 - 6 for line in text.splitlines() if line.startswith("S2"))
         print("%s: %d data bytes, %d bytes of file" % (name, data, len(text)))
+    header = digest_header(loaded_digest(boot, BOOT_START, BOOT_END), loaded_digest(app, APP_START, APP_END))
+    pathlib.Path(args.digest_header).write_text(header, encoding="ascii", newline="\n")
+    print("%s: the digests of both" % args.digest_header)
 
 
 if __name__ == "__main__":

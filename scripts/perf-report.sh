@@ -6,7 +6,8 @@
 #   - whole simulated upgrades against their floors: paced at 115200 baud with and without
 #     2 ms of answer latency, and unpaced;
 #   - CPU time and peak memory of fieldkit-cli (the emulator runs as a separate process, so
-#     its memory is not counted) and of the desktop program during an upgrade.
+#     its memory is not counted) and of the desktop program during an upgrade;
+#   - peak memory of `fieldkit-cli history` over 100,000 records (scripts/history-memory.sh).
 # Needs a build with fieldkit-cli, lodestar-sim and bench/image_bench (and app/fieldkit for
 # the desktop figures), plus srec_cat, GNU time, xvfb-run and xdotool.
 # Usage: scripts/perf-report.sh [build directory, default build/default] [output, default docs/performance.md]
@@ -150,6 +151,12 @@ if [ -x "$app" ] && command -v xvfb-run > /dev/null && command -v xdotool > /dev
   fi
 fi
 
+echo "history listing ..."
+history_out=$(scripts/history-memory.sh "$build")
+history_file=$(sed -n 's/^history file: \(.*\) (.*$/\1/p' <<<"$history_out")
+history_formats=$(sed -n 's/^\(table\|csv\|json\): .* in \([0-9.]*\) s, peak \([0-9.]*\) MiB = \([0-9.]*\)x the file$/\1 \3 MiB (\4x, \2 s)/p' <<<"$history_out" | paste -sd ';' | sed 's/;/; /g')
+history_worst=$(sed -n 's/.* = \([0-9.]*\)x the file$/\1/p' <<<"$history_out" | sort -n | tail -n 1)
+
 verdict() { awk "BEGIN { print ($1) ? \"met\" : \"**missed**\" }"; }
 {
   cat <<EOF
@@ -176,6 +183,7 @@ $(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n
 | fieldkit-cli, unpaced upgrade | ${unpaced_cpu} s CPU in ${unpaced_s} s, peak ${cli_peak_mb} MB | < 32 MB | $(verdict "$cli_peak_mb < 32") |
 | fieldkit-cli, upgrade at ${baud} baud | ${paced_cpu} s CPU in ${paced_s} s | | |
 ${desktop_row}
+| fieldkit-cli history over ${history_file} (scripts/history-memory.sh), peak memory by format | ${history_formats} | < 2x the file's size | $(verdict "$history_worst < 2") |
 
 How the floors are made:
 
@@ -201,6 +209,10 @@ How the floors are made:
   A page costs 287 wire bytes for 263 payload bytes (docs/link-protocol.md).
 - Peak memory is the maximum resident set size that GNU time reports (%M); CPU time is user
   plus system time.
+- History: \`scripts/history-memory.sh\` writes a history of records as upgrades and board reads
+  write them (seven upgrades to three board reads, one run in ten failed, names beyond ASCII
+  among the benches) and lists it in each format to /dev/null; the program alone, before it
+  reads anything, takes about 15 MB of it.
 EOF
 } > "$report"
 echo "written to $report"

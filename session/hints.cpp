@@ -104,7 +104,7 @@ std::string firmwareFileHint(const Cause& cause, const std::vector<image::Loaded
     for (const auto& file : loaded) {
         if (cause == Cause{file.file->failedKind})
             return unreadableFileHint(file.path);
-        if (cause == Cause{file.file->errorsKind})
+        if (cause == Cause{file.file->errorsKind} || cause == Cause{file.file->conflictKind})
             return firmwareErrorsHint(file);
     }
     return {};
@@ -184,6 +184,8 @@ std::string unreadableSettingsHint(const fs::path& file)
         return {};
     if (const auto why = whyUnreadable(file))
         return "Hint: " + file.filename().string() + " cannot be read (" + *why + "); its settings are not used.";
+    if (const auto problem = settings::readProfileProblem(file))
+        return "Hint: " + file.filename().string() + " " + *problem + ".";
     return {};
 }
 

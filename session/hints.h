@@ -46,7 +46,8 @@ private:
 // 1 ms; "" otherwise. `device` is what the upgrade's COM port means.
 std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device);
 
-// A settings file that is there but cannot be read, and so is read as missing; "" otherwise.
+// A settings file that is there but cannot be read, and so is read as missing, or whose text
+// is not read as it was meant (see settings::profileProblem); "" otherwise.
 std::string unreadableSettingsHint(const std::filesystem::path& file);
 
 // For a port value without the "COM" prefix, which is read as COM1 without a word.

@@ -1,7 +1,7 @@
 #include "shop/outbox.h"
 
 #include "core/atomic_file.h"
-#include "history/file_digest.h"
+#include "core/file_digest.h"
 #include "history/history_record.h"
 #include "history/history_table.h"
 #include "shop/push_lock.h"
@@ -120,7 +120,7 @@ std::string hexOf(std::span<const std::uint8_t> bytes)
 std::string fingerprintOf(HistoryTail& tail, std::uint64_t offset)
 {
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFingerprintBytes, offset));
-    const auto digest = history::sha256Of(tail.bytesAt(0, count) + tail.bytesAt(offset - count, count));
+    const auto digest = sha256Of(tail.bytesAt(0, count) + tail.bytesAt(offset - count, count));
     return hexOf(std::span(digest).first(16));
 }
 

@@ -1,7 +1,7 @@
 // The record each outcome of an upgrade leaves, from whole runs of the worker against the
 // emulated board on in-memory lines, written to a history file and read back.
 
-#include "history/file_digest.h"
+#include "core/file_digest.h"
 #include "history/history_file.h"
 #include "history/history_record.h"
 
@@ -129,8 +129,14 @@ TEST_P(UpgradeRecord, TellsTheOutcomeAndWhatWasReadAndSurvivesTheFile)
     const sim::BoardOptions board = sim::parseBoardOptions(row.simOptions);
     EXPECT_EQ(record["esn"], row.esnKnown ? Record(board.esn) : Record());
     EXPECT_EQ(record["board_version"], row.versionKnown ? Record(board.versionText) : Record());
-    EXPECT_EQ(record["band_edge_hz"].is_null(), !row.identityKnown);
-    EXPECT_EQ(record["config_variant"].is_null(), !row.identityKnown);
+    // The band the image was built for, also when a later read stopped the run.
+    const auto block = board.identityBlock();
+    std::uint32_t bandEdge = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        bandEdge = bandEdge << 8 | block[sim::kIdentityBandEdgeOffset + i];
+    const int variant = link::bandFromEdgeFrequency(bandEdge) * 2 + (block[sim::kIdentityVariantFlagOffset] != 0);
+    EXPECT_EQ(record["band_edge_hz"], row.identityKnown ? Record(bandEdge) : Record());
+    EXPECT_EQ(record["config_variant"], row.identityKnown ? Record(variant) : Record());
     EXPECT_EQ(record["settings_version"], row.identityKnown && row.versionKnown ? Record(row.settingsVersion) : Record());
 
     // Both files are loaded before the board is reached, up to one that cannot be read (it
@@ -168,7 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
                    R"([{"kind":"already_flashed","answer":"no"}])"},
         OutcomeRow{"Interrupted", {}, "R09.00.00", {}, true, "interrupted", nullptr, true, true, true, "[]"},
         OutcomeRow{"Ping", {"--no-ping"}, "R09.00.00", {}, false, "failure", "ping", false, false, false, "[]"},
-        OutcomeRow{"ReadEsn", {"--fail-read", "0x4100", "--fail-read", "0x0500"}, "R09.00.00", {}, false, "failure", "read_esn", false, true, false, "[]"},
+        OutcomeRow{"ReadEsn", {"--fail-read", "0x4100", "--fail-read", "0x0500", "--band-edge", "746000000", "--variant-flag", "1"},
+                   "R09.00.00", {}, false, "failure", "read_esn", false, true, false, "[]"},
         OutcomeRow{"EraseBlock", {"--fail-command", "0x1118"}, "R09.00.00", {}, false, "failure", "erase_block", true, true, true, "[]"},
         OutcomeRow{"ApplicationVerify", {"--reject-verify", "app"}, "R09.00.00", {}, false, "failure", "application_verify", true, true, true, "[]"},
         OutcomeRow{"SampleFirmwareOnARealBoard", {"--real-board"}, "R09.00.00", {}, false, "failure", "sample_firmware", true, true, false, "[]"},

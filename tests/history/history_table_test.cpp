@@ -52,9 +52,20 @@ TEST_P(HistoryFilter, ChoosesNewestFirst)
         filter.since = row.since;
     filter.failedOnly = row.failedOnly;
     std::vector<int> chosen;
-    for (const StoredRecord* record : selectRecords(kContents, filter))
+    std::string lines;
+    for (const StoredRecord* record : selectRecords(kContents, filter)) {
         chosen.push_back(static_cast<int>(record - kContents.records.data()));
+        lines += record->line + '\n';
+    }
     EXPECT_EQ(chosen, GetParam().chosen);
+
+    // The command line's listing, given the records one at a time in file order, chooses the same.
+    RecordListing listing(filter, ListFormat::JsonLines);
+    for (const StoredRecord& stored : kContents.records)
+        listing.add(stored.record, stored.line);
+    std::ostringstream listed;
+    listing.write(listed);
+    EXPECT_EQ(listed.str(), lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,6 +136,32 @@ TEST(HistoryFormats, TableCsvAndJsonLines)
         expected += record->line + '\n';
     EXPECT_EQ(json.str(), expected);
     EXPECT_EQ(chosen.front()->line, kContents.records[3].line);
+
+    // The command line's listing writes each format as the functions above do.
+    for (const auto& [format, written] : {std::pair{ListFormat::Table, table.str()}, std::pair{ListFormat::Csv, text},
+                                          std::pair{ListFormat::JsonLines, json.str()}}) {
+        RecordListing listing({}, format);
+        for (const StoredRecord& stored : kContents.records)
+            listing.add(stored.record, stored.line);
+        std::ostringstream listed;
+        listing.write(listed);
+        EXPECT_EQ(listed.str(), written);
+    }
+}
+
+TEST(HistoryFormats, TableColumnsAreAsWideAsTheyShowNotAsTheirBytes)
+{
+    std::ostringstream table;
+    writeAlignedTable(table, {{"BENCH", "USER"},
+                              {"Pr\xC3\xBC" "fstand", "a"},         // two bytes, one column
+                              {"\xE5\x8C\x97\xE5\xBA\x97", "b"},  // two wide characters, four columns
+                              {"Cafe\xCC\x81", "c"},                // a combining accent, no column
+                              {"\xE2\x80\xAE" "evil", "d"}});          // a bidirectional override, written out
+    EXPECT_EQ(table.str(), "BENCH       USER\n"
+                           "Pr\xC3\xBC" "fstand   a\n"
+                           "\xE5\x8C\x97\xE5\xBA\x97        b\n"
+                           "Cafe\xCC\x81        c\n"
+                           "\\u202eevil  d\n");
 }
 
 // A value from the file as a CSV cell and as a table cell.
@@ -161,7 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                       CellRow{"InnerSignsStay", "board_version", "R07-1=2", "R07-1=2", "R07-1=2"},
                       CellRow{"NegativeNumberStaysANumber", "esn", -2147483648LL, "-2147483648", "failure"},
                       CellRow{"EscapeAndBell", "board_version", "\x1b[2J\a", "\\x1b[2J\\x07", "\\x1b[2J\\x07"},
-                      CellRow{"NewlineAndC1", "board_version", "R0\n\xC2\x9B", "\"R0\n\\u009b\"", "R0\\n\\u009b"}),
+                      CellRow{"NewlineAndC1", "board_version", "R0\n\xC2\x9B", "\"R0\n\\u009b\"", "R0\\n\\u009b"},
+                      // Bidirectional controls would make the rest of the line read backwards.
+                      CellRow{"RightToLeftOverride", "board_version", "R07\xE2\x80\xAE" "00.21", "R07\\u202e00.21",
+                              "R07\\u202e00.21"},
+                      CellRow{"IsolatesAndMarks", "board_version", "\xE2\x81\xA6R\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C",
+                              "\\u2066R\\u2069\\u200f\\u061c", "\\u2066R\\u2069\\u200f\\u061c"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HistoryFormats, ADeclinedRunShowsTheQuestionAnsweredNo)

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <sstream>
 
 namespace fieldkit::image {
 namespace {
@@ -119,36 +121,111 @@ TEST_F(LoadFirmwareFiles, ApplicationFileCannotReachTheBootRegion)
     EXPECT_TRUE(bootLoaded());
 }
 
-TEST_F(LoadFirmwareFiles, MarkedFilesAreRefusedForAnyBoardButTheEmulatedOne)
+TEST_F(LoadFirmwareFiles, RecordsThatContradictEachOtherAskNamingTheFirstAddress)
 {
-    const auto header = [](std::string text) {
-        return srecord(0, 0, std::vector<std::uint8_t>(text.begin(), text.end())) + "\n";
-    };
-    const std::string markedBoot = header("corvo_boot.s19 " + std::string(kSampleFirmwareMark)) + kGoodBoot;
-    const std::string otherHeader = header("corvo_fwapp.s19 release") + kGoodApplication;
-    files(&markedBoot, &otherHeader);
-    std::vector<LoadedFile> loaded;
-    ScriptedPrompts prompts;
-    ASSERT_EQ(loadFirmwareFiles(image, prompts, dir.path(), &loaded), LoadOutcome::GoOn);
-    EXPECT_EQ(loaded[1].read.header, "corvo_fwapp.s19 release");
-    EXPECT_EQ(sampleFirmwareRefusal(loaded, false),
-              "corvo_boot.s19 is sample firmware, made for the emulated board only. Written to a radio, it would "
-              "leave the radio unusable.\n\nNothing was written to the board.");
-    EXPECT_EQ(sampleFirmwareRefusal(loaded, true), std::nullopt);
-    loaded.erase(loaded.begin());
-    EXPECT_EQ(sampleFirmwareRefusal(loaded, false), std::nullopt);
+    const std::string boot = srecord(2, 0xFC000, {0xB0, 0x07}) + "\n" + srecord(2, 0xFC001, {0x08}) + "\n" + kGoodBoot;
+    const std::string application = srecord(2, 0xA0021, {0x91}) + "\n" + kGoodApplication;
+    files(&boot, &application);
+    ScriptedPrompts prompts({Answer::Yes, Answer::No});
+    EXPECT_EQ(loadFirmwareFiles(image, prompts, dir.path()), LoadOutcome::Stop);
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[0].cause, Cause{QuestionKind::BootFileConflict});
+    EXPECT_EQ(prompts.boxes[0].text,
+              "The boot code file (corvo_boot.s19) seems to contain errors.\n\nTwo of its records give different bytes "
+              "for flash address 0xFC001.\n\nIt is suggested not to write it to the radio.\nDoing so might render the "
+              "radio unusable.\n\nWould you like to proceed anyway?");
+    EXPECT_EQ(prompts.boxes[1].cause, Cause{QuestionKind::ApplicationFileConflict});
+    EXPECT_EQ(prompts.boxes[1].text,
+              "The application code file (corvo_fwapp.s19) seems to contain errors.\n\nTwo of its records give different "
+              "bytes for flash address 0xA0021.\n\nIt is suggested not to write it to the radio.\nWriting it might "
+              "render the radio unusable.\n\nWould you like to proceed anyway?");
 }
 
-TEST(LoadFirmwareFilesSample, ExampleFilesLoadCleanlyAndAreMarkedAsSamples)
+// The sample files rewritten in the ways tools and people rewrite S-record headers (a
+// converter's rewrite is tried end to end, through objcopy, in CliBadInput). Only the bytes
+// they place decide: other firmware is never taken for a sample, whatever its header says.
+std::vector<std::string> lineList(const std::string& text)
 {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+std::string joined(const std::vector<std::string>& lineList)
+{
+    std::string text;
+    for (const auto& line : lineList)
+        text += line + "\n";
+    return text;
+}
+
+std::string header(const std::string& text)
+{
+    return srecord(0, 0, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+struct SampleCase {
+    const char* name;
+    std::function<std::string(const std::string& file, const std::string& name)> rewrite;
+    bool refused;
+};
+
+void PrintTo(const SampleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class SampleFirmware : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(SampleFirmware, IsKnownByItsDataForAnyBoardButTheEmulatedOne)
+{
+    TempDir dir;
+    for (const char* name : {kBootFileName, kApplicationFileName}) {
+        const auto bytes = fieldkit::testing::readFile(std::filesystem::path(FIELDKIT_EXAMPLES_DIR) / name);
+        writeFile(dir / name, GetParam().rewrite(std::string(bytes.begin(), bytes.end()), name));
+    }
     FirmwareImage image;
     ScriptedPrompts prompts;
     std::vector<LoadedFile> loaded;
-    EXPECT_EQ(loadFirmwareFiles(image, prompts, FIELDKIT_EXAMPLES_DIR, &loaded), LoadOutcome::GoOn);
+    ASSERT_EQ(loadFirmwareFiles(image, prompts, dir.path(), &loaded), LoadOutcome::GoOn);
     EXPECT_TRUE(prompts.boxes.empty());
-    const auto refusal = sampleFirmwareRefusal(loaded, false);
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->substr(0, 49), "corvo_boot.s19 and corvo_fwapp.s19 are sample fir");
+    if (GetParam().refused)
+        EXPECT_EQ(sampleFirmwareRefusal(loaded, false),
+                  "corvo_boot.s19 and corvo_fwapp.s19 are sample firmware, made for the emulated board only. Written "
+                  "to a radio, they would leave the radio unusable.\n\nNothing was written to the board.");
+    else
+        EXPECT_EQ(sampleFirmwareRefusal(loaded, false), std::nullopt);
+    EXPECT_EQ(sampleFirmwareRefusal(loaded, true), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rewrites, SampleFirmware,
+    ::testing::Values(
+        SampleCase{"AsMade", [](const std::string& file, const std::string&) { return file; }, true},
+        SampleCase{"NeutralHeaderFirst",
+                   [](const std::string& file, const std::string& name) { return header(name) + "\n" + file; }, true},
+        SampleCase{"MarkSplitAcrossTwoHeaders",
+                   [](const std::string& file, const std::string& name) {
+                       auto records = lineList(file);
+                       records[0] = header(name + " FIELDKIT SAMPLE,") + "\n" + header(" NEVER FOR A RADIO");
+                       return joined(records);
+                   },
+                   true},
+        SampleCase{"OtherFirmwareUnderTheSampleHeader",
+                   [](const std::string& file, const std::string& name) {
+                       return lineList(file)[0] + "\n" + (name == kBootFileName ? kGoodBoot : kGoodApplication);
+                   },
+                   false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LoadFirmwareFilesSample, ExampleFilesLoadCleanlyAndLeaveTheTrailerBlank)
+{
+    FirmwareImage image;
+    ScriptedPrompts prompts;
+    EXPECT_EQ(loadFirmwareFiles(image, prompts, FIELDKIT_EXAMPLES_DIR), LoadOutcome::GoOn);
+    EXPECT_TRUE(prompts.boxes.empty());
     // The boot code leaves the parameter trailer's place blank.
     EXPECT_TRUE(std::all_of(image.data() + 0x5FF00, image.data() + 0x5FF80, [](auto b) { return b == 0xFF; }));
     const auto erased = [](auto b) { return b == 0xFF; };

@@ -132,20 +132,23 @@ struct LoaderCase {
     std::string content;
     bool errors;
     Stretches placed;
+    std::optional<std::uint32_t> conflict; // the first address two records disagree on
 };
 
 // Most cases hold one good record besides what they test, which must be all that lands.
 const Stretches kAppPlaced{{0xA0100, kData}};
 const Stretches kBootPlaced{{0xFC010, kData}};
 
-LoaderCase app(const char* name, std::string content, bool errors, Stretches placed = kAppPlaced)
+LoaderCase app(const char* name, std::string content, bool errors, Stretches placed = kAppPlaced,
+               std::optional<std::uint32_t> conflict = std::nullopt)
 {
-    return {name, kApplicationFileFlag, std::move(content), errors, std::move(placed)};
+    return {name, kApplicationFileFlag, std::move(content), errors, std::move(placed), conflict};
 }
 
-LoaderCase boot(const char* name, std::string content, bool errors, Stretches placed = kBootPlaced)
+LoaderCase boot(const char* name, std::string content, bool errors, Stretches placed = kBootPlaced,
+                std::optional<std::uint32_t> conflict = std::nullopt)
 {
-    return {name, kBootFileFlag, std::move(content), errors, std::move(placed)};
+    return {name, kBootFileFlag, std::move(content), errors, std::move(placed), conflict};
 }
 
 // A second good record, for the cases to damage.
@@ -171,6 +174,7 @@ TEST_P(SrecordLoaderFile, PlacesOnlyGoodRecordsInsideTheFilesWindow)
     EXPECT_EQ(read.result, kSrecordProcessed);
     EXPECT_EQ(read.errors, c.errors) << read.firstError << " at line " << read.firstErrorLine;
     EXPECT_EQ(read.errors, read.errorCount > 0);
+    EXPECT_EQ(read.firstConflict, c.conflict);
     EXPECT_TRUE(destination.contents() == destination.expected(c.placed)) << "destination differs";
     EXPECT_TRUE(destination.guardsIntact()) << "a byte outside the destination changed";
     std::size_t placedBytes = 0;
@@ -202,6 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
         app("EndOfFileByteOnTheLastRecordLine", lines({kAppRecord}) + kEnd + "\x1A", false),
         app("EndOfFileByteThenLineEnds", lines({kAppRecord, kEnd, "\x1A", "", " "}, "\r\n"), false),
         boot("EndOfFileByteAfterBlanks", lines({kBootRecord, kEnd + " \t\x1A\r"}), false),
+        // Tools that merge files repeat records; the same bytes again are no fault.
+        app("RecordRepeatedWithTheSameBytes", lines({kAppRecord, kAppRecord, srecord(2, 0xA0102, {0x33, 0x44}), kEnd}),
+            false, {{0xA0100, kData}, {0xA0100, kData}, {0xA0102, {0x33, 0x44}}}),
         app("LongestRecordPaddedFarPastTheLongestLine",
             lines({srecord(3, 0xA0000, std::vector<std::uint8_t>(250, 0x3C)) + std::string(5000, ' '), kEnd}) + "\x1A",
             false, {{0xA0000, std::vector<std::uint8_t>(250, 0x3C)}})),
@@ -244,7 +251,13 @@ INSTANTIATE_TEST_SUITE_P(
         app("ApplicationInTheUnusedArea", lines({kAppRecord, srecord(2, 0xF0000, kData), kEnd}), true),
         app("ApplicationOverTheBootCode", lines({kAppRecord, kBootRecord, kEnd}), true),
         app("ApplicationSixteenBitAddress", lines({kAppRecord, srecord(1, 0x0100, kData), kEnd}), true),
-        app("ApplicationAtTopOfAddressSpace", lines({kAppRecord, srecord(3, 0xFFFFFFFE, kData), kEnd}), true)),
+        app("ApplicationAtTopOfAddressSpace", lines({kAppRecord, srecord(3, 0xFFFFFFFE, kData), kEnd}), true),
+        // Two records that give one address different bytes: the later is placed, and the
+        // first address they disagree on is named.
+        app("RecordsDisagree", lines({kAppRecord, srecord(2, 0xA0102, {0x33, 0x45}), kEnd}), true,
+            {{0xA0100, kData}, {0xA0102, {0x33, 0x45}}}, 0xA0103),
+        boot("BootRecordsDisagree", lines({kBootRecord, srecord(2, 0xFC00E, {0, 0, 0x10}), srecord(2, 0xFC011, {9}), kEnd}),
+             true, {{0xFC010, kData}, {0xFC00E, {0, 0, 0x10}}, {0xFC011, {9}}}, 0xFC010)),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SrecordLoader, ReportsTheFirstBadLine)

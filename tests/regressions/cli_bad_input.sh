@@ -64,6 +64,31 @@ check "bad record checksum: question" has "$app_question"
 check "bad record checksum: hint names the line, before the answer" \
   grep -Pzq "Would you like to proceed anyway\?\nHint: corvo_fwapp.s19 line 5: wrong record checksum[^\n]*\n\[y/N\]" "$work/out"
 
+# A file that contradicts itself: a second record gives the first data record's address
+# another byte (the count record still agrees).
+fresh; python3 - "$work/dir/corvo_fwapp.s19" <<'PY'
+import sys
+def record(kind, address, data, length):
+    body = bytes([length + len(data) + 1]) + address.to_bytes(length, "big") + data
+    return "S%d%s%02X" % (kind, body.hex().upper(), (0xFF - sum(body)) & 0xFF)
+lines = open(sys.argv[1]).read().splitlines()
+first = bytes.fromhex(lines[1][4:-2])
+address, data = int.from_bytes(first[:3], "big"), bytearray(first[3:])
+data[0] ^= 1
+lines.insert(2, record(2, address, bytes(data), 3))
+count = [i for i, line in enumerate(lines) if line.startswith("S5")][0]
+lines[count] = record(5, int(lines[count][4:8], 16) + 1, b"", 2)
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+PY
+run "$cli" upgrade --simulate --yes
+check "contradicting records: the errors question" has "$app_question"
+check "contradicting records: names the address" has "Two of its records give different bytes for flash address 0xA0000."
+check "contradicting records: --yes answers No" has "\\[y/N\\] n (--yes)"
+check "contradicting records: exit 3" test "$status" -eq 3
+check "contradicting records: hint names the line" hint "corvo_fwapp.s19 line 3: other bytes for 0xA0000 than an earlier record\\."
+run "$cli" upgrade --simulate --force
+check "contradicting records and --force: written" test "$status" -eq 0
+
 # --yes never writes what FieldKit itself calls damaged or incompatible: the question is
 # shown, answered No with a hint naming --force, and the board is never touched. --force
 # goes on, after printing the question.
@@ -114,8 +139,24 @@ check "COM123: warning" has "No valid COM port setting found in .ini file.  Usin
 fresh; printf '[serialPORT]\r\n  portnumber = "com3"  \r\n' > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
 check "odd case, quotes and CR LF: COM3" grep -q "(COM3)$" "$work/out"
 
-fresh; head -c 3000 /dev/urandom > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+fresh; { head -c 3000 /dev/urandom; printf '\0'; } > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
 check "garbage settings: defaults, COM1" grep -q "(COM1)$" "$work/out"
+check "garbage settings: hint" hint "AppConfig.ini holds NUL bytes, so it is not read as text"
+
+fresh; printf '[SerialPort]\nPortNumber: COM3\n' > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "a line that is no key: COM1" grep -q "(COM1)$" "$work/out"
+check "a line that is no key: hint" \
+  hint "AppConfig.ini line 2 is neither a \\[section\\], a key=value nor a comment, and is not read\\."
+
+# As Windows editors save it: "UTF-8 with BOM", and "Unicode" (UTF-16 with its mark).
+fresh; printf '\357\273\277[SerialPort]\r\nPortNumber=COM3\r\n' > "$work/dir/AppConfig.ini"; run "$cli" info --simulate
+check "UTF-8 with a byte order mark: COM3" grep -q "(COM3)$" "$work/out"
+run "$cli" ports
+check "UTF-8 with a byte order mark: ports names COM3" grep -q "^  COM3 .*<- selected in AppConfig.ini$" "$work/out"
+fresh; { printf '\377\376'; sed 's/$/\r/' "$examples/AppConfig.ini" | iconv -f UTF-8 -t UTF-16LE; } > "$work/dir/AppConfig.ini"
+run "$cli" upgrade --simulate
+check "UTF-16 settings: the version is read and asked about" has "The Lodestar board is already flashed with"
+check "UTF-16 settings: no hint" not_has "Hint: AppConfig.ini"
 
 fresh; sed -i 's/^PortNumber=.*/PortNumber=4/' "$work/dir/AppConfig.ini"; run "$cli" info --simulate
 check "PortNumber=4: COM1, as it always was" grep -q "(COM1)$" "$work/out"
@@ -201,6 +242,42 @@ check "sample firmware for a real board: flash untouched" cmp -s "$work/real.bin
 check "sample firmware for a real board: recorded" grep -q '"failure_kind":"sample_firmware"' "$work/history.jsonl"
 fresh; run "$cli" image --out "$work/sample.bin"
 check "sample firmware still builds an image" test "$status" -eq 0
+
+# Rewrites that keep the samples' bytes are refused alike: a neutral S0 before the marked one,
+# the mark split across two S0 records, and the files through objcopy, which writes the file's
+# name as their only S0 and cuts the data into records of its own.
+for rewrite in neutral-header split-mark objcopy; do
+  fresh
+  for name in corvo_boot.s19 corvo_fwapp.s19; do
+    if [ "$rewrite" = objcopy ]; then
+      objcopy -I srec -O srec "$work/dir/$name" "$work/dir/$name.new"
+    else
+      python3 - "$work/dir/$name" "$rewrite" > "$work/dir/$name.new" <<'PY'
+import sys
+def header(text):
+    body = bytes([len(text) + 3, 0, 0]) + text.encode()
+    return "S0%s%02X" % (body.hex().upper(), (0xFF - sum(body)) & 0xFF)
+lines = open(sys.argv[1]).read().splitlines()
+name = sys.argv[1].rsplit("/", 1)[-1]
+if sys.argv[2] == "neutral-header":
+    lines.insert(0, header(name))
+else:
+    lines[0:1] = [header(name + " FIELDKIT SAMPLE,"), header(" NEVER FOR A RADIO")]
+print("\n".join(lines))
+PY
+    fi
+    mv "$work/dir/$name.new" "$work/dir/$name"
+  done
+  "$sim" --link "$work/real" --real-board --dump-flash "$work/real.bin" > "$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -e "$work/real" ] && break; sleep 0.1; done
+  run env FIELDKIT_COM1="$work/real" "$cli" upgrade --force
+  kill "$sim_pid"; wait "$sim_pid"
+  check "samples rewritten ($rewrite): no question about the files" not_has "seems to contain errors"
+  check "samples rewritten ($rewrite): refused" grep -q "^corvo_boot.s19 and corvo_fwapp.s19 are sample firmware" "$work/out"
+  check "samples rewritten ($rewrite): exit 1" test "$status" -eq 1
+  check "samples rewritten ($rewrite): flash untouched" cmp -s "$work/real.bin" <(head -c 1048576 /dev/zero | tr '\0' '\377')
+done
 
 for history in /proc/self/mem "$work"; do
   fresh; run env FIELDKIT_HISTORY="$history" "$cli" history

@@ -16,6 +16,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A file's text as Windows editors save it: "UTF-8 with BOM", or "Unicode" (UTF-16 with its
+// byte order mark), little or big endian.
+std::string withUtf8Mark(const std::string& text)
+{
+    return "\xEF\xBB\xBF" + text;
+}
+
+std::string utf16(const std::u16string& text, bool littleEndian = true)
+{
+    std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+        const auto high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += littleEndian ? low : high;
+        bytes += littleEndian ? high : low;
+    }
+    return bytes;
+}
+
 struct ReadCase {
     const char* name;
     std::string content;
@@ -53,7 +71,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FirstKeyWins", "[Firmware]\nVersion=one\nVersion=two\n", "Firmware", "Version", 14, "one"},
         ReadCase{"EmptyValue", "[Firmware]\nVersion=\n", "Firmware", "Version", 14, ""},
         ReadCase{"MissingFile", "", "Firmware", "Version", 14, "DEFAULT"},
-        ReadCase{"Garbage", std::string("\x01\xff[[=]]\n=\n[\n", 13), "Firmware", "Version", 14, "DEFAULT"}),
+        ReadCase{"Garbage", std::string("\x01\xff[[=]]\n=\n[\n", 13), "Firmware", "Version", 14, "DEFAULT"},
+        ReadCase{"Utf8ByteOrderMark", withUtf8Mark("[SerialPort]\r\nPortNumber=COM3\r\n"), "SerialPort", "PortNumber", 6,
+                 "COM3"},
+        ReadCase{"Utf16LittleEndian", utf16(u"[SerialPort]\r\nPortNumber=COM3\r\n[Firmware]\r\nVersion=R07.12.00\r\n"),
+                 "Firmware", "Version", 14, "R07.12.00"},
+        ReadCase{"Utf16BigEndian", utf16(u"[SerialPort]\nPortNumber=COM3\n", false), "SerialPort", "PortNumber", 6, "COM3"},
+        // Beyond ASCII, a surrogate pair included; values come out as UTF-8.
+        ReadCase{"Utf16NamesBeyondAscii", utf16(u"[History]\r\nBench=Pr\u00FCfstand \u5317 \U0001F6E0\r\n"), "History", "Bench",
+                 64, "Pr\xC3\xBC" "fstand \xE5\x8C\x97 \xF0\x9F\x9B\xA0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PortCase {
@@ -130,6 +156,69 @@ TEST_F(SettingsFile, WritingAddsTheKeyOrTheSectionWhereMissing)
     ASSERT_TRUE(writePortSetting(file, 2, &error)) << error;
     EXPECT_EQ(readPortSetting(file).port, 2);
 }
+
+// Written back in the encoding it came in, every other unit as it was: a lone surrogate too.
+struct EncodingCase {
+    const char* name;
+    std::string (*encode)(const std::u16string& text);
+};
+
+class SettingsFileEncoding : public SettingsFile, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(SettingsFileEncoding, IsKeptWhenThePortIsWritten)
+{
+    const auto encode = GetParam().encode;
+    put(encode(u"; Pr\u00FCfstand \xD800\r\n[SerialPort]\r\nPortNumber=COM1\r\n[Firmware]\r\nVersion=R07.12.00\r\n"));
+    ASSERT_TRUE(writePortSetting(file, 3));
+    EXPECT_EQ(get(), encode(u"; Pr\u00FCfstand \xD800\r\n[SerialPort]\r\nPortNumber=COM3\r\n[Firmware]\r\nVersion=R07.12.00\r\n"));
+    EXPECT_EQ(readPortSetting(file).port, 3);
+    EXPECT_EQ(readFirmwareVersionSetting(file), "R07.12.00");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, SettingsFileEncoding,
+    ::testing::Values(EncodingCase{"Utf16LittleEndian", [](const std::u16string& text) { return utf16(text); }},
+                      EncodingCase{"Utf16BigEndian", [](const std::u16string& text) { return utf16(text, false); }},
+                      EncodingCase{"Utf8ByteOrderMark",
+                                   [](const std::u16string& text) {
+                                       // The same text without the surrogate, which UTF-8 cannot carry.
+                                       std::string bytes;
+                                       for (const char16_t unit : text)
+                                           if (unit < 0x80)
+                                               bytes += static_cast<char>(unit);
+                                           else if (unit == u'\u00FC')
+                                               bytes += "\xC3\xBC";
+                                       return withUtf8Mark(bytes);
+                                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ProblemCase {
+    const char* name;
+    std::string content;
+    std::optional<std::string> problem;
+};
+
+class ProfileProblem : public ::testing::TestWithParam<ProblemCase> {};
+
+TEST_P(ProfileProblem, NamesWhatWouldNotBeReadAsMeant)
+{
+    EXPECT_EQ(profileProblem(GetParam().content), GetParam().problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ProfileProblem,
+    ::testing::Values(
+        ProblemCase{"Good", "; bench 3\r\n\r\n[SerialPort]\r\nPortNumber=COM1\r\n", std::nullopt},
+        ProblemCase{"GoodWithItsMark", withUtf8Mark("[SerialPort]\nPortNumber=COM1"), std::nullopt},
+        ProblemCase{"GoodInUtf16", utf16(u"[SerialPort]\r\nPortNumber=COM1\r\n", false), std::nullopt},
+        ProblemCase{"Missing", "", std::nullopt},
+        ProblemCase{"Utf16WithoutItsMark", utf16(u"[SerialPort]\r\nPortNumber=COM3\r\n").substr(2),
+                    "holds NUL bytes, so it is not read as text: save it as UTF-8, or as UTF-16 (\"Unicode\") with its "
+                    "byte order mark"},
+        ProblemCase{"NoSection", "PortNumber=COM3\n", "line 1 stands before any [section] line, and is not read"},
+        ProblemCase{"NeitherKeyNorSection", "[SerialPort]\nPortNumber: COM3\n",
+                    "line 2 is neither a [section], a key=value nor a comment, and is not read"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsFile, AFailedWriteSaysWhyAndLeavesTheFileAsItWas)
 {

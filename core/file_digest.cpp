@@ -1,4 +1,4 @@
-#include "history/file_digest.h"
+#include "core/file_digest.h"
 
 #include <gcrypt.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
-namespace fieldkit::history {
+namespace fieldkit {
 namespace {
 
 // The library must be told once per process that its set-up is complete before any digest;
@@ -81,4 +81,4 @@ void fillUnique(std::span<std::uint8_t> bytes)
     gcry_create_nonce(bytes.data(), bytes.size());
 }
 
-} // namespace fieldkit::history
+} // namespace fieldkit

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace fieldkit::history {
+namespace fieldkit {
 
 struct FileDigest {
     std::uintmax_t size = 0;
@@ -25,4 +25,4 @@ std::array<std::uint8_t, 32> sha256Of(std::string_view bytes);
 // Bytes no other run will draw: for the ids of records, not for keys.
 void fillUnique(std::span<std::uint8_t> bytes);
 
-} // namespace fieldkit::history
+} // namespace fieldkit
