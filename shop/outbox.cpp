@@ -207,17 +207,36 @@ void replaceNulEscapes(std::string& json)
             json.replace(at + 2, 4, "fffd");
 }
 
-bool isTextOrNull(const history::Record& record, const char* key)
+// The database's text cannot hold a NUL character either: U+FFFD in its place.
+std::string withoutNul(const std::string& text)
 {
-    const auto found = record.find(key);
-    return found == record.end() || found->is_null() || found->is_string();
+    std::string kept;
+    for (const char c : text)
+        kept += c == '\0' ? std::string("\xEF\xBF\xBD") : std::string(1, c);
+    return kept;
 }
 
-bool isCountOrNull(const history::Record& record, const char* key, std::uint64_t largest)
+// A field the database keeps in a column of its own, as text: none when null or missing;
+// false when it is of another kind.
+bool columnText(const history::Record& record, const char* key, std::optional<std::string>* text)
 {
     const auto found = record.find(key);
-    return found == record.end() || found->is_null() ||
-           (found->is_number_unsigned() && found->get<std::uint64_t>() <= largest);
+    if (found == record.end() || found->is_null())
+        return true;
+    if (found->is_string())
+        *text = withoutNul(found->get<std::string>());
+    return found->is_string();
+}
+
+bool columnCount(const history::Record& record, const char* key, std::uint64_t largest, std::optional<std::string>* text)
+{
+    const auto found = record.find(key);
+    if (found == record.end() || found->is_null())
+        return true;
+    const bool count = found->is_number_unsigned() && found->get<std::uint64_t>() <= largest;
+    if (count)
+        *text = std::to_string(found->get<std::uint64_t>());
+    return count;
 }
 
 bool isOneOf(const std::string& value, std::initializer_list<const char*> allowed)
@@ -235,42 +254,43 @@ struct Element {
 Element elementOf(const history::Record& record, const std::string& line)
 {
     Element element;
-    const std::string id = history::recordIdOf(record, line);
+    Outgoing& outgoing = element.outgoing;
+    outgoing.id = history::recordIdOf(record, line);
     const std::string started = record["started"].get<std::string>();
     const auto time = history::parseSince(started);
-    const std::string bench = history::benchOf(record);
+    outgoing.command = record["command"].get<std::string>();
+    outgoing.result = record["result"].get<std::string>();
+    outgoing.bench = withoutNul(history::benchOf(record));
     if (!time) {
         const bool showable = started.size() <= 40 && std::all_of(started.begin(), started.end(), [](char c) {
                                   return c > ' ' && c < 0x7F;
                               });
         element.reason = "its start time is not a real UTC time" + (showable ? ": " + started : std::string());
-    } else if (!isOneOf(record["command"].get<std::string>(), {history::kUpgradeCommand, history::kInfoCommand})) {
+    } else if (!isOneOf(outgoing.command, {history::kUpgradeCommand, history::kInfoCommand})) {
         element.reason = "its command is neither upgrade nor info";
-    } else if (!isOneOf(record["result"].get<std::string>(), {"success", "failure", "declined", "interrupted"})) {
+    } else if (!isOneOf(outgoing.result, {"success", "failure", "declined", "interrupted"})) {
         element.reason = "its result is none of success, failure, declined and interrupted";
-    } else if (!isCountOrNull(record, "esn", UINT32_MAX)) {
+    } else if (!columnCount(record, "esn", UINT32_MAX, &outgoing.esn)) {
         element.reason = "its ESN is not a number from 0 to 4294967295";
-    } else if (!isCountOrNull(record, "pages_written", INT64_MAX)) {
+    } else if (!columnCount(record, "pages_written", INT64_MAX, &outgoing.pagesWritten)) {
         element.reason = "its pages_written is not a count";
-    } else if (!isTextOrNull(record, "board_version") || !isTextOrNull(record, "settings_version") ||
-               !isTextOrNull(record, "failure_kind") || !isTextOrNull(record, "stage")) {
+    } else if (!columnText(record, "board_version", &outgoing.boardVersion) ||
+               !columnText(record, "settings_version", &outgoing.settingsVersion) ||
+               !columnText(record, "failure_kind", &outgoing.failureKind) || !columnText(record, "stage", &outgoing.stage)) {
         element.reason = "one of board_version, settings_version, failure_kind and stage is not text";
-    } else if (bench.size() > kLongestBench) {
+    } else if (outgoing.bench.size() > kLongestBench) {
         element.reason = "its bench name is longer than " + std::to_string(kLongestBench) + " bytes";
     } else if (line.size() > kLargestRecord) {
         element.reason = "it is larger than " + std::to_string(kLargestRecord >> 20) + " MiB";
     }
-    element.outgoing.id = id;
     if (!element.reason.empty())
         return element;
-    element.outgoing.started = *time;
-    for (const char c : bench)
-        element.outgoing.bench += c == '\0' ? std::string("\xEF\xBF\xBD") : std::string(1, c);
-    element.outgoing.line = line;
+    outgoing.started = *time;
+    outgoing.line = line;
     // A record from before records had ids gets its id; of two "id" keys the last counts.
-    if (const auto own = record.find("id"); own == record.end() || *own != id)
-        element.outgoing.line.insert(line.rfind('}'), R"(,"id":")" + id + '"');
-    replaceNulEscapes(element.outgoing.line);
+    if (const auto own = record.find("id"); own == record.end() || *own != outgoing.id)
+        outgoing.line.insert(line.rfind('}'), R"(,"id":")" + outgoing.id + '"');
+    replaceNulEscapes(outgoing.line);
     return element;
 }
 

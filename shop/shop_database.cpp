@@ -29,7 +29,6 @@ CREATE TABLE IF NOT EXISTS fieldkit_history (
   bench text NOT NULL,
   record jsonb NOT NULL,
   received timestamptz NOT NULL DEFAULT now());
-CREATE INDEX IF NOT EXISTS fieldkit_history_started ON fieldkit_history (started, received);
 INSERT INTO fieldkit_schema (version, database_id)
   SELECT 1, gen_random_uuid() WHERE NOT EXISTS (SELECT 1 FROM fieldkit_schema);
 DO $$ BEGIN
@@ -48,15 +47,20 @@ IF (SELECT version FROM fieldkit_schema) < 2 THEN
     board_version = record->>'board_version', settings_version = record->>'settings_version',
     failure_kind = record->>'failure_kind', stage = record->>'stage',
     pages_written = CASE WHEN record->>'pages_written' ~ '^[0-9]{1,18}$' THEN (record->>'pages_written')::bigint END;
+  -- Records are kept as their benches wrote them: checking JSON costs the server less than
+  -- converting it, and what is looked up has columns of its own.
   ALTER TABLE fieldkit_history
+    ALTER COLUMN record TYPE json USING record::json,
     ALTER COLUMN stored_by SET DEFAULT session_user,
     ALTER COLUMN stored_from SET DEFAULT inet_client_addr(),
     ADD CONSTRAINT fieldkit_history_esn CHECK (esn BETWEEN 0 AND 4294967295) NOT VALID,
     ADD CONSTRAINT fieldkit_history_result CHECK (result IN ('success', 'failure', 'declined', 'interrupted')) NOT VALID,
     ADD CONSTRAINT fieldkit_history_command CHECK (command IN ('upgrade', 'info')) NOT VALID,
     ADD CONSTRAINT fieldkit_history_pages CHECK (pages_written >= 0) NOT VALID;
-  -- Each radio's state and each bench's failures come from these alone, without the records.
+  -- Each radio's state and each bench's failures come from these alone, without the records;
+  -- every index costs each record stored, so the ones of version 1 go.
   DROP INDEX IF EXISTS fieldkit_history_esn_started;
+  DROP INDEX IF EXISTS fieldkit_history_started;
   CREATE INDEX fieldkit_history_esn_received ON fieldkit_history (esn, received DESC, received_order DESC)
     INCLUDE (id, command, result, stage, pages_written, board_version, settings_version);
   CREATE INDEX fieldkit_history_bench_received ON fieldkit_history (bench, received)
@@ -65,7 +69,7 @@ IF (SELECT version FROM fieldkit_schema) < 2 THEN
   CREATE TABLE fieldkit_conflict (
     id uuid NOT NULL,
     bench text NOT NULL,
-    record jsonb NOT NULL,
+    record json NOT NULL,
     record_md5 text NOT NULL,
     received timestamptz NOT NULL DEFAULT now(),
     stored_by text NOT NULL DEFAULT session_user,
@@ -78,29 +82,32 @@ END $$;
 
 // A batch in one statement: each record stored once under its id; a record held already
 // with other contents (the same id from another bench, say) kept beside it, so neither copy
-// is lost. The lines travel as one text, one per line, and are read as JSON once; their MD5
-// tells copies apart. Only the records not stored now are looked up, each by the primary key
-// whatever the planner's statistics say of a table still filling, in the table as it was
-// before this statement.
+// is lost. The bench sends each record's line, which the server checks is JSON and keeps as
+// written, and the fields it keeps in columns, as arrays; the lines' MD5 tells copies apart.
+// Only the records not stored now are looked up, each by the primary key whatever the
+// planner's statistics say of a table still filling, in the table as it was before this
+// statement.
 constexpr const char* kInsert = R"(
 WITH batch AS MATERIALIZED (
-  SELECT b.id, b.started, b.bench, b.line::jsonb AS record, md5(b.line) AS digest
+  SELECT b.*, md5(b.line) AS digest
   FROM unnest(string_to_array($1, E'\n')::uuid[], string_to_array($2, E'\n')::timestamptz[], $3::text[],
-              string_to_array($4, E'\n')) AS b(id, started, bench, line)),
+              string_to_array($4, E'\n'), $5::bigint[], $6::text[], $7::text[], $8::text[], $9::text[], $10::text[],
+              $11::text[], $12::bigint[])
+    AS b(id, started, bench, line, esn, result, command, board_version, settings_version, failure_kind, stage,
+         pages_written)),
 stored AS (
   INSERT INTO fieldkit_history (id, started, esn, result, command, bench, board_version, settings_version,
                                 failure_kind, stage, pages_written, record, record_md5)
-  SELECT id, started, (record->>'esn')::bigint, record->>'result', record->>'command', bench,
-         record->>'board_version', record->>'settings_version', record->>'failure_kind', record->>'stage',
-         (record->>'pages_written')::bigint, record, digest
+  SELECT id, started, esn, result, command, bench, board_version, settings_version, failure_kind, stage,
+         pages_written, line::json, digest
   FROM batch -- in the batch's order, which received_order keeps
   ON CONFLICT (id) DO NOTHING RETURNING id),
 differing AS (
-  SELECT id, bench, record, digest FROM batch b
+  SELECT id, bench, line, digest FROM batch b
   WHERE NOT EXISTS (SELECT 1 FROM stored s WHERE s.id = b.id)
     AND (SELECT h.record_md5 FROM fieldkit_history h WHERE h.id = b.id) <> b.digest),
 kept AS (
-  INSERT INTO fieldkit_conflict (id, bench, record, record_md5) SELECT id, bench, record, digest FROM differing
+  INSERT INTO fieldkit_conflict (id, bench, record, record_md5) SELECT id, bench, line::json, digest FROM differing
   ON CONFLICT DO NOTHING RETURNING 1)
 SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM kept), (SELECT string_agg(DISTINCT id::text, ' ') FROM differing))";
 
@@ -158,7 +165,7 @@ WITH latest AS (
     AND (board_version IS NOT NULL OR (command = 'upgrade' AND result = 'success') OR )" + kLeftIncomplete + R"()
   ORDER BY esn, received DESC, received_order DESC)
 SELECT l.esn, l.firmware, l.state, h.record->>'started', to_char(h.received AT TIME ZONE 'UTC', )" + kUtc + R"(),
-  extract(epoch FROM h.received - h.started) - CASE WHEN jsonb_typeof(h.record->'seconds') = 'number'
+  extract(epoch FROM h.received - h.started) - CASE WHEN json_typeof(h.record->'seconds') = 'number'
                                                     THEN (h.record->>'seconds')::float8 ELSE 0 END,
   h.bench, h.command, h.result, h.record->>'message'
 FROM latest l JOIN fieldkit_history h ON h.id = l.id
@@ -191,6 +198,38 @@ std::string boardChangingStages()
          stage = static_cast<UpgradeStage>(static_cast<int>(stage) + 1))
         stages += (stages.empty() ? "" : ",") + std::string(keyOf(stage));
     return '{' + stages + '}';
+}
+
+std::optional<std::string_view> viewOf(const std::string& text)
+{
+    return text;
+}
+
+std::optional<std::string_view> viewOf(const std::optional<std::string>& text)
+{
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+// {"a",NULL,"b"}: a PostgreSQL array of these texts, each quoted.
+std::string arrayLiteral(const std::vector<std::optional<std::string_view>>& values)
+{
+    std::string literal = "{";
+    for (const auto& value : values) {
+        if (literal.size() > 1)
+            literal += ',';
+        if (!value) {
+            literal += "NULL";
+            continue;
+        }
+        literal += '"';
+        for (const char c : *value) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + '}';
 }
 
 // A bench's role may add records but not read them.
@@ -346,18 +385,30 @@ std::optional<Failure> Database::insert(std::span<const Outgoing> batch, Inserte
 
 std::optional<Failure> Database::sendInsert(std::span<const Outgoing> batch)
 {
-    std::string ids, starts, benches = "{", lines;
+    // Ids, times and lines hold no newline; the other texts go as arrays.
+    std::string ids, starts, lines;
     for (const auto& record : batch) {
         const char* separator = ids.empty() ? "" : "\n";
         ids += separator + record.id;
         starts += separator + record.started;
         lines += separator + record.line;
-        benches += std::string(benches.size() > 1 ? "," : "") + '"';
-        for (const char c : record.bench)
-            benches += c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
-        benches += '"';
     }
-    return send(kInsert, {ids, starts, benches + '}', lines});
+    using Field = std::optional<std::string_view> (*)(const Outgoing&);
+    const auto column = [&batch](Field field) {
+        std::vector<std::optional<std::string_view>> values;
+        for (const auto& record : batch)
+            values.push_back(field(record));
+        return arrayLiteral(values);
+    };
+    return send(kInsert, {ids, starts, column([](const Outgoing& r) { return viewOf(r.bench); }),
+                          lines, column([](const Outgoing& r) { return viewOf(r.esn); }),
+                          column([](const Outgoing& r) { return viewOf(r.result); }),
+                          column([](const Outgoing& r) { return viewOf(r.command); }),
+                          column([](const Outgoing& r) { return viewOf(r.boardVersion); }),
+                          column([](const Outgoing& r) { return viewOf(r.settingsVersion); }),
+                          column([](const Outgoing& r) { return viewOf(r.failureKind); }),
+                          column([](const Outgoing& r) { return viewOf(r.stage); }),
+                          column([](const Outgoing& r) { return viewOf(r.pagesWritten); })});
 }
 
 std::optional<Failure> Database::receiveInserted(Inserted* inserted)

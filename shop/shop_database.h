@@ -43,12 +43,21 @@ struct Bounds {
 };
 
 // One record on its way to the database: its id, its start time as parseSince writes it, its
-// bench, and its line as stored, with its id in it and no NUL escape.
+// bench, its line as stored (with its id in it and no NUL escape), and the fields the
+// database keeps in columns of their own, as text (none: null), without NUL characters.
 struct Outgoing {
     std::string id;
     std::string started;
     std::string bench;
     std::string line;
+    std::optional<std::string> esn;
+    std::string result;
+    std::string command;
+    std::optional<std::string> boardVersion;
+    std::optional<std::string> settingsVersion;
+    std::optional<std::string> failureKind;
+    std::optional<std::string> stage;
+    std::optional<std::string> pagesWritten;
 };
 
 // What one batch of records did to the database.

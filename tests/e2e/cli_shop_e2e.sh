@@ -76,8 +76,9 @@ check "restore: and sends it again" grep -q "^Sent 2 records to the shop databas
 run manager records.json history --database --format json
 check "history --database exits 0" test "$status" -eq 0
 check "every run stored once" test "$(grep -c '"id"' "$work/records.json")" -eq 6
-check "no id twice" test "$(grep -o '"id": "[^"]*"' "$work/records.json" | sort -u | wc -l)" -eq 6
-check "both benches" test "$(grep -o '"bench": "[a-z]*"' "$work/records.json" | sort -u | tr '\n' ' ')" = '"bench": "north" "bench": "south" '
+check "no id twice" test "$(grep -o '"id":"[^"]*"' "$work/records.json" | sort -u | wc -l)" -eq 6
+check "both benches, the records as they wrote them" \
+  test "$(grep -o '"bench":"[a-z]*"' "$work/records.json" | sort -u | tr '\n' ' ')" = '"bench":"north" "bench":"south" '
 run manager records.txt history --database --esn 0x202
 cat "$work/records.txt"
 check "the table shows the bench" grep -q "^TIME *BENCH *COMMAND" "$work/records.txt"
