@@ -88,7 +88,7 @@ for index in "${!builds[@]}"; do
   # The push inside a run, without the process around it (a build with Google Benchmark).
   bench=${builds[$index]}/bench/shop_bench
   if [ -x "$bench" ]; then
-    medians=$("$bench" --benchmark_format=csv 2>/dev/null | awk -F, '/_median/ { printf "%s=%.1f ms\n", $1, $3 }')
+    medians=$("$bench" --benchmark_format=csv 2>/dev/null | awk -F, '/_median/ { printf "%s=%.2f ms\n", $1, $3 }')
     figure[run-nothing,$index]=$(echo "$medians" | sed -n 's/.*NothingNew.*_median"*=//p')
     figure[run-one,$index]=$(echo "$medians" | sed -n 's/.*OneNewRecord.*_median"*=//p')
   else
