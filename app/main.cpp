@@ -7,14 +7,17 @@
 #include "app/fieldkit_app.h"
 #include "app/main_frame.h"
 #include "app/message_boxes.h"
+#include "app/program_ending.h"
 #include "app/windows_shell.h"
 #include "app/work_folder.h"
 #include "link/serial_board_link.h"
 #include "link/serial_port.h"
+#include "session/stop_signals.h"
 #include "sim/board_options.h"
 #include "sim/simulated_board.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +58,9 @@ int main(int argc, char* argv[])
         fieldkit::app::parseCommandLine(allArgs, std::cout, std::cerr, &status);
         return status;
     }
+
+    // From here on a signal ends the program as the command line ends: see program_ending.h.
+    fieldkit::session::catchStopSignals();
 
     if (!haveDisplay()) {
         std::fputs("fieldkit: there is no display to show the window on (DISPLAY is not set).\n"
@@ -115,7 +121,10 @@ int main(int argc, char* argv[])
     fieldkit::app::CFieldKitApp app(services);
     app.InitInstance();
     const fieldkit::app::WindowsShell shell(*app.GetMainWnd());
+    const fieldkit::app::ProgramEnding ending(*app.GetMainWnd());
+    // From the event loop, whose end a signal may ask for while the box is open.
     if (!workFolderWarning.empty())
-        fieldkit::app::warningBox(app.GetMainWnd(), workFolderWarning);
+        QTimer::singleShot(0, app.GetMainWnd(),
+                           [&app, workFolderWarning] { fieldkit::app::warningBox(app.GetMainWnd(), workFolderWarning); });
     return application.exec();
 }

@@ -88,6 +88,12 @@ public:
 
     // Starts an upgrade on a thread of its own; does nothing while one runs.
     void StartUpgrade();
+    // A stop asked for from outside the window (a signal, the desktop session ending): the
+    // running upgrade ends at its next safe point before the erase, or goes on to its end
+    // once it has begun to erase, since only a finished board is whole.
+    void StopBeforeErase();
+    // Whether the running upgrade has begun to erase the board.
+    bool IsPastErase() const { return m_bBusy && m_bPastErase; }
 
     void OnUpdateBusyCommand(CCmdUI* pCmdUI);
 
@@ -110,6 +116,8 @@ signals:
     void applicationCommand(int id);
     // An upgrade started (true) or ended (false).
     void busyChanged(bool busy);
+    // An upgrade ended and was recorded: how, and the last step it entered.
+    void upgradeEnded(flash::RunResult result, UpgradeStage stage);
 
 protected:
     bool event(QEvent* event) override;
@@ -158,6 +166,7 @@ private:
     int m_nPort = 1;
     char m_szFirmwareVersion[settings::kVersionBuffer] = {};
     bool m_bBusy = false;
+    bool m_bPastErase = false;
 
     CUpgradeDoc& m_document;
     CUpgradeView* m_view = nullptr;

@@ -73,8 +73,10 @@ public:
     WorkerNotices(CMainFrame& frame, UpgradeStop& stop) : frame_(frame), stop_(stop) {}
 
     bool hasWindow() const override { return !stop_.requested(); }
-    void statusText(UpgradeStage, const char* constantText) override
+    void statusText(UpgradeStage stage, const char* constantText) override
     {
+        if (boardChangedFrom(stage) && hasWindow())
+            frame_.m_workerJobs->post([frame = &frame_] { frame->m_bPastErase = true; });
         post(UPG_STATUS_TEXT, reinterpret_cast<std::intptr_t>(constantText));
     }
     void beginProgress(std::uint32_t pageCount) override
@@ -96,16 +98,20 @@ public:
 
     // Shows the outcome, then the slow adapter's hint and the history's warning when the
     // record could not be written.
-    void deliverOutcome(const std::string& adapterHint, const std::string& historyWarning)
+    void deliverOutcome(const session::Outcome& outcome, const std::string& historyWarning)
     {
         if (!result_ || !hasWindow())
             return;
         CMainFrame* frame = &frame_;
-        frame_.m_workerJobs->post([frame, result = *result_, adapterHint, historyWarning] {
+        const std::string adapterHint =
+            outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string();
+        frame_.m_workerJobs->post([frame, result = *result_, adapterHint, historyWarning, ended = outcome.result,
+                                   stage = outcome.report.stage] {
             frame->OnUpgradeMessage(UPG_FINISHED, result);
             for (const std::string& text : {adapterHint, historyWarning})
                 if (!text.empty())
                     frame->ShowWorkerBox(BoxKind::Warning, text);
+            emit frame->upgradeEnded(ended, stage);
         });
     }
 
@@ -132,6 +138,7 @@ void CMainFrame::StartUpgrade()
     if (m_worker)
         WaitForWorker(QDeadlineTimer(QDeadlineTimer::Forever));
     SetBusy(true);
+    m_bPastErase = false;
     view->m_btnUpgrade->setEnabled(false);
     m_stop = std::make_unique<UpgradeStop>();
     session::UpgradePlan plan;
@@ -148,14 +155,19 @@ void CMainFrame::StartUpgrade()
     m_worker->start();
 }
 
+void CMainFrame::StopBeforeErase()
+{
+    if (m_bBusy)
+        m_stop->requestBeforeErase();
+}
+
 void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan& plan)
 {
     WorkerPrompts prompts(*this);
     WorkerNotices notices(*this, stop);
     const session::Outcome outcome =
         session::runUpgrade(plan, {sessionLinks(), prompts, stop, &notices, m_services.clock, {}, nullptr});
-    notices.deliverOutcome(outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string(),
-                           historyWarning(history::kUpgradeCommand, outcome.recorded));
+    notices.deliverOutcome(outcome, historyWarning(history::kUpgradeCommand, outcome.recorded));
     if (const std::string warning = shopWarning(); !warning.empty() && notices.hasWindow())
         m_workerJobs->post([this, warning] { ShowWorkerBox(BoxKind::Warning, warning); });
 }

@@ -1,7 +1,8 @@
 // The wire cost and the speed of programming pages through the board link: each page is the
 // flash layer's three writes (block select, 256 data bytes, 6-byte commit) sent through
 // SerialBoardLink, to a frame-level board over an in-memory line (the host's own speed), and
-// through the real serial channel to the emulated board on a pseudo-terminal.
+// through the real serial channel to the emulated board on a pseudo-terminal; one request at a
+// time, and streamed through the write window as writeRegion sends a region.
 
 #include "core/clock.h"
 #include "flash/flash_programmer.h"
@@ -16,6 +17,8 @@
 #include <array>
 #include <cstdlib>
 #include <numeric>
+#include <optional>
+#include <vector>
 #include <string>
 
 namespace fieldkit::link {
@@ -27,6 +30,7 @@ constexpr std::uint16_t kPageData = 0x0000;
 constexpr std::uint16_t kPageCommit = 0xFFFF;
 constexpr double kCharactersPerSecond = kQm7731BaudRate / 10.0; // start, 8 data and stop bits
 
+// A board connection's settings, and the ping that tells the link how much the board holds.
 void openLink(SerialBoardLink& link)
 {
     LinkTimers timers;
@@ -36,7 +40,17 @@ void openLink(SerialBoardLink& link)
     timers.words[TIMER_ANSWER_TIMEOUT_MS] = 200;
     timers.words[TIMER_TRIES] = 7;
     link.ConfigureTimers(timers);
+    std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+    link.Ping_Opt_Board(kPort, reply.data());
     link.OpenPort(kPort);
+}
+
+// A region of 64 pages with a counting pattern, as writeRegion sends the boot code.
+std::vector<std::uint8_t> countingRegion()
+{
+    std::vector<std::uint8_t> region(64 * flash::kPageSize);
+    std::iota(region.begin(), region.end(), std::uint8_t{0});
+    return region;
 }
 
 void reportLinkCounters(benchmark::State& state, const SerialBoardLink& link, std::size_t pages)
@@ -95,9 +109,40 @@ BENCHMARK(BM_PageWriteStream);
 void BM_PageWriteStreamWithGarbledAnswers(benchmark::State& state) { pageWriteStream(state, 16); }
 BENCHMARK(BM_PageWriteStreamWithGarbledAnswers);
 
+// Regions through writeRegion to the frame-level board: one request at a time (a board of
+// protocol version 1), or streamed through a window of 1024 bytes.
+void regionWrites(benchmark::State& state, std::optional<std::uint16_t> receiveBuffer)
+{
+    FrameBoard board;
+    board.receiveBuffer = receiveBuffer;
+    SerialBoardLink link(memoryLines(board));
+    openLink(link);
+    SystemClock clock;
+    flash::FlashProgrammer programmer(link, clock);
+    const auto region = countingRegion();
+    std::size_t pages = 0;
+    for (auto _ : state) {
+        if (programmer.writeRegion(kPort, region, flash::kProgrammableFirst, nullptr) != 0) {
+            state.SkipWithError("a region write failed");
+            break;
+        }
+        board.received.clear();
+        board.executedAddresses.clear();
+        board.sent.clear();
+        pages += region.size() / flash::kPageSize;
+    }
+    reportLinkCounters(state, link, pages);
+}
+
+void BM_RegionOneAtATime(benchmark::State& state) { regionWrites(state, std::nullopt); }
+BENCHMARK(BM_RegionOneAtATime);
+void BM_RegionStreamed(benchmark::State& state) { regionWrites(state, 1024); }
+BENCHMARK(BM_RegionStreamed);
+
 // The same pages through QtSerialChannel to lodestar-sim's board on a pseudo-terminal at full
 // speed: what the host, the serial stack and the emulator manage together, line time aside.
-void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state)
+// One request at a time as writePage sends them, or whole regions streamed by writeRegion.
+void overPseudoTerminal(benchmark::State& state, bool streamed)
 {
     sim::PtyBoardHost host(sim::BoardOptions{});
     std::string error;
@@ -113,24 +158,30 @@ void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state)
         state.SkipWithError("the emulated board refused programming mode");
         return;
     }
-    std::array<std::uint8_t, flash::kPageSize> page{};
-    std::iota(page.begin(), page.end(), std::uint8_t{0});
+    const auto region = countingRegion();
+    const auto page = std::span(region).first<flash::kPageSize>();
     std::uint32_t flashAddress = flash::kProgrammableFirst;
 
     std::size_t pages = 0;
     for (auto _ : state) {
-        if (programmer.writePage(kPort, page, flashAddress) != 0) {
+        const int result = streamed ? programmer.writeRegion(kPort, region, flash::kProgrammableFirst, nullptr)
+                                    : programmer.writePage(kPort, page, flashAddress);
+        if (result != 0) {
             state.SkipWithError("a page write failed");
             break;
         }
         flashAddress = flashAddress + flash::kPageSize > flash::kProgrammableLast ? flash::kProgrammableFirst
                                                                                  : flashAddress + flash::kPageSize;
-        ++pages;
+        pages += streamed ? region.size() / flash::kPageSize : 1;
     }
     reportLinkCounters(state, link, pages);
     link.ClosePort();
 }
+
+void BM_PageWriteStreamOverPseudoTerminal(benchmark::State& state) { overPseudoTerminal(state, false); }
 BENCHMARK(BM_PageWriteStreamOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
+void BM_RegionStreamedOverPseudoTerminal(benchmark::State& state) { overPseudoTerminal(state, true); }
+BENCHMARK(BM_RegionStreamedOverPseudoTerminal)->UseRealTime()->MinTime(2.0);
 
 } // namespace
 } // namespace fieldkit::link

@@ -2,14 +2,15 @@
 
 #include "cli/bench_display.h"
 #include "cli/console.h"
-#include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
-#include "cli/upgrade_command.h"
 #include "core/column_table.h"
+#include "session/endings.h"
 #include "session/hints.h"
+#include "session/pending_records.h"
 #include "session/session.h"
+#include "session/stop_signals.h"
 #include "settings/app_settings.h"
 
 #include <CLI/CLI.hpp>
@@ -98,7 +99,7 @@ void tellInterrupted(const std::vector<PortOutcome>& outcomes)
             std::cerr << port << "The upgrade was declined: nothing was written to the board.\n";
             break;
         case flash::RunResult::Interrupted:
-            std::cerr << port << interruptedUpgradeText(outcome.report.stage) << '\n';
+            std::cerr << port << session::afterStopText(outcome.report.stage) << '\n';
             break;
         }
     }
@@ -128,21 +129,10 @@ void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcom
     out << std::flush;
 }
 
-int benchExitStatus(const std::vector<PortOutcome>& outcomes)
-{
-    const auto any = [&outcomes](flash::RunResult result) {
-        return std::any_of(outcomes.begin(), outcomes.end(),
-                           [result](const PortOutcome& outcome) { return outcome.result == result; });
-    };
-    if (any(flash::RunResult::Failure) || any(flash::RunResult::Interrupted))
-        return kExitFailed;
-    return any(flash::RunResult::Declined) ? kExitDeclined : kExitDone;
-}
-
 int runBench(const BenchPlan& plan)
 {
-    installInterruptHandlers();
-    const RecordPending recordPending;
+    session::catchStopSignals();
+    const session::RecordPending recordPending;
     const auto settingsFile = settings::settingsFile();
     if (const auto hint = session::unreadableSettingsHint(settingsFile); !hint.empty())
         std::cerr << hint << '\n';
@@ -152,7 +142,7 @@ int runBench(const BenchPlan& plan)
     const std::string settingsVersion = settings::readFirmwareVersionSetting(settingsFile);
     TerminalPrompts filePrompts(std::cin, std::cerr, plan.policy);
     const session::LoadedFirmware firmware = session::loadFirmware(filePrompts, ".", [] {
-        return pendingInterrupt() != InterruptSignal::None;
+        return session::pendingStopSignal() != session::StopSignal::None;
     });
     if (!firmware.usable) {
         // No board is touched, but every port's run is recorded with the cause.
@@ -163,13 +153,9 @@ int runBench(const BenchPlan& plan)
                                          firmware.report),
                 history::kUpgradeCommand, std::cerr);
         }
-        switch (firmware.report.result()) {
-        case flash::RunResult::Interrupted:
-            std::cerr << interruptedUpgradeText(UpgradeStage::LoadingFiles) << '\n';
-            return interruptedExitStatus();
-        case flash::RunResult::Declined: return kExitDeclined;
-        default: return kExitFailed;
-        }
+        if (firmware.report.result() == flash::RunResult::Interrupted)
+            std::cerr << session::afterStopText(UpgradeStage::LoadingFiles) << '\n';
+        return session::exitStatusFor(firmware.report.result(), session::pendingStopSignal());
     }
 
     // Each port's line, with its emulated board started before any run does.
@@ -205,14 +191,14 @@ int runBench(const BenchPlan& plan)
             std::cerr << comPortName(outcome.port) << ": " << outcome.adapterHint << '\n';
     pushAfterRun(std::cerr);
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
-    const bool anyInterrupted = std::any_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& outcome) {
-        return outcome.result == flash::RunResult::Interrupted;
-    });
-    if (anyInterrupted && pendingInterrupt() != InterruptSignal::None) {
+    std::vector<flash::RunResult> results;
+    for (const auto& outcome : outcomes)
+        results.push_back(outcome.result);
+    const session::StopSignal signal = session::pendingStopSignal();
+    if (signal != session::StopSignal::None &&
+        std::find(results.begin(), results.end(), flash::RunResult::Interrupted) != results.end())
         tellInterrupted(outcomes);
-        return interruptedExitStatus();
-    }
-    return benchExitStatus(outcomes);
+    return session::exitStatusFor(results, signal);
 }
 
 } // namespace fieldkit::cli

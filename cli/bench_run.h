@@ -41,7 +41,4 @@ struct PortOutcome {
 // the first line of the message that stopped a failed run.
 void printBenchSummary(std::ostream& out, const std::vector<PortOutcome>& outcomes);
 
-// 0, 1 or 3 as runBench returns them without an interrupt.
-int benchExitStatus(const std::vector<PortOutcome>& outcomes);
-
 } // namespace fieldkit::cli

@@ -1,5 +1,6 @@
 #include "cli/board_port.h"
 
+#include "cli/exit_status.h"
 #include "core/com_port.h"
 
 #include "session/hints.h"
@@ -9,6 +10,7 @@
 #include "settings/port_devices.h"
 #include "sim/board_options.h"
 
+#include <iostream>
 #include <stdexcept>
 
 namespace fieldkit::cli {
@@ -27,9 +29,22 @@ void addBoardPortOptions(CLI::App& command, BoardPortOptions& options, std::vect
             ->check(CLI::Range(kLowestPort, kHighestPort));
     command.add_flag("--simulate", options.simulate,
                      "Talk to an emulated board instead of the radio");
-    command.add_option("--sim-option", options.simOptions,
-                       "Emulator option for --simulate, e.g. --sim-option=--no-ping or "
-                       "--sim-option='--fail-command 0x1118' (see lodestar-sim --help)")
+    // Checked as the command line is read, so that a bad one is a usage error before anything
+    // runs: one line that names it, not the emulator's whole usage.
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--sim-option",
+            [&options](const std::vector<std::string>& values) {
+                try {
+                    sim::parseBoardOptions(sim::splitOptionWords(values));
+                } catch (const sim::BadBoardOptions& bad) {
+                    std::cerr << "--sim-option: " << bad.reason() << '\n';
+                    throw CLI::RuntimeError(kExitUsage);
+                }
+                options.simOptions = values;
+            },
+            "Emulator option for --simulate, e.g. --sim-option=--no-ping or "
+            "--sim-option='--fail-command 0x1118' (see lodestar-sim --help)")
         ->allow_extra_args(false);
 }
 

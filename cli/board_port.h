@@ -38,8 +38,8 @@ int resolvePort(const BoardPortOptions& options, Prompts& prompts, std::ostream&
 
 // The line the board commands talk through: the serial ports as AppConfig.ini and FIELDKIT_COMn
 // map them, or with --simulate an emulated board behind every COM port. Throws
-// std::runtime_error when the emulator cannot start and std::invalid_argument for bad
-// --sim-option values.
+// std::runtime_error when the emulator cannot start (bad --sim-option values are refused
+// while the command line is read).
 class BoardLine {
 public:
     BoardLine(const BoardPortOptions& options, int port, std::ostream& log);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "session/endings.h"
+
 namespace fieldkit::cli {
 
-// Exit statuses of every fieldkit-cli command.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitDeclined = 3; // the user answered No to a question
+// Exit statuses of every fieldkit-cli command, as every front end gives them.
+using session::kExitDeclined;
+using session::kExitDone;
+using session::kExitFailed;
+using session::kExitUsage;
 
 } // namespace fieldkit::cli

@@ -1,12 +1,13 @@
 #include "cli/info_command.h"
 
 #include "cli/board_port.h"
-#include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_prompts.h"
 #include "cli/session_wiring.h"
+#include "session/endings.h"
 #include "session/session.h"
+#include "session/stop_signals.h"
 #include "settings/app_settings.h"
 
 #include <iostream>
@@ -17,7 +18,7 @@ namespace {
 
 int runInfoCommand(const BoardPortOptions& options)
 {
-    installInterruptHandlers();
+    session::catchStopSignals();
     TerminalPrompts prompts(std::cin, std::cerr, AnswerPolicy::Ask);
     const int port = resolvePort(options, prompts, std::cerr);
     BoardLine line(options, port, std::cerr);
@@ -36,17 +37,11 @@ int runInfoCommand(const BoardPortOptions& options)
     }
     warnIfNotRecorded(outcome.recorded, history::kInfoCommand, std::cerr);
     pushAfterRun(std::cerr);
-    switch (outcome.result) {
-    case flash::RunResult::Success:
+    if (outcome.result == flash::RunResult::Success)
         line.report(std::cerr);
-        return kExitDone;
-    case flash::RunResult::Interrupted:
-        std::cerr << "Interrupted: the board was only being read; nothing on it was changed.\n";
-        return interruptedExitStatus();
-    case flash::RunResult::Declined:
-    case flash::RunResult::Failure: break;
-    }
-    return kExitFailed;
+    if (outcome.result == flash::RunResult::Interrupted)
+        std::cerr << session::kBoardReadStopped << '\n';
+    return session::exitStatusFor(outcome.result, session::pendingStopSignal());
 }
 
 } // namespace

@@ -1,8 +1,7 @@
 #include "cli/session_wiring.h"
 
-#include "cli/exit_status.h"
-#include "cli/interrupt.h"
 #include "link/serial_board_link.h"
+#include "session/stop_signals.h"
 
 namespace fieldkit::cli {
 
@@ -13,13 +12,7 @@ session::LinkFactory boardLinks(BoardLine& line)
 
 std::function<bool()> interrupting(const UpgradeStop& stop)
 {
-    return [&stop] { return stop.requested() || pendingInterrupt() != InterruptSignal::None; };
-}
-
-int interruptedExitStatus()
-{
-    const InterruptSignal signal = pendingInterrupt();
-    return signal == InterruptSignal::None ? kExitFailed : exitStatusFor(signal);
+    return [&stop] { return stop.requested() || session::pendingStopSignal() != session::StopSignal::None; };
 }
 
 } // namespace fieldkit::cli

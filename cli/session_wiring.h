@@ -18,7 +18,4 @@ session::LinkFactory boardLinks(BoardLine& line);
 // to the stop (it first cuts a pending answer short).
 std::function<bool()> interrupting(const UpgradeStop& stop);
 
-// The exit status of a run that a signal stopped.
-int interruptedExitStatus();
-
 } // namespace fieldkit::cli

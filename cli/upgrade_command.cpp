@@ -3,13 +3,14 @@
 #include "cli/bench_run.h"
 #include "cli/board_port.h"
 #include "cli/console.h"
-#include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "cli/interrupt.h"
 #include "cli/session_wiring.h"
 #include "cli/terminal_notices.h"
 #include "cli/terminal_prompts.h"
+#include "session/endings.h"
 #include "session/session.h"
+#include "session/stop_signals.h"
 #include "settings/app_settings.h"
 
 #include <iostream>
@@ -27,8 +28,7 @@ struct UpgradeOptions {
 
 int runUpgradeCommand(const UpgradeOptions& options)
 {
-    installInterruptHandlers();
-    const RecordPending recordPending;
+    session::catchStopSignals();
     TerminalPrompts prompts(std::cin, std::cerr, answerPolicy(options.assumeYes, options.force));
     const int port = resolvePort(options.board, prompts, std::cerr);
     BoardLine line(options.board, port, std::cerr);
@@ -49,26 +49,12 @@ int runUpgradeCommand(const UpgradeOptions& options)
         std::cerr << outcome.adapterHint << '\n';
     warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
     pushAfterRun(std::cerr);
-    switch (outcome.result) {
-    case flash::RunResult::Success: return kExitDone;
-    case flash::RunResult::Declined: return kExitDeclined;
-    case flash::RunResult::Interrupted:
-        std::cerr << interruptedUpgradeText(outcome.report.stage) << '\n';
-        return interruptedExitStatus();
-    case flash::RunResult::Failure: break;
-    }
-    return kExitFailed;
+    if (outcome.result == flash::RunResult::Interrupted)
+        std::cerr << session::afterStopText(outcome.report.stage) << '\n';
+    return session::exitStatusFor(outcome.result, session::pendingStopSignal());
 }
 
 } // namespace
-
-std::string interruptedUpgradeText(UpgradeStage stage)
-{
-    if (!boardChangedFrom(stage))
-        return "Interrupted before the erase: nothing was written to the board, and its firmware is as it was.";
-    return "Interrupted after the board's flash was erased: the board holds no whole firmware now.\n"
-           "Switch the radio off and on, and run the upgrade again.";
-}
 
 void addUpgradeCommand(CLI::App& app, int& exitStatus)
 {

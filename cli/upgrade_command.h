@@ -1,18 +1,11 @@
 #pragma once
 
-#include "core/causes.h"
-
 #include <CLI/CLI.hpp>
-
-#include <string>
 
 namespace fieldkit::cli {
 
 // `fieldkit-cli upgrade`: one whole upgrade of the board from corvo_boot.s19, corvo_fwapp.s19
 // and AppConfig.ini in the current directory.
 void addUpgradeCommand(CLI::App& app, int& exitStatus);
-
-// What an interrupted upgrade tells the user about the board, by the step it had reached.
-std::string interruptedUpgradeText(UpgradeStage stage);
 
 } // namespace fieldkit::cli

@@ -65,6 +65,7 @@ std::string_view keyOf(UpgradeStage stage)
     case UpgradeStage::LoadingFiles: return "loading_files";
     case UpgradeStage::Connecting: return "connecting";
     case UpgradeStage::ReadingBoard: return "reading_board";
+    case UpgradeStage::ProgrammingMode: return "programming_mode";
     case UpgradeStage::Erasing: return "erasing";
     case UpgradeStage::WritingBoot: return "writing_boot";
     case UpgradeStage::VerifyingBoot: return "verifying_boot";

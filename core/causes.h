@@ -48,12 +48,15 @@ enum class WarningKind {
     ResetRadio,         // the new firmware is in place but the board missed the finish command
 };
 
-// The step an upgrade is in, carried with each status text. From Erasing on, the board's
-// flash no longer holds a whole firmware until the run completes.
+// The step an upgrade is in, carried with each status text. From ProgrammingMode on, the
+// board waits for the host's erase and writes and runs no firmware until it is switched off
+// and on or told to finish; from Erasing on, its flash no longer holds a whole firmware until
+// the run completes.
 enum class UpgradeStage {
     LoadingFiles,
     Connecting,
     ReadingBoard,
+    ProgrammingMode,
     Erasing,
     WritingBoot,
     VerifyingBoot,

@@ -1,7 +1,8 @@
 #pragma once
 
-// Asking a run to stop from another thread: the desktop program when the user quits, the
-// command line on Ctrl+C. The run looks at the request at its safe points; pauses end early.
+// Asking a run to stop from another thread: the desktop program when the user quits or a
+// signal comes, the command line on Ctrl+C. The run looks at the request at its safe points;
+// pauses end early.
 
 #include "core/causes.h"
 #include "core/clock.h"
@@ -27,6 +28,8 @@ public:
     {
         return requested() || (requestedBeforeErase_.load() && !boardChangedFrom(stage));
     }
+    // Whether either kind of stop was requested: nobody is left to answer a question then.
+    bool anyRequested() const { return requested() || requestedBeforeErase_.load(); }
     // Waits for `duration`, or less when a stop is requested meanwhile.
     void waitFor(std::chrono::milliseconds duration);
 

@@ -99,7 +99,7 @@ std::uint32_t blockSelectWord(std::uint32_t address);
 class FlashProgrammer {
 public:
     // `stop`, when given, is looked at before each page: a requested stop ends a region
-    // between two pages, never inside one.
+    // between two pages, never inside one, once the pages on the line are settled.
     FlashProgrammer(link::BoardLink& link, Clock& clock, const UpgradeStop* stop = nullptr)
         : link_(link), clock_(clock), stop_(stop)
     {
@@ -110,8 +110,11 @@ public:
 
     // Writes `data` to flash from `address` page by page, skipping blank pages, three tries a
     // page with a pause after each failed try, a page-done notice after each written page.
-    // A last page shorter than 256 bytes is sent with its missing tail as 0xFF, which leaves
-    // the erased flash behind it as it was; nothing outside `data` is read.
+    // The writes stream through the link's write window, several pages on the line at once
+    // when the board holds them; a page is written once all three of its writes are
+    // acknowledged, and the pages on the line when one fails are settled before it is tried
+    // again. A last page shorter than 256 bytes is sent with its missing tail as 0xFF, which
+    // leaves the erased flash behind it as it was; nothing outside `data` is read.
     // FLASH_OK or a REGION_ result.
     int writeRegion(int port, std::span<const std::uint8_t> data, std::uint32_t address,
                     UpgradeNotices* notifyWindow);

@@ -201,6 +201,9 @@ private:
 
         if (stopRequested())
             return false;
+        // Entered before the command goes out: a stop that cuts its answer short may leave
+        // the board in programming mode.
+        enter(UpgradeStage::ProgrammingMode);
         if (programmer_.sendCommand(port_, CMD_PROGRAMMING_MODE) != FLASH_OK)
             return stopRequested() ? false : fail(FailureKind::ProgrammingMode, kProgrammingModeFailed);
         services_.clock.sleep(kProgrammingModePause);

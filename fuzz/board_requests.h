@@ -61,11 +61,13 @@ inline std::size_t answerEnd(std::span<const std::uint8_t> reply, std::size_t at
         require(isDataAnswerAt(reply, at, request, wire::kNak, 0),
                 "a read's answer is this request's data or refusal");
         return at + 1 + wire::kCrcSize;
-    case wire::FrameKind::Ping:
+    case wire::FrameKind::Ping: {
         // A board that does not recognise the radio stays silent.
-        if (isDataAnswerAt(reply, at, request, wire::kAck, wire::kPingAnswerSize))
-            return at + 1 + wire::kPingAnswerSize + wire::kCrcSize;
+        const std::size_t size = wire::pingAnswerSize(sim::BoardOptions{}.protocolVersion);
+        if (isDataAnswerAt(reply, at, request, wire::kAck, size))
+            return at + 1 + size + wire::kCrcSize;
         return at;
+    }
     }
     throw Finding("a request of no known kind was decoded");
 }

@@ -195,9 +195,13 @@ inline void judgeStep(link::BoardLink& boardLink, ScriptedLine& line, const Step
                            outcome.payload.end()),
                 what + ": the frame carries the call's bytes");
 
-    // A ping's reply stays inside the connection: what the line gave is its only witness.
-    const auto data = isPing && outcome.result == 0 && line.sinceLastFrame.size() > wire::kPingAnswerSize
-                          ? std::span<const std::uint8_t>(line.sinceLastFrame).subspan(1, wire::kPingAnswerSize)
+    // A ping's reply stays inside the connection: what the line gave is its only witness, and
+    // its version byte tells how long it is.
+    const auto& given = line.sinceLastFrame;
+    const std::size_t pingSize =
+        given.size() > 1 + wire::kPingVersionOffset ? wire::pingAnswerSize(given[1 + wire::kPingVersionOffset]) : 0;
+    const auto data = isPing && outcome.result == 0 && given.size() > pingSize
+                          ? std::span<const std::uint8_t>(given).subspan(1, pingSize)
                           : outcome.data;
     if (outcome.result == 0) {
         const auto answer = kind == wire::FrameKind::Write ? wire::encodeWriteAnswer(wire::kAck, *request)
@@ -209,7 +213,9 @@ inline void judgeStep(link::BoardLink& boardLink, ScriptedLine& line, const Step
     }
     if (isPing && outcome.result == 0) {
         const std::string_view signature(reinterpret_cast<const char*>(data.data()), 8);
-        require(signature == "LODESTAR" && data[8] == wire::kProtocolVersion && data[9] == link::kBoardAddress &&
+        require(signature == "LODESTAR" &&
+                    (data[8] == wire::kProtocolVersion || data[8] == wire::kWindowProtocolVersion) &&
+                    data[9] == link::kBoardAddress &&
                     (data[10] | data[11] << 8) >= link::kLargestRead,
                 "ping: accepted only from a Lodestar board of the asked bus address");
     }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "link/link_result.h"
+#include "link/write_window.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 namespace fieldkit::link {
 
@@ -33,6 +35,14 @@ public:
     // 0 only when the board has confirmed it took the bytes. `flags` is always 0.
     virtual int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                               int flags) = 0;
+
+    // Not an entry point: writes to the open `port` kept on the line several at a time, as
+    // far as the board said it can hold them when it answered the ping. A link or a board
+    // that cannot gives a window of one write at a time, through WriteDataOnly.
+    virtual std::unique_ptr<WriteWindow> openWriteWindow(int port)
+    {
+        return std::make_unique<OneAtATimeWindow>(*this, port);
+    }
 
     // Not an entry point: what the link can tell about its line, for hints. A link without a
     // line of its own tells nothing.

@@ -14,12 +14,9 @@ namespace {
 // A ping carries no board address of its own: the board's bus address travels in its payload.
 constexpr std::uint16_t kPingFrameAddress = 0;
 constexpr std::string_view kPingSignature = "LODESTAR";
-constexpr std::size_t kPingVersionOffset = 8;
 constexpr std::size_t kPingBoardAddressOffset = 9;
-constexpr std::size_t kPingLargestCountOffset = 10;
 
 constexpr int kLargestByteArgument = 255;
-constexpr std::uint32_t kHighestAddress = 0xFFFF;
 constexpr std::size_t kQuietLineSink = 512; // more than a quiet-time's worth of bytes at 115200 baud
 
 std::uint16_t littleEndian16(std::uint8_t low, std::uint8_t high)
@@ -32,9 +29,6 @@ bool inRange(std::uint32_t value, std::uint32_t lowest, std::uint32_t highest)
     return value >= lowest && value <= highest;
 }
 
-bool isValidCount(std::uint32_t count) { return count >= 1 && count <= wire::kMaxCount; }
-
-bool isValidAddress(std::uint32_t address) { return address <= kHighestAddress; }
 
 } // namespace
 
@@ -87,6 +81,7 @@ int SerialBoardLink::BriskDllInit(const char* radioModel, const char* modelNumbe
         largestRead > kLargestByteArgument || boardAddress < 1 || boardAddress > kLargestByteArgument)
         return linkResult(LinkError::BadArgument);
     profile_ = *profile;
+    boardWindow_.reset();
     ping_ = {std::string(radioModel), std::string(number), static_cast<std::uint8_t>(largestRead),
              static_cast<std::uint8_t>(boardAddress)};
     timers_ = defaultTimers(profile_);
@@ -151,8 +146,9 @@ int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
     if (!channel)
         return linkResult(LinkError::OpenFailed);
 
+    boardWindow_.reset();
     const auto payload = wire::encodePingPayload(ping_);
-    std::array<std::uint8_t, wire::kPingAnswerSize> answer{};
+    std::array<std::uint8_t, wire::kWindowPingAnswerSize> answer{};
     const int result = transact(*channel, {wire::FrameKind::Ping, kPingFrameAddress, payload.size(), payload, answer,
                                            timer(TIMER_PING_TIMEOUT_MS)});
     channel->close();
@@ -160,13 +156,19 @@ int SerialBoardLink::Ping_Opt_Board(int port, std::uint8_t* reply)
         return result;
 
     const std::string_view signature(reinterpret_cast<const char*>(answer.data()), kPingSignature.size());
+    const std::uint8_t version = answer[wire::kPingVersionOffset];
     const std::uint16_t largestCount =
-        littleEndian16(answer[kPingLargestCountOffset], answer[kPingLargestCountOffset + 1]) &
+        littleEndian16(answer[wire::kPingLargestCountOffset], answer[wire::kPingLargestCountOffset + 1]) &
         static_cast<std::uint16_t>(~wire::kPingEmulatedBoardFlag);
-    if (signature != kPingSignature || answer[kPingVersionOffset] != wire::kProtocolVersion ||
+    if (signature != kPingSignature ||
+        (version != wire::kProtocolVersion && version != wire::kWindowProtocolVersion) ||
         answer[kPingBoardAddressOffset] != ping_.boardAddress || largestCount < ping_.largestRead)
         return linkResult(LinkError::NotLodestar);
-    std::copy(answer.begin(), answer.end(), reply);
+    if (version == wire::kWindowProtocolVersion)
+        boardWindow_ = BoardWindow{port, littleEndian16(answer[wire::kPingReceiveBufferOffset],
+                                                        answer[wire::kPingReceiveBufferOffset + 1])};
+    // The reply keeps the answer's first part, which every version shares.
+    std::copy_n(answer.begin(), wire::kPingAnswerSize, reply);
     return LINK_OK;
 }
 
@@ -174,7 +176,7 @@ int SerialBoardLink::ReadDataOnly(int port, std::uint8_t* destination, std::uint
 {
     if (!initialised_)
         return linkResult(LinkError::NotInitialised);
-    if (destination == nullptr || !isValidCount(count) || !isValidAddress(address))
+    if (destination == nullptr || !isValidRequestCount(count) || !isValidRequestAddress(address))
         return linkResult(LinkError::BadArgument);
     if (!isOpenOn(port))
         return linkResult(LinkError::PortNotOpen);
@@ -187,7 +189,7 @@ int SerialBoardLink::WriteDataOnly(int port, const std::uint8_t* source, std::ui
 {
     if (!initialised_)
         return linkResult(LinkError::NotInitialised);
-    if (source == nullptr || !isValidCount(count) || !isValidAddress(address) || flags != 0)
+    if (source == nullptr || !isValidRequestCount(count) || !isValidRequestAddress(address) || flags != 0)
         return linkResult(LinkError::BadArgument);
     if (!isOpenOn(port))
         return linkResult(LinkError::PortNotOpen);
@@ -235,11 +237,12 @@ int SerialBoardLink::transact(wire::ByteChannel& channel, const Exchange& exchan
         statistics_.wireBytesSent += frame.size();
 
         const bool isWrite = exchange.kind == wire::FrameKind::Write;
+        std::size_t carried = exchange.count;
         const Outcome outcome = isWrite ? awaitWriteAnswer(channel, exchange, control, crc)
-                                        : awaitDataAnswer(channel, exchange, control, crc);
+                                        : awaitDataAnswer(channel, exchange, control, crc, carried);
         awaitedAnswer_.reset();
         if (outcome == Outcome::Accepted) {
-            statistics_.payloadBytes += isWrite ? exchange.count : exchange.answerData.size();
+            statistics_.payloadBytes += carried;
             return LINK_OK;
         }
         if (outcome == Outcome::Refused)
@@ -258,38 +261,57 @@ SerialBoardLink::Outcome SerialBoardLink::awaitWriteAnswer(wire::ByteChannel& ch
     std::array<std::uint8_t, wire::kWriteAnswerSize> answer{};
     if (receive(channel, answer, exchange.firstByteTimeout) != answer.size())
         return Outcome::Garbled;
+    const Outcome outcome = judgeWriteAnswer(answer, control, requestCrc);
+    return outcome == Outcome::Accepted && moreBytesWaiting(channel) ? Outcome::Garbled : outcome;
+}
+
+SerialBoardLink::Outcome SerialBoardLink::judgeWriteAnswer(std::span<const std::uint8_t, wire::kWriteAnswerSize> answer,
+                                                            std::uint8_t control, std::uint16_t requestCrc) const
+{
     const std::uint16_t token = littleEndian16(answer[0], answer[1]);
     if (token == wire::writeAnswerToken(wire::kNak, control, requestCrc))
         return Outcome::Refused;
-    if (token != wire::writeAnswerToken(wire::kAck, control, requestCrc) || moreBytesWaiting(channel))
+    if (token != wire::writeAnswerToken(wire::kAck, control, requestCrc))
         return Outcome::Garbled;
     return Outcome::Accepted;
 }
 
+// A ping answer's length follows from its version byte, so its data is read up to that byte
+// first. `carried` is set to the data bytes of an accepted answer.
 SerialBoardLink::Outcome SerialBoardLink::awaitDataAnswer(wire::ByteChannel& channel, const Exchange& exchange,
-                                                           std::uint8_t control, std::uint16_t requestCrc)
+                                                           std::uint8_t control, std::uint16_t requestCrc,
+                                                           std::size_t& carried)
 {
-    const std::size_t dataSize = exchange.answerData.size();
-    std::vector<std::uint8_t> answer(1 + dataSize + wire::kCrcSize);
+    const bool ping = exchange.kind == wire::FrameKind::Ping;
+    std::vector<std::uint8_t> answer(1 + exchange.answerData.size() + wire::kCrcSize);
     if (receive(channel, std::span(answer).first(1), exchange.firstByteTimeout) != 1)
         return Outcome::Garbled;
 
     const std::uint8_t verdict = answer[0];
     if (verdict != wire::kAck && verdict != wire::kNak)
         return Outcome::Garbled;
-    const std::size_t carried = verdict == wire::kAck ? dataSize : 0; // a refusal carries no data
-    const auto rest = std::span(answer).subspan(1, carried + wire::kCrcSize);
+    std::size_t head = 0;
+    std::size_t dataSize = 0; // a refusal carries no data
+    if (verdict == wire::kAck) {
+        head = ping ? wire::kPingVersionOffset + 1 : exchange.answerData.size();
+        if (receive(channel, std::span(answer).subspan(1, head), timer(TIMER_INTER_BYTE_GAP_MS)) != head)
+            return Outcome::Garbled;
+        dataSize = ping ? wire::pingAnswerSize(answer[1 + wire::kPingVersionOffset]) : head;
+    }
+    const auto rest = std::span(answer).subspan(1 + head, dataSize - head + wire::kCrcSize);
     if (receive(channel, rest, timer(TIMER_INTER_BYTE_GAP_MS)) != rest.size())
         return Outcome::Garbled;
 
-    const auto data = rest.first(carried);
-    if (littleEndian16(rest[carried], rest[carried + 1]) != wire::dataAnswerCrc(control, requestCrc, verdict, data))
+    const auto data = std::span(answer).subspan(1, dataSize);
+    if (littleEndian16(answer[1 + dataSize], answer[2 + dataSize]) !=
+        wire::dataAnswerCrc(control, requestCrc, verdict, data))
         return Outcome::Garbled;
     if (verdict == wire::kNak)
         return Outcome::Refused;
     if (moreBytesWaiting(channel))
         return Outcome::Garbled;
     std::copy(data.begin(), data.end(), exchange.answerData.begin());
+    carried = dataSize;
     return Outcome::Accepted;
 }
 
@@ -309,7 +331,7 @@ std::size_t SerialBoardLink::receive(wire::ByteChannel& channel, std::span<std::
             const std::uint32_t waitedMs = clock_->tickMs() - awaitedAnswer_->handedOverAtMs;
             ++statistics_.answersTimed;
             statistics_.answerWait += std::chrono::milliseconds(waitedMs);
-            statistics_.requestLineTime += awaitedAnswer_->requestLineTime;
+            statistics_.requestLineTime += awaitedAnswer_->lineBusyFor;
             awaitedAnswer_.reset();
         }
         received += arrived;

@@ -34,6 +34,8 @@ inline constexpr std::size_t kMaxModelNumberLength = 31;
 
 // The board link over a byte channel: frames each call as one request, waits for the board's
 // answer bound to that request, and resends the same frame when the answer is lost or garbled.
+// A board of protocol version 2 says in its ping answer how many bytes of requests it holds;
+// the link's write window then keeps that many on the line.
 class SerialBoardLink final : public BoardLink {
 public:
     using ChannelFactory = link::ChannelFactory;
@@ -57,11 +59,16 @@ public:
     int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                       int flags) override;
 
+    // Several writes on the line at once when the board on `port` said at its ping how much
+    // it holds, one at a time otherwise.
+    std::unique_ptr<WriteWindow> openWriteWindow(int port) override;
+
     LinkDetails details() const override { return {lastOpenResult_, statistics_}; }
     const Statistics& statistics() const { return statistics_; }
 
 private:
     enum class Outcome { Accepted, Refused, Garbled };
+    class StreamingWindow;
 
     // One request as the caller asked for it.
     struct Exchange {
@@ -79,22 +86,32 @@ private:
     Outcome awaitWriteAnswer(wire::ByteChannel& channel, const Exchange& exchange, std::uint8_t control,
                              std::uint16_t requestCrc);
     Outcome awaitDataAnswer(wire::ByteChannel& channel, const Exchange& exchange, std::uint8_t control,
-                            std::uint16_t requestCrc);
+                            std::uint16_t requestCrc, std::size_t& carried);
+    Outcome judgeWriteAnswer(std::span<const std::uint8_t, wire::kWriteAnswerSize> answer, std::uint8_t control,
+                             std::uint16_t requestCrc) const;
     std::size_t receive(wire::ByteChannel& channel, std::span<std::uint8_t> into, std::chrono::milliseconds firstWait);
     bool moreBytesWaiting(wire::ByteChannel& channel);
     bool waitForQuietLine(wire::ByteChannel& channel);
     std::chrono::milliseconds timer(std::size_t word) const { return std::chrono::milliseconds(timers_.words[word]); }
     std::chrono::microseconds lineTimeOf(std::size_t bytes) const;
 
-    // A request handed to the channel whose answer has not begun to arrive yet.
+    // A request whose answer the host waits for with nothing else left to send: the line
+    // falls idle once the request is out, so the time its answer takes costs the run time.
     struct AwaitedAnswer {
         std::uint32_t handedOverAtMs;
-        std::chrono::microseconds requestLineTime;
+        std::chrono::microseconds lineBusyFor; // from the hand-over until the request's last byte is out
+    };
+
+    // How many bytes of requests the board on a port said it holds unanswered.
+    struct BoardWindow {
+        int port;
+        std::size_t bytes;
     };
 
     ChannelFactory channels_;
     Clock* clock_;
     std::optional<AwaitedAnswer> awaitedAnswer_;
+    std::optional<BoardWindow> boardWindow_;
     std::unique_ptr<wire::ByteChannel> channel_;
     int openPort_ = 0;
     bool initialised_ = false;
@@ -105,6 +122,12 @@ private:
     wire::OpenResult lastOpenResult_;
     Statistics statistics_;
 };
+
+// Whether a read or write may carry `count` bytes, and reach `address`: 1 to 256 bytes, and
+// addresses up to 0xFFFF (anything larger, such as the flash layer's 0xDEADBEEF for "no
+// block", is refused before anything is sent).
+constexpr bool isValidRequestCount(std::uint32_t count) { return count >= 1 && count <= wire::kMaxCount; }
+constexpr bool isValidRequestAddress(std::uint32_t address) { return address <= 0xFFFF; }
 
 // The ten words as BriskDllInit leaves them for a line profile.
 LinkTimers defaultTimers(const LineProfile& profile);

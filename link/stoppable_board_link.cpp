@@ -1,6 +1,29 @@
 #include "link/stoppable_board_link.h"
 
 namespace fieldkit::link {
+namespace {
+
+class StoppableWindow final : public WriteWindow {
+public:
+    StoppableWindow(std::unique_ptr<WriteWindow> window, const UpgradeStop& stop)
+        : window_(std::move(window)), stop_(stop)
+    {
+    }
+
+    bool hasRoomFor(std::uint32_t count) const override { return window_->hasRoomFor(count); }
+    int send(const std::uint8_t* source, std::uint32_t address, std::uint32_t count) override
+    {
+        return stop_.requested() ? linkResult(LinkError::Stopped) : window_->send(source, address, count);
+    }
+    int nextAnswer() override { return window_->nextAnswer(); }
+    std::size_t answersDue() const override { return window_->answersDue(); }
+
+private:
+    std::unique_ptr<WriteWindow> window_;
+    const UpgradeStop& stop_;
+};
+
+} // namespace
 
 int StoppableBoardLink::BriskDllInit(const char* radioModel, const char* modelNumber, int largestRead,
                                      int boardAddress)
@@ -43,6 +66,11 @@ int StoppableBoardLink::WriteDataOnly(int port, const std::uint8_t* source, std:
                                       std::uint32_t count, int flags)
 {
     return stop_.requested() ? linkResult(LinkError::Stopped) : link_.WriteDataOnly(port, source, address, count, flags);
+}
+
+std::unique_ptr<WriteWindow> StoppableBoardLink::openWriteWindow(int port)
+{
+    return std::make_unique<StoppableWindow>(link_.openWriteWindow(port), stop_);
 }
 
 } // namespace fieldkit::link

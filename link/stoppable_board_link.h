@@ -21,6 +21,9 @@ public:
     int ReadDataOnly(int port, std::uint8_t* destination, std::uint32_t address, std::uint32_t count) override;
     int WriteDataOnly(int port, const std::uint8_t* source, std::uint32_t address, std::uint32_t count,
                       int flags) override;
+    // The link's own window; once a stop is requested no further write goes out, but the
+    // answers to those already on the line are still taken, so every page sent is settled.
+    std::unique_ptr<WriteWindow> openWriteWindow(int port) override;
     LinkDetails details() const override { return link_.details(); }
 
 private:

@@ -3,8 +3,10 @@
 # their targets to docs/performance.md:
 #   - building an upgrade's image against srec_cat converting the same application file;
 #   - wire bytes per payload byte of a whole upgrade, from lodestar-sim's counters;
-#   - whole simulated upgrades against their floors: paced at 115200 baud with and without
-#     2 ms of answer latency, and unpaced;
+#   - whole simulated upgrades against their floors: paced at 115200 baud, through a USB
+#     adapter's latency timer of 1 ms and of 16 ms, and unpaced; for a board that keeps
+#     requests in flight (protocol version 2) and for one that takes one at a time (version 1);
+#   - four boards at once against one (scripts/bench-four-boards.sh);
 #   - CPU time and peak memory of fieldkit-cli (the emulator runs as a separate process, so
 #     its memory is not counted) and of the desktop program during an upgrade;
 #   - peak memory of `fieldkit-cli history` over 100,000 records (scripts/history-memory.sh).
@@ -39,11 +41,14 @@ cp examples/* "$work/"
 # verify and after the boot copy.
 pause_floor=7.3
 baud=115200
+receive_buffer=$("$sim" --help | tr -s ' \n' ' ' | sed -n 's/.*--receive-buffer BYTES [^(]*(default \([0-9]*\)).*/\1/p')
+load_at_start=$(cut -d' ' -f1 /proc/loadavg)
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 
 start_board() { # name, emulator options...
   local name=$1; shift
-  "$sim" --link "$work/board-$name" "$@" > "$work/sim-$name.log" 2>&1 &
+  rm -f "$work/flash-$name.bin"
+  "$sim" --link "$work/board-$name" --dump-flash "$work/flash-$name.bin" "$@" > "$work/sim-$name.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do [ -e "$work/board-$name" ] && return; sleep 0.05; done
   echo "perf-report: lodestar-sim did not start: $(cat "$work/sim-$name.log")" >&2
@@ -67,6 +72,13 @@ upgrade() { # name, emulator options...
   grep -q '^Ready - Took' "$work/cli-$name.log" ||
     { echo "perf-report: the $name upgrade did not succeed:" >&2; cat "$work/cli-$name.log" >&2; exit 1; }
   read -r elapsed user system peak < <(tail -n 1 "$work/time-$name")
+  # Every byte in its place: the emulated flash against the image for the board.
+  cmp -s <(dd if="$work/image.bin" bs=4096 count=80 status=none) \
+         <(dd if="$work/flash-$name.bin" bs=4096 skip=160 count=80 status=none) &&
+    cmp -s <(dd if="$work/image.bin" bs=4096 skip=92 count=4 status=none) \
+           <(dd if="$work/flash-$name.bin" bs=4096 skip=252 count=4 status=none) ||
+    { echo "perf-report: the $name upgrade left other bytes in the flash than the image's" >&2; exit 1; }
+  hinted=$(grep -c "adapter holds them back" "$work/cli-$name.log" || true)
 }
 
 echo "image build against srec_cat ..."
@@ -77,15 +89,23 @@ speedup=$(calc "$srec_ms / $image_ms" 1)
 
 # The same upgrade three times; its median run's figures stay set, the three times go to
 # `spread`. The machine may be shared, so one run alone can be an outlier.
-upgrade3() { # name, emulator options...
-  local times=()
+upgrade3() { # name, emulator options...; also sets hinted: runs of the three with the adapter hint
+  local times=() hints=0
   for round in 1 2 3; do
     upgrade "$@"
     times+=("$elapsed $user $system $peak")
+    hints=$((hints + hinted))
   done
+  hinted=$hints
   read -r elapsed user system peak < <(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
   spread=$(printf '%s\n' "${times[@]}" | cut -d' ' -f1 | sort -n | paste -sd/ | sed 's|/| / |g')
 }
+
+# The image every upgrade below must leave in the flash: the emulator's default board, whose
+# parameter block is its ESN and the ESN's complement, then the counting bytes 0x88 to 0xB3.
+default_params=715C3A1E8EA3C5E1$(for i in $(seq 8 51); do printf '%02X' $((0x80 + i)); done)
+(cd "$work" && "$cli" image --out "$work/image.bin" --band-edge 403000000 --variant-flag 0 \
+  --param-block "$default_params" --yes > /dev/null)
 
 echo "unpaced upgrades ..."
 upgrade3 unpaced
@@ -95,16 +115,39 @@ wire_total=$((wire_in + wire_out)) payload_total=$((payload_in + payload_out)) a
 echo "upgrades at $baud baud ..."
 upgrade3 paced --baud "$baud"
 paced_s=$elapsed paced_spread=$spread paced_cpu=$(calc "$user + $system")
-wire_floor=$(calc "$pause_floor + ($wire_in + $wire_out) * 10 / $baud")
-echo "upgrades at $baud baud with 2 ms latency ..."
-upgrade3 latency --baud "$baud" --latency 2
-latency_s=$elapsed latency_spread=$spread
-latency_floor=$(calc "$wire_floor + $requests * 0.002")
+# What the payload itself needs: the fixed pauses and the data the requests carry, at 10 bits
+# a byte. Answers travel the other way at the same time on a full-duplex line.
+payload_floor=$(calc "$pause_floor + $payload_in * 10 / $baud")
+line_floor=$(calc "$pause_floor + $wire_in * 10 / $baud")
+paced_payload_in=$payload_in paced_wire_in=$wire_in paced_wire_out=$wire_out
+echo "upgrades at $baud baud through an adapter's latency timer of 1 and 16 ms ..."
+upgrade3 latency1 --baud "$baud" --latency 1
+latency1_s=$elapsed latency1_spread=$spread
+upgrade3 latency16 --baud "$baud" --latency 16
+latency16_s=$elapsed latency16_spread=$spread latency16_hinted=$hinted
 
-# Where the time above the floor goes: one more paced upgrade through the soak's relay,
-# which records every byte with its time on the way.
+echo "a board of protocol version 1, one request at a time ..."
+upgrade3 v1paced --baud "$baud" --protocol 1
+v1_s=$elapsed v1_spread=$spread
+v1_wire_total=$((wire_in + wire_out))
+wire_floor=$(calc "$pause_floor + $v1_wire_total * 10 / $baud")
+upgrade3 v1latency1 --baud "$baud" --latency 1 --protocol 1
+v1latency1_s=$elapsed v1latency1_spread=$spread
+upgrade3 v1latency16 --baud "$baud" --latency 16 --protocol 1
+v1latency16_s=$elapsed v1latency16_spread=$spread v1latency16_hinted=$hinted
+
+echo "four boards at once against one ..."
+four_out=$(scripts/bench-four-boards.sh "$build") || { echo "$four_out" >&2; echo "perf-report: the bench failed" >&2; exit 1; }
+four_single=$(sed -n 's/^single board: *\([0-9.]*\) s.*/\1/p' <<<"$four_out")
+four_all=$(sed -n 's/^four boards at once: *\([0-9.]*\) s.*/\1/p' <<<"$four_out")
+four_ratio=$(sed -n 's/^ratio four\/single: *\([0-9.]*\).*/\1/p' <<<"$four_out")
+four_exact=$(grep -c "flash: byte-exact" <<<"$four_out" || true)
+
+# Where the time above the floor goes when requests go one at a time: one more paced upgrade
+# of a board of protocol version 1 through the soak's relay, which records every byte with its
+# time on the way.
 echo "upgrade at $baud baud through a recording relay ..."
-start_board split --baud "$baud"
+start_board split --baud "$baud" --protocol 1
 python3 scripts/soak.py relay "$work/board-split" "$work/host-split" "$work/trace-split" > "$work/relay.out" &
 relay_pid=$!
 for _ in $(seq 100); do [ -e "$work/host-split" ] && break; sleep 0.05; done
@@ -120,7 +163,7 @@ desktop_row="| fieldkit (desktop), whole upgrade | **not measured**: $app was no
 if [ -x "$app" ] && command -v xvfb-run > /dev/null && command -v xdotool > /dev/null; then
   echo "desktop upgrade ..."
   # Another version than the settings name, so that no question stops the run.
-  start_board desktop --dump-flash "$work/desktop-flash.bin" --version R07.13.00
+  start_board desktop --version R07.13.00
   xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     work=$1 app=$2
     cd "$work" && FIELDKIT_COM1="$work/board-desktop" /usr/bin/time -o "$work/time-desktop" -f "%e %U %S %M" \
@@ -129,7 +172,7 @@ if [ -x "$app" ] && command -v xvfb-run > /dev/null && command -v xdotool > /dev
     window=$(xdotool search --sync --onlyvisible --name "Lodestar Board Upgrade" | head -n 1)
     xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
     xdotool key --clearmodifiers ctrl+u
-    for _ in $(seq 600); do [ -e "$work/desktop-flash.bin" ] && break; sleep 0.1; done
+    for _ in $(seq 600); do [ -e "$work/flash-desktop.bin" ] && break; sleep 0.1; done
     sleep 1
     xdotool key Return   # the success box
     sleep 0.5
@@ -143,7 +186,7 @@ if [ -x "$app" ] && command -v xvfb-run > /dev/null && command -v xdotool > /dev
     fi
     wait "$timer"' _ "$work" "$app" || true
   stop_board desktop
-  if [ -e "$work/desktop-flash.bin" ] && [ -s "$work/time-desktop" ]; then
+  if [ -e "$work/flash-desktop.bin" ] && [ -s "$work/time-desktop" ]; then
     read -r d_elapsed d_user d_system d_peak < <(tail -n 1 "$work/time-desktop")
     desktop_row="| fieldkit (desktop), whole upgrade with start and exit | $(calc "$d_user + $d_system") s CPU in ${d_elapsed} s, peak $(calc "$d_peak / 1024" 1) MB | none given (the command line's: < 32 MB) | |"
   else
@@ -165,45 +208,69 @@ verdict() { awk "BEGIN { print ($1) ? \"met\" : \"**missed**\" }"; }
 Measured by \`scripts/perf-report.sh\`, all figures from one run, side by side. Rerun it after a
 change that could matter (link, flash, image, emulator) and commit the new file.
 Each upgrade figure is the median of three runs, all three shown; on a machine shared with
-other work they differ by several percent from run to run, the paced ones most.
+other work they differ by several percent from run to run, the paced ones most. After every
+upgrade the script compares the emulated board's flash with the image \`fieldkit-cli image\`
+builds for it, and stops at the first byte out of place: every run below left it byte-exact.
 
 Run on $(date '+%Y-%m-%d %H:%M %Z'), build \`$(basename "$build")\` ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")),
-$(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)), load average $(cut -d' ' -f1 /proc/loadavg) at the end.
+$(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)), load average ${load_at_start} at the start and
+$(cut -d' ' -f1 /proc/loadavg) at the end. The paced figures are line time, which the load hardly changes.
 
 | What | Measured | Target | |
 |---|---|---|---|
 | image build from the sample files (bench/image_bench, median) | ${image_ms} ms | < 5 ms | $(verdict "$image_ms < 5") |
 | srec_cat converting the application file alone (median) | ${srec_ms} ms | | |
 | image build against srec_cat | ${speedup}x faster | >= 5x | $(verdict "$speedup >= 5") |
-| wire bytes per payload byte, whole upgrade | ${wire_total} / ${payload_total} = ${wire_ratio} | <= 1.10 | $(verdict "$wire_ratio <= 1.10") |
-| upgrade at ${baud} baud (median of ${paced_spread} s) | ${paced_s} s against a floor of ${wire_floor} s: $(calc "$paced_s / $wire_floor" 3)x | within 10 % (<= 1.10x) | $(verdict "$paced_s / $wire_floor <= 1.10") |
-| upgrade at ${baud} baud, 2 ms answer latency (median of ${latency_spread} s) | ${latency_s} s: $(calc "$latency_s / $wire_floor" 3)x the floor without latency, $(calc "$latency_s / $latency_floor" 3)x the floor with ${answers} x 2 ms | | |
-| time above the floor at ${baud} baud, split (one run through a recording relay) | fieldkit-cli from each answer to its next frame, fixed pauses left out: ${host_s} s ($(calc "$host_s / $answers * 1000") ms a request, the relay's two hops included); emulator from each frame to its answer beyond the line time of both: ${board_s} s ($(calc "$board_s / $answers * 1000") ms a request) | | |
+| wire bytes per payload byte, whole upgrade | ${wire_total} / ${payload_total} = ${wire_ratio} | <= 1.092 | $(verdict "$wire_ratio <= 1.092") |
+| upgrade at ${baud} baud (median of ${paced_spread} s) | ${paced_s} s against the payload floor of ${payload_floor} s: $(calc "$paced_s / $payload_floor" 3)x; against the requests' own line time ${line_floor} s: $(calc "$paced_s / $line_floor" 3)x | within 6 % of the payload floor (<= 1.06x) | $(verdict "$paced_s / $payload_floor <= 1.06") |
+| upgrade at ${baud} baud, adapter latency 1 ms (median of ${latency1_spread} s) | ${latency1_s} s | | |
+| upgrade at ${baud} baud, adapter latency 16 ms (median of ${latency16_spread} s) | ${latency16_s} s: $(calc "$latency16_s / $latency1_s" 3)x the run at 1 ms; adapter hint given in ${latency16_hinted} of the 3 runs | <= 1.2x | $(verdict "$latency16_s / $latency1_s <= 1.2") |
+| four boards at once against one, at ${baud} baud (scripts/bench-four-boards.sh) | ${four_all} s against ${four_single} s: ${four_ratio}x; ${four_exact} of 5 flashes byte-exact | <= 1.10x | $(verdict "$four_ratio <= 1.10 && $four_exact == 5") |
 | unpaced upgrade, pseudo-terminal at full speed (median of ${unpaced_spread} s) | ${unpaced_s} s against the pause floor of ${pause_floor} s: $(calc "$unpaced_s / $pause_floor" 3)x, $(calc "$unpaced_s - $pause_floor") s above it | | |
 | fieldkit-cli, unpaced upgrade | ${unpaced_cpu} s CPU in ${unpaced_s} s, peak ${cli_peak_mb} MB | < 32 MB | $(verdict "$cli_peak_mb < 32") |
 | fieldkit-cli, upgrade at ${baud} baud | ${paced_cpu} s CPU in ${paced_s} s | | |
 ${desktop_row}
 | fieldkit-cli history over ${history_file} (scripts/history-memory.sh), peak memory by format | ${history_formats} | < 2x the file's size | $(verdict "$history_worst < 2") |
 
+## A board of protocol version 1: one request at a time
+
+The same upgrade against \`lodestar-sim --protocol 1\`, a board that says nothing about its
+receive buffer: FieldKit waits for each answer before the next request, as it always has.
+
+| What | Measured | |
+|---|---|---|
+| upgrade at ${baud} baud (median of ${v1_spread} s) | ${v1_s} s: $(calc "$v1_s / $payload_floor" 3)x the payload floor, $(calc "$v1_s / $wire_floor" 3)x the floor of both directions one after the other (${wire_floor} s) | |
+| upgrade at ${baud} baud, adapter latency 1 ms (median of ${v1latency1_spread} s) | ${v1latency1_s} s | |
+| upgrade at ${baud} baud, adapter latency 16 ms (median of ${v1latency16_spread} s) | ${v1latency16_s} s: $(calc "$v1latency16_s / $v1latency1_s" 3)x the run at 1 ms; adapter hint given in ${v1latency16_hinted} of the 3 runs | |
+| time above the floor at ${baud} baud, split (one run through a recording relay) | fieldkit-cli from each answer to its next frame, fixed pauses left out: ${host_s} s ($(calc "$host_s / $answers * 1000") ms a request, the relay's two hops included); emulator from each frame to its answer beyond the line time of both: ${board_s} s ($(calc "$board_s / $answers * 1000") ms a request) | |
+
 How the floors are made:
 
 - Pause floor: the fixed pauses of a successful upgrade, ${pause_floor} s (200 ms after the ping
   and after each of the identity, parameter and version reads, 500 ms after programming mode,
   2000 ms in each of the two verifies and after the boot copy).
-- Floor at ${baud} baud: the pause floor plus the time the line needs for every byte that must
-  cross it, ${wire_total} bytes of frames and answers, at 10 bits a byte: $(calc "$wire_total * 10 / $baud") s.
-  The emulator paces each direction like a serial port (\`--baud\`); requests and answers
-  never overlap, so the two directions add up.
-- With latency the emulator waits 2 ms before each of the ${answers} answers, which adds $(calc "$answers * 0.002") s to
-  the floor.
-- A USB adapter that holds answers back acts like \`--latency\`: at the 16 ms many adapters keep
-  by default, the ${answers} answers cost $(calc "$answers * 0.016" 1) s more. \`fieldkit-cli upgrade\` times the answers
-  (less each request's own line time) and, above a mean of 4 ms, hints at how to set the
-  adapter's latency timer to 1 ms (README, Windows).
-- The split: the floor counts neither side's own time. What a paced run spends above it is
-  the host's turnaround (from an answer's arrival to the next frame) and the emulator's (the
-  pacing sleeps of \`--baud\` wake a little late, twice a request), ${answers} times each. The
-  relay forwards in both directions, so its own time shows in the host's figure.
+- Payload floor at ${baud} baud: the pause floor plus the data the requests carry
+  (\`lodestar-sim\`'s "payload bytes in", ${paced_payload_in} bytes) at 10 bits a byte:
+  $(calc "$paced_payload_in * 10 / $baud") s. The requests' own line time adds their framing:
+  ${paced_wire_in} bytes, $(calc "$paced_wire_in * 10 / $baud") s. The emulator paces each direction on its
+  own, as a full-duplex line does (\`--baud\`), so the answers (${paced_wire_out} bytes) cross
+  while the next requests do, as long as the board holds them.
+- The board holds ${receive_buffer} bytes of requests by default (\`--receive-buffer\`), more than three
+  pages' writes: enough to keep the line busy while an adapter holds the answers back.
+- \`--latency\` acts as the latency timer of a USB adapter on the host's side: what the board
+  sends is held until the timer runs out (counted from the first byte it holds) or a USB packet
+  of 62 bytes fills. Many adapters keep 16 ms by default. \`fieldkit-cli upgrade\` times the
+  answers it waited for on an idle line and, when they cost the run at least a second at a
+  mean above 4 ms, hints at how to set the adapter's latency timer to 1 ms (README, Windows).
+- Floor of both directions one after the other, for a board of protocol version 1: the pause
+  floor plus every byte of frames and answers, ${v1_wire_total} bytes: $(calc "$v1_wire_total * 10 / $baud") s.
+- The split: the floor counts neither side's own time. What a paced run of a one-at-a-time
+  board spends above it is the host's turnaround (from an answer's arrival to the next frame)
+  and the emulator's, ${answers} times each. The relay forwards in both directions, so its own
+  time shows in the host's figure.
+- Four boards: \`scripts/bench-four-boards.sh\` upgrades four paced boards at once with
+  \`upgrade --port 1 --port 2 --port 3 --port 4\` against one alone, and compares every flash
+  with its image.
 - Wire bytes per payload byte: every byte on the line both ways (\`lodestar-sim\` counters
   "wire bytes in, out") over the data the requests and answers carry ("payload bytes in, out").
   A page costs 287 wire bytes for 263 payload bytes (docs/link-protocol.md).

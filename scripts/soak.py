@@ -62,6 +62,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 BOARD_VERSIONS = {"R07.12.00": ["already_flashed"], "R07.10.00": [], "R05.01.00": ["incompatible_firmware"],
                   "X03.99": ["incompatible_firmware"], "R08.00.00   ": []}
 BAND_EDGES = [403000000, 450000000, 217000000, 746000000, 762000000, 776000000, 792000000, 136000000]
+RECEIVE_BUFFERS = [300, 1024, 1024, 4096]
 
 # The board's map as faults name it: read addresses, command words, and the failure kind a
 # run that stops at each must carry (write steps before the boot copy are the boot code's).
@@ -71,6 +72,8 @@ PROGRAMMING_MODE, VERIFY_BOOT, BOOT_COPY, VERIFY_APP, FINISH = 0x1201, 0x3000, 0
 APP_BLOCKS = [0x1A, 0x19, 0x18, 0x17, 0x16]  # block 0x1A holds flash 0xA0000, 0x16 holds 0xE0000
 # Flash: the application region and the boot area, and where each lies in the 0x60000 image.
 APP_BASE, APP_SIZE, BOOT_BASE, BOOT_OFFSET, BOOT_SIZE, PAGE = 0xA0000, 0x50000, 0xFC000, 0x5C000, 0x4000, 256
+# Requests a host keeps on the line at most, whatever the board's receive buffer.
+MAX_REQUESTS_IN_FLIGHT = 16
 
 # The steps of an upgrade in order, each with the failure kind a stop in it carries.
 STEPS = ["ping", "reading", "read_esn", "programming_mode", "erase_block", "boot_write", "boot_verify",
@@ -210,11 +213,14 @@ class Board:
         self.params = bytes(rng.randrange(256) for _ in range(52))
         self.esn = rng.randrange(2**32)
         self.version = rng.choice(list(BOARD_VERSIONS))
+        # Bytes of requests the board holds: one page on the line at a time, three or more, or
+        # as many requests as a host keeps at most.
+        self.receive_buffer = rng.choice(RECEIVE_BUFFERS)
 
     def sim_args(self):
         return ["--band-edge", str(self.band_edge), "--variant-flag", str(self.variant_flag),
                 "--param-block", self.params.hex(), "--esn", str(self.esn),
-                "--version", self.version]
+                "--version", self.version, "--receive-buffer", str(self.receive_buffer)]
 
     def image_args(self, identity_read, parameters_read):
         args = []
@@ -444,7 +450,8 @@ def wait_for_link(path, process, timeout):
 
 def sim_counters(text):
     numbers = {}
-    for name, pattern in [("requests", r"requests (\d+)"), ("bad_frames", r"bad frames (\d+)")]:
+    for name, pattern in [("requests", r"requests (\d+)"), ("bad_frames", r"bad frames (\d+)"),
+                          ("overrun", r"bytes overrun (\d+)")]:
         match = re.search(pattern, text)
         numbers[name] = int(match.group(1)) if match else None
     return numbers
@@ -559,6 +566,9 @@ def judge(run, tools, status, hung, stderr, sim_out, port_open_at_end):
     # host's own. (A resend is not: on a busy machine an answer may simply come late.)
     if not fault.line and counters["bad_frames"]:
         run.bad(f"{counters['bad_frames']} bad frames without a line fault")
+    # The host keeps no more on the line than the board said it holds.
+    if counters["overrun"]:
+        run.bad(f"{counters['overrun']} bytes overran the board's receive buffer")
     # From the first erase the board holds no whole firmware: the record must say so.
     erased = any(r.kind == "write" and step_of(r, False) == "erase_block" and r.verdict == "ack" for r in requests)
 
@@ -593,8 +603,8 @@ def judge(run, tools, status, hung, stderr, sim_out, port_open_at_end):
 
 # The history's stages in order; a run that did not reach "done" left the board without a
 # whole firmware from "erasing" on.
-STAGES = ["loading_files", "connecting", "reading_board", "erasing", "writing_boot", "verifying_boot",
-          "copying_boot", "writing_application", "verifying_application", "finishing", "done"]
+STAGES = ["loading_files", "connecting", "reading_board", "programming_mode", "erasing", "writing_boot",
+          "verifying_boot", "copying_boot", "writing_application", "verifying_application", "finishing", "done"]
 
 
 def judge_success(run, tools, requests, record, errors, stderr):
@@ -647,9 +657,19 @@ def judge_failure(run, requests, record, errors, stderr):
         run.bad(f"stopped after a request that cannot stop a run: {requests[-1]}")
     elif at != kind and not (fault.line and STEPS.index(at) < STEPS.index(kind)):
         run.bad(f"failure kind {kind!r} for a stop at {requests[-1]}: a request after the stop, or the wrong kind")
-    if fault.refused is not None and not fault.line and requests and \
-            (requests[-1].address, requests[-1].verdict) != (fault.refused, "nak"):
-        run.bad(f"the last request {requests[-1]} is not the refused command")
+    if fault.refused is not None and not fault.line and requests:
+        # Page writes stream several at a time: the writes already on the line when one is
+        # refused still reach the board, at most a window of them, all of the same step.
+        last = max(i for i, r in enumerate(requests) if r.address == fault.refused) \
+            if any(r.address == fault.refused for r in requests) else None
+        behind = requests[last + 1:] if last is not None else []
+        streamed = fault.refused in (PAGE_DATA, PAGE_COMMIT)
+        if last is None or requests[last].verdict != "nak":
+            run.bad(f"the last request to 0x{fault.refused:04X} was not refused: "
+                    f"{requests[last] if last is not None else None}")
+        elif behind and not (streamed and len(behind) <= MAX_REQUESTS_IN_FLIGHT and
+                             all(step_of(r, False) == step_of(requests[last], False) for r in behind)):
+            run.bad(f"{len(behind)} requests after the refused command, the last {requests[-1]}")
 
 
 # ---------------------------------------------------------------------------------------

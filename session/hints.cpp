@@ -28,6 +28,11 @@ namespace {
 constexpr std::chrono::microseconds kSlowTurnaround{4000};
 // What an adapter set to a 1 ms latency gives; the hint counts the rest as time lost.
 constexpr std::chrono::microseconds kGoodTurnaround{1000};
+// Below this the latency cost the run too little to be worth a word: a board that keeps
+// several requests on the line hides it, but for the few requests that go alone.
+constexpr std::chrono::seconds kNoticeableLoss{1};
+// A mean over fewer answers (a run that stopped early) says little about the adapter.
+constexpr std::uint64_t kFewestTimedAnswers = 20;
 
 std::string fixedText(double value, const char* unit)
 {
@@ -37,7 +42,7 @@ std::string fixedText(double value, const char* unit)
 }
 
 // Where the adapter's latency is set. Linux names it by the adapter's ttyUSB device, which a
-// /dev/serial/by-id link leads to.
+// /dev/serial/by-id link leads to; any other device is named as it is.
 std::string latencySettingText([[maybe_unused]] const std::string& device)
 {
 #ifdef _WIN32
@@ -45,11 +50,14 @@ std::string latencySettingText([[maybe_unused]] const std::string& device)
            ") > Properties > Port Settings > Advanced > Latency Timer (msec) = 1.";
 #else
     std::error_code error;
-    std::string name = fs::canonical(device, error).filename().string();
-    if (error || name.rfind("ttyUSB", 0) != 0)
-        name = "ttyUSB0";
-    return "FieldKit asks the serial driver for low latency itself; if the adapter still holds answers back, "
-           "set its latency to 1 ms: echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name + "/latency_timer";
+    const fs::path resolved = fs::canonical(device, error);
+    const std::string name = error ? std::string() : resolved.filename().string();
+    const std::string lead = "FieldKit asks the serial driver for low latency itself; ";
+    if (name.rfind("ttyUSB", 0) == 0)
+        return lead + "if the adapter still holds answers back, set its latency to 1 ms: echo 1 | sudo tee "
+                      "/sys/bus/usb-serial/devices/" + name + "/latency_timer";
+    const std::string named = error || resolved == fs::path(device) ? device : device + " (" + resolved.string() + ")";
+    return lead + named + " is no USB serial adapter of its own: set the latency of the adapter behind it to 1 ms.";
 #endif
 }
 
@@ -166,9 +174,11 @@ std::string FailureHints::silentBoardHint() const
 std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device)
 {
     const auto mean = statistics.meanTurnaround();
-    if (mean <= kSlowTurnaround)
+    if (statistics.answersTimed < kFewestTimedAnswers || mean <= kSlowTurnaround)
         return {};
     const auto lost = (mean - kGoodTurnaround) * statistics.answersTimed;
+    if (lost < kNoticeableLoss)
+        return {};
     using Seconds = std::chrono::duration<double>;
     using Milliseconds = std::chrono::duration<double, std::milli>;
     return "Hint: the board's answers took " + fixedText(Milliseconds(mean).count(), " ms") +

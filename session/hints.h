@@ -43,7 +43,9 @@ private:
 
 // After an upgrade: when the cable's adapter held the board's answers back long enough to slow
 // the run down, how much longer the run took for it and how to set the adapter's latency to
-// 1 ms; "" otherwise. `device` is what the upgrade's COM port means.
+// 1 ms; "" otherwise, and for a mean over too few answers to tell. Only answers the run waited
+// for on an idle line are timed: answers that came back while more requests were on their
+// way cost nothing. `device` is what the upgrade's COM port means.
 std::string slowAdapterHint(const link::LinkStatistics& statistics, const std::string& device);
 
 // A settings file that is there but cannot be read, and so is read as missing, or whose text

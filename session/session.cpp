@@ -4,6 +4,7 @@
 #include "history/history_record.h"
 #include "link/stoppable_board_link.h"
 #include "session/hints.h"
+#include "session/pending_records.h"
 #include "session/record.h"
 
 #include <exception>
@@ -63,7 +64,7 @@ std::function<bool()> stoppingOf(const Services& services)
 {
     if (services.stopping)
         return services.stopping;
-    return [&stop = services.stop] { return stop.requested(); };
+    return [&stop = services.stop] { return stop.anyRequested(); };
 }
 
 history::UpgradeRun historyRun(const char* command, const Place& place, const std::string& settingsVersion)
@@ -109,6 +110,7 @@ LoadedFirmware loadFirmware(Prompts& prompts, const std::filesystem::path& direc
 
 Outcome runUpgrade(const UpgradePlan& plan, const Services& services)
 {
+    const RecordPending recordPending;
     const history::UpgradeRun run = historyRun(history::kUpgradeCommand, plan.place, plan.settingsVersion);
     const auto stopping = stoppingOf(services);
     Outcome outcome;
@@ -155,12 +157,14 @@ Outcome runUpgrade(const UpgradePlan& plan, const Services& services)
 Recorded recordUnstarted(const Place& place, const std::string& settingsVersion,
                                            const flash::UpgradeReport& fileStage)
 {
+    const RecordPending recordPending;
     return recordRun(historyRun(history::kUpgradeCommand, place, settingsVersion), fileStage);
 }
 
 BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersion, const Services& services,
                            const std::function<void(const link::BoardIdentity&)>& whileOpen)
 {
+    const RecordPending recordPending;
     const history::UpgradeRun run = historyRun(history::kInfoCommand, place, settingsVersion);
     const auto stopping = stoppingOf(services);
     BoardReadOutcome outcome;
@@ -171,7 +175,6 @@ BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersio
     } catch (const std::exception& fault) {
         outcome.failure = link::ConnectionFailure{FailureKind::Unexpected, kUnexpectedRead + std::string(fault.what())};
     }
-    bool interrupted = false;
     if (boardLink != nullptr) {
         link::StoppableBoardLink link(*boardLink, services.stop);
         const std::vector<image::LoadedFile> noFiles;
@@ -181,11 +184,13 @@ BoardReadOutcome readBoard(const Place& place, const std::string& settingsVersio
         link::BoardConnection connection(link, clock);
         outcome.failure = connection.readBoardInformation(place.port);
         outcome.identity = connection.identity();
-        interrupted = stopping();
+        // A read that finished is a result, whatever came after it; a failure may be the
+        // stop's doing.
+        const bool interrupted = outcome.failure && stopping();
         const auto report = history::reportOfBoardRead(outcome.identity, outcome.failure, interrupted);
         outcome.result = report.result();
         outcome.recorded = recordRun(run, report);
-        if (!outcome.failure && !interrupted && whileOpen)
+        if (!outcome.failure && whileOpen)
             whileOpen(outcome.identity);
         connection.close();
         if (outcome.failure && !interrupted)

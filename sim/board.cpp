@@ -3,6 +3,7 @@
 #include "sim/flash_file.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fieldkit::sim {
 namespace {
@@ -10,6 +11,12 @@ namespace {
 std::vector<std::uint8_t> refusedRead(const wire::Request& request)
 {
     return wire::encodeDataAnswer(wire::kNak, request, {});
+}
+
+// The sequence number `steps` requests before `sequence`.
+std::uint8_t sequenceBefore(std::uint8_t sequence, unsigned steps)
+{
+    return static_cast<std::uint8_t>((sequence - steps) & wire::kSequenceMask);
 }
 
 } // namespace
@@ -35,13 +42,15 @@ std::vector<std::uint8_t> Board::handle(const wire::Request& request)
     ++counters_.requests;
     switch (request.kind) {
     case wire::FrameKind::Read:
+        preparation_.reset();
         return handleRead(request);
     case wire::FrameKind::Ping:
+        preparation_.reset();
         return handlePing(request);
     case wire::FrameKind::Write:
         break;
     }
-    const bool accepted = execute(request.address, request.payload);
+    const bool accepted = execute(request);
     if (!accepted)
         ++counters_.refused;
     return wire::encodeWriteAnswer(accepted ? wire::kAck : wire::kNak, request);
@@ -68,12 +77,16 @@ std::vector<std::uint8_t> Board::handlePing(const wire::Request& request) const
     if (!ping || ping->radioModel != kAnsweredRadioModel || ping->boardAddress != kBoardBusAddress)
         return {};
     std::vector<std::uint8_t> data(kPingSignature.begin(), kPingSignature.end());
-    data.push_back(wire::kProtocolVersion);
+    data.push_back(options_.protocolVersion);
     data.push_back(kBoardBusAddress);
     const auto largestCount = static_cast<std::uint16_t>(
         wire::kMaxCount | (options_.markAsEmulator ? wire::kPingEmulatedBoardFlag : 0));
     data.push_back(static_cast<std::uint8_t>(largestCount & 0xFF));
     data.push_back(static_cast<std::uint8_t>(largestCount >> 8));
+    if (options_.protocolVersion == wire::kWindowProtocolVersion) {
+        data.push_back(static_cast<std::uint8_t>(options_.receiveBufferBytes & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(options_.receiveBufferBytes >> 8));
+    }
     return wire::encodeDataAnswer(wire::kAck, request, data);
 }
 
@@ -108,8 +121,12 @@ std::optional<std::vector<std::uint8_t>> Board::readMemory(std::uint16_t address
     }
 }
 
-bool Board::execute(std::uint16_t word, std::span<const std::uint8_t> data)
+bool Board::execute(const wire::Request& request)
 {
+    const std::uint16_t word = request.address;
+    const std::span<const std::uint8_t> data = request.payload;
+    // Every request ends the page being prepared, unless it is that page's next write.
+    auto prepared = std::exchange(preparation_, std::nullopt);
     if (options_.failCommands.contains(word))
         return false;
     switch (word) {
@@ -133,13 +150,9 @@ bool Board::execute(std::uint16_t word, std::span<const std::uint8_t> data)
         return false;
     switch (word) {
     case ADDR_PAGE_DATA:
-        if (data.size() != kPageSize)
-            return false;
-        pendingPage_.emplace();
-        std::copy(data.begin(), data.end(), pendingPage_->begin());
-        return true;
+        return takePageData(data, request.sequence, std::move(prepared));
     case ADDR_PAGE_COMMIT:
-        return commitPage(data);
+        return commitPage(data, request.sequence, prepared);
     case CMD_VERIFY_BOOT:
     case CMD_VERIFY_APP:
         return verify(word, data);
@@ -151,18 +164,33 @@ bool Board::execute(std::uint16_t word, std::span<const std::uint8_t> data)
     const auto family = static_cast<std::uint16_t>(word & 0xFF00);
     const auto blockNumber = static_cast<std::uint8_t>(word & 0x00FF);
     if (family == CMD_SELECT_BLOCK)
-        return data.size() == kCommandDataSize && selectBlock(blockNumber);
+        return data.size() == kCommandDataSize && selectBlock(blockNumber, request.sequence);
     if (family == CMD_ERASE_BLOCK)
         return data.size() == kCommandDataSize && eraseBlock(blockNumber);
     return false;
 }
 
-bool Board::selectBlock(std::uint8_t number)
+bool Board::selectBlock(std::uint8_t number, std::uint8_t sequence)
 {
     const auto block = flashBlock(number);
     if (!block)
         return false;
-    selectedBlock_ = block;
+    preparation_ = PagePreparation{*block, sequence, std::nullopt};
+    return true;
+}
+
+// The board takes page data whenever it is programming, but only data that came right after
+// its block select can be committed.
+bool Board::takePageData(std::span<const std::uint8_t> data, std::uint8_t sequence,
+                         std::optional<PagePreparation> prepared)
+{
+    if (data.size() != kPageSize)
+        return false;
+    if (prepared && !prepared->dataSequence && prepared->selectSequence == sequenceBefore(sequence, 1)) {
+        prepared->dataSequence = sequence;
+        std::copy(data.begin(), data.end(), prepared->data.begin());
+        preparation_ = std::move(prepared);
+    }
     return true;
 }
 
@@ -178,18 +206,25 @@ bool Board::eraseBlock(std::uint8_t number)
     return true;
 }
 
-bool Board::commitPage(std::span<const std::uint8_t> record)
+// A commit programs only the page whose block select and data the board accepted right
+// before it, with the two sequence numbers just before its own: a select or data that was
+// lost, spoilt or refused leaves nothing to commit, so no page is ever programmed with
+// another page's data or twice from one preparation.
+bool Board::commitPage(std::span<const std::uint8_t> record, std::uint8_t sequence,
+                       const std::optional<PagePreparation>& prepared)
 {
     if (record.size() != kCommitRecordSize || !std::equal(kCommitMagic.begin(), kCommitMagic.end(), record.begin()))
         return false;
-    if (!pendingPage_ || !selectedBlock_)
+    if (!prepared || prepared->dataSequence != sequenceBefore(sequence, 1) ||
+        prepared->selectSequence != sequenceBefore(sequence, 2))
         return false;
     const std::uint32_t address = record[3] | (record[4] << 8) | (record[5] << 16);
-    if (address % kPageSize != 0 || address < selectedBlock_->base || address >= selectedBlock_->base + kBlockSize)
+    const FlashBlock& block = prepared->block;
+    if (address % kPageSize != 0 || address < block.base || address >= block.base + kBlockSize)
         return false;
 
-    // An injected failure refuses the attempt and keeps the page pending, as a programming
-    // error on the chip would; the host sends the page again.
+    // An injected failure refuses the attempt and programs nothing, as a programming error
+    // on the chip would; the host sends the page again.
     auto& failed = failedAttempts_[address];
     if (failed < failingAttemptsAt(address)) {
         ++failed;
@@ -199,8 +234,7 @@ bool Board::commitPage(std::span<const std::uint8_t> record)
 
     // Flash cells can only be cleared by programming; only an erase sets them again.
     for (std::size_t i = 0; i < kPageSize; ++i)
-        flash_[address + i] &= (*pendingPage_)[i];
-    pendingPage_.reset();
+        flash_[address + i] &= prepared->data[i];
     if (address < kTemporaryAreaBase + kBootAreaSize && address >= kTemporaryAreaBase)
         bootCodeVerified_ = false;
     ++counters_.pagesProgrammed;
@@ -248,8 +282,6 @@ bool Board::copyBootCode()
 void Board::finish()
 {
     programmingMode_ = false;
-    selectedBlock_.reset();
-    pendingPage_.reset();
     bootCodeVerified_ = false;
     failedAttempts_.clear();
     ++counters_.finishes;

@@ -44,12 +44,24 @@ public:
     const std::string& lastDumpError() const { return lastDumpError_; }
 
 private:
+    // A page being prepared for its commit: the accepted block select, and the accepted
+    // page data that came right after it, each with its sequence number.
+    struct PagePreparation {
+        FlashBlock block;
+        std::uint8_t selectSequence;
+        std::optional<std::uint8_t> dataSequence;
+        std::array<std::uint8_t, kPageSize> data{};
+    };
+
     std::vector<std::uint8_t> handleRead(const wire::Request& request);
     std::vector<std::uint8_t> handlePing(const wire::Request& request) const;
-    bool execute(std::uint16_t word, std::span<const std::uint8_t> data);
-    bool selectBlock(std::uint8_t number);
+    bool execute(const wire::Request& request);
+    bool selectBlock(std::uint8_t number, std::uint8_t sequence);
+    bool takePageData(std::span<const std::uint8_t> data, std::uint8_t sequence,
+                      std::optional<PagePreparation> prepared);
     bool eraseBlock(std::uint8_t number);
-    bool commitPage(std::span<const std::uint8_t> record);
+    bool commitPage(std::span<const std::uint8_t> record, std::uint8_t sequence,
+                    const std::optional<PagePreparation>& prepared);
     bool verify(std::uint16_t word, std::span<const std::uint8_t> data);
     bool copyBootCode();
     void finish();
@@ -65,8 +77,7 @@ private:
     std::vector<std::uint8_t> flash_;
 
     bool programmingMode_ = false;
-    std::optional<FlashBlock> selectedBlock_;
-    std::optional<std::array<std::uint8_t, kPageSize>> pendingPage_;
+    std::optional<PagePreparation> preparation_;
     std::array<std::uint8_t, kVerifyStatusSize> verifyStatus_{};
     bool bootCodeVerified_ = false;                    // the temporary area holds boot code that passed its check
     std::map<std::uint32_t, unsigned> failedAttempts_; // per page address, of the current page write

@@ -228,6 +228,15 @@ void addBoardOptions(CLI::App& app, BoardOptions& options)
     app.add_flag_callback(
         "--real-board", [&options] { options.markAsEmulator = false; },
         "answer the ping as a real board does, without the emulator's mark (sample firmware is then refused)");
+    addNumber(app, "--protocol", "N",
+              "protocol version: 2 says the receive buffer in the ping answer, so the host keeps several requests "
+              "on the line (default); 1 is a board that takes one request at a time",
+              wire::kProtocolVersion, wire::kWindowProtocolVersion,
+              [&options](std::uint64_t n) { options.protocolVersion = static_cast<std::uint8_t>(n); });
+    addNumber(app, "--receive-buffer", "BYTES",
+              "bytes of requests the board holds until it has answered them; more are lost (default " +
+                  std::to_string(kDefaultReceiveBuffer) + ")",
+              1, kLargestReceiveBuffer, [&options](std::uint64_t n) { options.receiveBufferBytes = n; });
 
     addRepeatable(app, "--fail-read", "ADDR", "every read at this board address is refused",
                   [&options](const std::string& name, const std::string& v) {
@@ -257,7 +266,9 @@ void addBoardOptions(CLI::App& app, BoardOptions& options)
               [&options](std::uint64_t n) { options.deadAfterBytes = n; });
     addNumber(app, "--baud", "RATE", "pace the line as a port at this rate would (10 bits a byte)", 1, kMaxBaud,
               [&options](std::uint64_t n) { options.baud = static_cast<unsigned>(n); });
-    addNumber(app, "--latency", "MS", "turnaround delay before every answer", 0, kMaxLatencyMs,
+    addNumber(app, "--latency", "MS",
+              "latency timer of the host's USB adapter: answers are held until it runs out or a packet fills", 0,
+              kMaxLatencyMs,
               [&options](std::uint64_t n) { options.latency = std::chrono::milliseconds(n); });
     addNumber(app, "--seed", "N", "seed of the line-fault generator (default " + std::to_string(kDefaultSeed) + ")", 0,
               max32, [&options](std::uint64_t n) { options.seed = static_cast<std::uint32_t>(n); });
@@ -290,9 +301,9 @@ BoardOptions parseBoardOptions(const std::vector<std::string>& args)
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        throw std::invalid_argument(app.help());
+        throw BadBoardOptions("--help: the board options are listed by lodestar-sim --help", app.help());
     } catch (const CLI::ParseError& error) {
-        throw std::invalid_argument(std::string(error.what()) + "\n\n" + app.help());
+        throw BadBoardOptions(error.what(), app.help());
     }
     return options;
 }

@@ -5,6 +5,7 @@
 // the same options with the same code.
 
 #include "sim/board_map.h"
+#include "wire/protocol.h"
 
 #include <array>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +29,10 @@ inline constexpr const char* kDefaultVersionText = "R07.12.00";
 inline constexpr std::uint32_t kDefaultBandEdgeHz = 403000000;
 inline constexpr std::uint8_t kDefaultVariantFlag = 0;
 inline constexpr std::uint32_t kDefaultSeed = 1;
+// Room for more than three pages' writes: enough to keep the line busy while a USB adapter
+// holds the answers back for its 16 ms.
+inline constexpr std::size_t kDefaultReceiveBuffer = 1024;
+inline constexpr std::size_t kLargestReceiveBuffer = 0xFFFF; // what the ping answer can say
 
 // Which of the board's two checksum verifications a fault applies to.
 enum class VerifyTarget { Boot, Application };
@@ -47,6 +53,13 @@ struct BoardOptions {
     std::optional<std::vector<std::uint8_t>> parameterBlockHex;         // the whole parameter block
     bool answerPing = true;
     bool markAsEmulator = true; // the ping answer says "emulated board"; tests clear it
+    // Protocol version 2 says in the ping answer how many bytes of requests the board holds,
+    // and remembers the answers of that many requests for resends; version 1 is a board that
+    // says nothing and takes one request at a time.
+    std::uint8_t protocolVersion = wire::kWindowProtocolVersion;
+    // Bytes of requests the board holds until it has answered them; bytes that arrive while
+    // it is full are lost, as a UART loses them.
+    std::size_t receiveBufferBytes = kDefaultReceiveBuffer;
 
     // Board faults.
     std::set<std::uint16_t> failReads;                               // every read at the address
@@ -61,6 +74,8 @@ struct BoardOptions {
     unsigned dropOneIn = 0;
     std::optional<std::uint64_t> deadAfterBytes;
     unsigned baud = 0;
+    // The latency timer of a USB adapter on the host's side: answers are held until it runs
+    // out or a USB packet fills.
     std::chrono::milliseconds latency{0};
     std::uint32_t seed = kDefaultSeed;
 
@@ -89,8 +104,22 @@ void addBoardOptions(CLI::App& app, BoardOptions& options);
 // --sim-option "--fail-command 0x1118": every value split at white space, in order.
 std::vector<std::string> splitOptionWords(const std::vector<std::string>& values);
 
+// A board option line that does not parse: reason() names the bad option in one line, what()
+// adds the usage text.
+class BadBoardOptions : public std::invalid_argument {
+public:
+    BadBoardOptions(const std::string& reason, const std::string& usage)
+        : std::invalid_argument(reason + "\n\n" + usage), reason_(reason)
+    {
+    }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
 // Parses option words (without a program name), e.g. {"--esn", "0x12345678", "--no-ping"}.
-// Throws std::invalid_argument with the reason and the usage text on a bad option.
+// Throws BadBoardOptions on a bad option.
 BoardOptions parseBoardOptions(const std::vector<std::string>& args);
 
 } // namespace fieldkit::sim

@@ -24,7 +24,7 @@ void printCounters(const LineCounters& line, const BoardCounters& board)
               << "lodestar-sim: wire bytes in " << line.wireBytesIn << ", out " << line.wireBytesOut << '\n'
               << "lodestar-sim: retries (repeated requests) " << line.repeats << '\n'
               << "lodestar-sim: bad frames " << line.badFrames << ", bytes lost " << line.bytesLost
-              << ", bytes corrupted " << line.bytesCorrupted << '\n'
+              << ", bytes corrupted " << line.bytesCorrupted << ", bytes overrun " << line.bytesOverrun << '\n'
               << "lodestar-sim: refused " << board.refused << ", pages programmed " << board.pagesProgrammed
               << ", blocks erased " << board.blocksErased << ", finishes " << board.finishes << '\n'
               << std::flush;

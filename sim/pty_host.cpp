@@ -22,10 +22,14 @@ namespace {
 using namespace std::chrono_literals;
 
 // While no program has the slave side open the master reports a hang-up on every poll;
-// look again this often rather than spinning on it.
+// look again this often rather than spinning on it. Also how often a stalled answer tries
+// again to reach a host that has stopped reading.
 inline constexpr auto kHangUpRecheck = 10ms;
 // How long an answer may wait for room on a line whose reader has stopped reading.
 inline constexpr auto kWriteStallLimit = 1s;
+// A USB packet carries at most this many received bytes: a full one goes to the host at once,
+// without waiting for the adapter's latency timer.
+inline constexpr std::size_t kUsbPacketData = 62;
 // A byte on an asynchronous serial line: start bit, 8 data bits, stop bit.
 inline constexpr std::int64_t kBitsPerByte = 10;
 inline constexpr std::size_t kReadChunk = 4096;
@@ -113,7 +117,7 @@ bool PtyBoardHost::start(std::string* error)
     byteTime_ = options_.devicePath.empty() && options_.baud != 0
                     ? std::chrono::nanoseconds(std::chrono::seconds(kBitsPerByte)) / options_.baud
                     : std::chrono::nanoseconds(0);
-    inboundFreeAt_ = std::chrono::steady_clock::now();
+    inboundFreeAt_ = outboundFreeAt_ = std::chrono::steady_clock::now();
     stopping_ = false;
     thread_ = std::thread([this] { serve(); });
     return true;
@@ -245,108 +249,180 @@ void PtyBoardHost::closeLine()
     }
 }
 
+// One loop serves both directions of the line, each paced on its own as a full-duplex line
+// is: the host's bytes reach the board one byte time apart, the board's answers leave one
+// byte time apart, and the host's adapter hands them over when its latency timer runs out
+// or a USB packet fills.
 void PtyBoardHost::serve()
 {
-    // The pacing of --baud sleeps twice a request; Linux lets such sleeps end up to 50 us
-    // late by default, which over thousands of requests would pass for a slow host.
+    // The pacing waits for the byte times; Linux lets such waits end up to 50 us late by
+    // default, which over thousands of requests would pass for a slow host.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    const int gapMs = static_cast<int>(wire::kBoardFrameGap.count());
-    std::array<std::uint8_t, kReadChunk> buffer{};
-    bool bytesSinceIdle = false;
-    while (!stopping_) {
-        std::array<pollfd, 2> fds{{{lineFd_, POLLIN, 0}, {wakeReadFd_, POLLIN, 0}}};
-        // Once the board has seen the frame gap there is nothing to time, so wait for bytes.
-        const int ready = ::poll(fds.data(), fds.size(), bytesSinceIdle ? gapMs : -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0 || fds[1].revents != 0)
-            break;
-        if (ready == 0) {
-            endpoint_->lineIdle();
-            bytesSinceIdle = false;
-            continue;
-        }
-        bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if ((fds[0].revents & POLLIN) != 0) {
-            const ssize_t n = ::read(lineFd_, buffer.data(), buffer.size());
-            if (n > 0) {
-                bytesSinceIdle = true;
-                onBytes(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            hungUp = true; // EIO: nobody has the slave side open
-        }
-        if (hungUp) {
-            // A closed port is a silent line: a frame cut short by it is dropped.
-            if (bytesSinceIdle) {
-                endpoint_->lineIdle();
-                bytesSinceIdle = false;
-            }
-            if (!pauseUntil(std::chrono::steady_clock::now() + kHangUpRecheck))
-                break;
-        }
-    }
-}
-
-void PtyBoardHost::onBytes(std::span<const std::uint8_t> bytes)
-{
-    if (byteTime_.count() != 0) {
-        // The bytes of a burst arrive one after another at the line rate.
-        inboundFreeAt_ = std::max(inboundFreeAt_, std::chrono::steady_clock::now()) +
-                         byteTime_ * static_cast<std::int64_t>(bytes.size());
-        if (!pauseUntil(inboundFreeAt_))
-            return;
-    }
-    const auto answer = endpoint_->receive(bytes);
-    if (!answer.empty())
-        send(answer);
-}
-
-void PtyBoardHost::send(std::span<const std::uint8_t> bytes)
-{
-    // The turnaround before the board answers, then the time the answer takes on the line:
-    // the host sees the answer complete when its last byte would have arrived.
-    const auto due =
-        std::chrono::steady_clock::now() + options_.latency + byteTime_ * static_cast<std::int64_t>(bytes.size());
-    if (!pauseUntil(due))
-        return;
-    std::size_t sent = 0;
-    const auto giveUpAt = std::chrono::steady_clock::now() + kWriteStallLimit;
-    while (sent < bytes.size() && !stopping_) {
-        const ssize_t n = ::write(lineFd_, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A full line (the host stopped reading) or none at all (the port was closed): the
-        // rest of the answer is lost, as it would be on a real cable.
-        if (n < 0 && errno != EAGAIN)
-            return;
-        if (std::chrono::steady_clock::now() >= giveUpAt)
-            return;
-        std::array<pollfd, 2> fds{{{lineFd_, POLLOUT, 0}, {wakeReadFd_, POLLIN, 0}}};
-        ::poll(fds.data(), fds.size(), static_cast<int>(kHangUpRecheck.count()));
-    }
-}
-
-bool PtyBoardHost::pauseUntil(TimePoint deadline)
-{
     while (!stopping_) {
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            return true;
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-        const timespec timeout{static_cast<time_t>(left.count() / 1000000000),
-                               static_cast<long>(left.count() % 1000000000)};
-        pollfd wake{wakeReadFd_, POLLIN, 0};
-        if (::ppoll(&wake, 1, &timeout, nullptr) > 0)
-            return false;
+        readFromHost(now);
+        deliverToBoard(now);
+        releaseUntil(now);
+        deliverToHost(now);
+        // Silence for the frame gap, or a port the host closed, ends a frame cut short.
+        if (gapPending_ && inbound_.empty() && (hungUp_ || now - lastArrival_ >= wire::kBoardFrameGap)) {
+            endpoint_->lineIdle();
+            gapPending_ = false;
+        }
+        auto next = nextEvent();
+        if (hungUp_)
+            next = std::min(next.value_or(TimePoint::max()), now + kHangUpRecheck);
+        if (!waitUntil(next, !hungUp_))
+            break;
     }
-    return false;
+}
+
+void PtyBoardHost::readFromHost(TimePoint now)
+{
+    std::array<std::uint8_t, kReadChunk> buffer{};
+    for (;;) {
+        const ssize_t n = ::read(lineFd_, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            hungUp_ = false;
+            return;
+        }
+        if (n <= 0) { // EIO: nobody has the slave side open
+            hungUp_ = true;
+            return;
+        }
+        hungUp_ = false;
+        // The bytes follow those still on their way, or start now on an idle line.
+        TimePoint arrival = std::max(inboundFreeAt_, now);
+        for (ssize_t i = 0; i < n; ++i) {
+            arrival += byteTime_;
+            inbound_.push_back({buffer[static_cast<std::size_t>(i)], arrival});
+        }
+        inboundFreeAt_ = arrival;
+    }
+}
+
+// The board takes the bytes that have arrived, as far as the next point where a frame's header
+// or the frame itself is whole, so each answer starts when its request's last byte is in.
+void PtyBoardHost::deliverToBoard(TimePoint now)
+{
+    while (!inbound_.empty()) {
+        const std::size_t count = std::min(inbound_.size(), endpoint_->bytesUntilDecided());
+        const TimePoint arrival = inbound_[count - 1].arrival;
+        if (arrival > now)
+            return;
+        releaseUntil(arrival);
+        std::vector<std::uint8_t> bytes(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            bytes[i] = inbound_.front().byte;
+            inbound_.pop_front();
+        }
+        lastArrival_ = arrival;
+        gapPending_ = true;
+        for (const LineAnswer& answer : endpoint_->receiveHolding(bytes))
+            scheduleAnswer(answer.bytes, answer.requestBytes, arrival);
+    }
+}
+
+void PtyBoardHost::scheduleAnswer(std::span<const std::uint8_t> answer, std::size_t requestBytes, TimePoint ready)
+{
+    TimePoint departed = std::max(outboundFreeAt_, ready);
+    const std::size_t first = outbound_.size();
+    for (std::uint8_t byte : answer) {
+        departed += byteTime_;
+        TimePoint delivery = departed;
+        if (options_.latency.count() != 0) {
+            if (adapterBytes_ != 0 && departed >= adapterFlushAt_)
+                adapterBytes_ = 0; // handed over meanwhile
+            if (adapterBytes_ == 0)
+                adapterFlushAt_ = departed + options_.latency;
+            delivery = adapterFlushAt_;
+            if (++adapterBytes_ == kUsbPacketData) {
+                for (auto held = outbound_.rbegin(); held != outbound_.rend() && held->delivery == adapterFlushAt_;
+                     ++held)
+                    held->delivery = departed;
+                delivery = departed;
+                adapterBytes_ = 0;
+            }
+        }
+        outbound_.push_back({byte, delivery});
+    }
+    // Without an adapter's timer the host sees the answer once its last byte is in.
+    if (options_.latency.count() == 0)
+        for (std::size_t i = first; i < outbound_.size(); ++i)
+            outbound_[i].delivery = departed;
+    outboundFreeAt_ = departed;
+    releases_.push_back({departed, requestBytes});
+}
+
+void PtyBoardHost::releaseUntil(TimePoint time)
+{
+    while (!releases_.empty() && releases_.front().at <= time) {
+        endpoint_->answerSent(releases_.front().requestBytes);
+        releases_.pop_front();
+    }
+}
+
+void PtyBoardHost::deliverToHost(TimePoint now)
+{
+    std::vector<std::uint8_t> due;
+    for (const OutboundByte& out : outbound_) {
+        if (out.delivery > now)
+            break;
+        due.push_back(out.byte);
+    }
+    if (due.empty())
+        return;
+    const ssize_t n = ::write(lineFd_, due.data(), due.size());
+    std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        done = due.size(); // the port is closed: the answer is lost, as on a cable
+    if (done < due.size()) {
+        // A host that has stopped reading: its line fills, and what it does not take in
+        // time is lost.
+        if (outboundStalledSince_ == TimePoint{})
+            outboundStalledSince_ = now;
+        else if (now - outboundStalledSince_ >= kWriteStallLimit)
+            done = due.size();
+    }
+    if (done != 0 && done == due.size())
+        outboundStalledSince_ = {};
+    outbound_.erase(outbound_.begin(), outbound_.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+std::optional<PtyBoardHost::TimePoint> PtyBoardHost::nextEvent() const
+{
+    std::optional<TimePoint> next;
+    const auto consider = [&next](TimePoint time) { next = std::min(next.value_or(TimePoint::max()), time); };
+    if (!inbound_.empty())
+        consider(inbound_[std::min(inbound_.size(), endpoint_->bytesUntilDecided()) - 1].arrival);
+    if (!releases_.empty())
+        consider(releases_.front().at);
+    if (!outbound_.empty())
+        consider(outboundStalledSince_ == TimePoint{} ? outbound_.front().delivery
+                                                      : std::chrono::steady_clock::now() + kHangUpRecheck);
+    if (gapPending_ && inbound_.empty())
+        consider(lastArrival_ + wire::kBoardFrameGap);
+    return next;
+}
+
+bool PtyBoardHost::waitUntil(std::optional<TimePoint> deadline, bool watchLine)
+{
+    std::array<pollfd, 2> fds{{{wakeReadFd_, POLLIN, 0}, {lineFd_, POLLIN, 0}}};
+    timespec timeout{};
+    const timespec* limit = nullptr;
+    if (deadline) {
+        const auto left = std::max(std::chrono::nanoseconds::zero(),
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       *deadline - std::chrono::steady_clock::now()));
+        timeout = {static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+        limit = &timeout;
+    }
+    const int ready = ::ppoll(fds.data(), watchLine ? 2 : 1, limit, nullptr);
+    if (ready < 0 && errno != EINTR)
+        return false;
+    return !stopping_ && (ready <= 0 || fds[0].revents == 0);
 }
 
 std::vector<std::uint8_t> PtyBoardHost::flashSnapshot() const

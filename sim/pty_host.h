@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -47,16 +49,37 @@ public:
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
 
+    // A byte from the host on its way to the board, and when its last bit arrives there.
+    struct InboundByte {
+        std::uint8_t byte;
+        TimePoint arrival;
+    };
+    // A byte of an answer, and when the host's adapter hands it over to the host.
+    struct OutboundByte {
+        std::uint8_t byte;
+        TimePoint delivery;
+    };
+    // When an answer's last byte has left the board, which frees its request's bytes in the
+    // board's receive buffer.
+    struct Release {
+        TimePoint at;
+        std::size_t requestBytes;
+    };
+
     bool openPseudoTerminal(std::string* error);
     bool openDevice(std::string* error);
     bool makeLink(std::string* error);
     void removeLink();
     void closeLine();
     void serve();
-    void onBytes(std::span<const std::uint8_t> bytes);
-    void send(std::span<const std::uint8_t> bytes);
-    // Waits until `deadline`; false when stop() cut the wait short.
-    bool pauseUntil(TimePoint deadline);
+    void readFromHost(TimePoint now);
+    void deliverToBoard(TimePoint now);
+    void scheduleAnswer(std::span<const std::uint8_t> answer, std::size_t requestBytes, TimePoint ready);
+    void releaseUntil(TimePoint time);
+    void deliverToHost(TimePoint now);
+    std::optional<TimePoint> nextEvent() const;
+    // Waits until `deadline` or until the host sends; false when stop() cut the wait short.
+    bool waitUntil(std::optional<TimePoint> deadline, bool watchLine);
 
     BoardOptions options_;
     std::unique_ptr<BoardEndpoint> endpoint_;
@@ -66,7 +89,20 @@ private:
     int wakeReadFd_ = -1;
     int wakeWriteFd_ = -1;
     std::chrono::nanoseconds byteTime_{0}; // pacing of a pseudo-terminal; a real port paces itself
-    TimePoint inboundFreeAt_{};
+
+    // The two directions of a full-duplex line, each paced on its own.
+    std::deque<InboundByte> inbound_;
+    TimePoint inboundFreeAt_{};       // when the last byte sent by the host has arrived
+    TimePoint lastArrival_{};         // of the last byte the board received
+    bool gapPending_ = false;         // bytes arrived since the board last saw its frame gap
+    bool hungUp_ = false;             // the host has closed the port
+    std::deque<OutboundByte> outbound_;
+    std::deque<Release> releases_;
+    TimePoint outboundFreeAt_{};      // when the board's last answer byte has left
+    std::size_t adapterBytes_ = 0;    // held by the host's USB adapter since its last hand-over
+    TimePoint adapterFlushAt_{};
+    TimePoint outboundStalledSince_{};
+
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

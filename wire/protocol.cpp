@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <stdexcept>
 
 namespace fieldkit::wire {
@@ -166,6 +167,20 @@ std::optional<Request> RequestDecoder::feed(std::uint8_t byte)
     frame_.clear();
     state_ = State::Idle;
     return request;
+}
+
+std::size_t RequestDecoder::bytesUntilDecided() const
+{
+    switch (state_) {
+    case State::Idle:
+        return kRequestHeaderSize;
+    case State::Header:
+    case State::Body:
+        return expected_ - frame_.size();
+    case State::Discarding:
+        break;
+    }
+    return SIZE_MAX;
 }
 
 void RequestDecoder::gap()

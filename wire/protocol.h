@@ -30,10 +30,28 @@ inline constexpr std::uint8_t kSequenceMask = 0x3F;
 inline constexpr std::chrono::milliseconds kBoardFrameGap{20};
 
 // What the board answers to a ping: the text "LODESTAR", the protocol version, the board's
-// bus address and the largest count it takes, least significant byte first.
+// bus address and the largest count it takes, least significant byte first. A board of
+// protocol version 2 adds how many bytes of requests it can hold unanswered (its receive
+// buffer), least significant byte first; the host then keeps that many on the line.
 inline constexpr std::size_t kPingAnswerSize = 12;
-inline constexpr std::uint8_t kProtocolVersion = 1;
+inline constexpr std::size_t kWindowPingAnswerSize = 14;
+inline constexpr std::size_t kPingVersionOffset = 8;
 inline constexpr std::size_t kPingLargestCountOffset = 10;
+inline constexpr std::size_t kPingReceiveBufferOffset = 12;
+inline constexpr std::uint8_t kProtocolVersion = 1;       // one request on the line at a time
+inline constexpr std::uint8_t kWindowProtocolVersion = 2; // several, up to the board's buffer
+
+// The data bytes of a ping answer whose version byte is `version`: the version decides how
+// long the rest is, so the host reads up to it first.
+constexpr std::size_t pingAnswerSize(std::uint8_t version)
+{
+    return version == kWindowProtocolVersion ? kWindowPingAnswerSize : kPingAnswerSize;
+}
+
+// Requests a host keeps unanswered at most, whatever the board's buffer: far fewer than the
+// 64 sequence numbers, so that a resend is never taken for a newer request, and the number
+// of answers a board of protocol version 2 remembers for resends.
+inline constexpr std::size_t kMaxRequestsInFlight = 16;
 // Bit 15 of the largest-count word: set by the emulator alone (a board's counts stop at
 // 256), so that the host knows an emulated board without asking anything a board would not
 // know.
@@ -96,6 +114,11 @@ public:
     void gap();
 
     std::size_t badFrames() const { return badFrames_; }
+    // Bytes of the frame under way, which the board must hold until it is whole.
+    std::size_t heldBytes() const { return frame_.size(); }
+    // How many more bytes decide something: end the header or the frame. Any number while
+    // the decoder throws bytes away.
+    std::size_t bytesUntilDecided() const;
 
 private:
     enum class State { Idle, Header, Body, Discarding };

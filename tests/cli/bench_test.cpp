@@ -36,27 +36,6 @@ TEST(BenchSummary, NamesEachPortWithWhatWasReadAndTheFirstLineOfAFailure)
                          "COM3  not read     not read        failed   12.3 s  Failed to erase block 8.\n");
 }
 
-struct ExitCase {
-    std::vector<flash::RunResult> results;
-    int status;
-};
-
-class BenchExit : public ::testing::TestWithParam<ExitCase> {};
-
-TEST_P(BenchExit, AnyFailureOutweighsADeclineWhichOutweighsSuccess)
-{
-    std::vector<PortOutcome> outcomes;
-    for (auto result : GetParam().results)
-        outcomes.push_back(outcome(static_cast<int>(outcomes.size()) + 1, result));
-    EXPECT_EQ(benchExitStatus(outcomes), GetParam().status);
-}
-
-using R = flash::RunResult;
-INSTANTIATE_TEST_SUITE_P(Results, BenchExit,
-                         ::testing::Values(ExitCase{{R::Success, R::Success}, 0}, ExitCase{{R::Success, R::Declined}, 3},
-                                           ExitCase{{R::Declined, R::Failure, R::Success}, 1},
-                                           ExitCase{{R::Success, R::Interrupted}, 1}));
-
 TEST(RunResult, AStopOutweighsADeclineButNotAFailure)
 {
     flash::UpgradeReport declined;

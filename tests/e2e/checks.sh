@@ -1,5 +1,15 @@
 # What the end-to-end scripts share; sourced by each of them.
 
+# Runs the calling script again on a virtual X display, with the tools that drive a window
+# there; does nothing when it runs on one already.
+on_virtual_display() { # the script, its arguments
+  [ -z "${FIELDKIT_E2E_DISPLAY:-}" ] || return 0
+  for tool in xvfb-run xdotool; do
+    command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh)"; exit 1; }
+  done
+  FIELDKIT_E2E_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" "$@"
+}
+
 failures=0
 check() { # description, then a command that must succeed
   local what=$1; shift
@@ -44,4 +54,23 @@ wine_prefix_with_com1() { # wine, WORK_DIR
   "$wineserver" -k || true
   "$wineserver" -w
   "$wineserver" -p > /dev/null 2>&1
+}
+
+# After a run that may have stopped short (any result but success), a whole upgrade by
+# fieldkit-cli on COM1 puts the board right; then the emulator is stopped and the flash it
+# dumped to NAME.flash must hold expected.bin's regions byte for byte.
+board_ends_whole() { # fieldkit-cli, NAME, the run's result, the emulator's pid
+  local cli=$1 name=$2 result=$3 board=$4 status
+  if [ "$result" != success ]; then
+    # The port is free again, and a whole upgrade puts the board right.
+    set +e
+    "$cli" upgrade --port 1 --force < /dev/null > "$name.rerun.out" 2>&1
+    status=$?
+    set -e
+    check "$name: the next upgrade succeeds" test "$status" -eq 0
+  fi
+  kill -TERM "$board"
+  wait "$board" || true
+  check "$name: application region byte-exact" cmp -s <(region expected.bin 0 80) <(region "$name.flash" 160 80)
+  check "$name: boot region byte-exact" cmp -s <(region expected.bin 92 4) <(region "$name.flash" 252 4)
 }

@@ -7,6 +7,9 @@
 set -euo pipefail
 source "$(dirname "$(realpath "$0")")/checks.sh"
 cli=$1 sim=$2 examples=$3 work=$4
+# Job control, as in the technician's shell: a shell without it starts background jobs with
+# SIGINT and SIGQUIT ignored, and the program keeps a signal it inherited as ignored.
+set -m
 
 rm -rf "$work"
 cp -r "$examples" "$work"

@@ -33,7 +33,8 @@ check "application region in flash" cmp -s <(region expected.bin 0 80) <(region 
 check "boot region in flash" cmp -s <(region expected.bin 92 4) <(region flash.bin 252 4)
 
 # A board that fails the erase of row 8: the exact message with its advice, exit 1. Its
-# answers come 16 ms late, as through a USB adapter at its default latency: a hint follows.
+# answers come 16 ms late, as through a USB adapter at its default latency, but a run that
+# stopped after a few answers gets no hint about them.
 set +e
 "$cli" upgrade --simulate --sim-option="--fail-command 0x1118 --latency 16" --yes > erase.log 2>&1
 status=$?
@@ -42,8 +43,30 @@ check "erase failure exits 1" test "$status" -eq 1
 check "erase failure message" grep -qx "Failed to erase block 8." erase.log
 check "erase failure advice" grep -qx "Please turn the radio off and back on." erase.log
 check "erase failure ends with Ready" grep -qx "Ready" erase.log
-check "slow answers give the latency hint" grep -Eq "^Hint: the board's answers took (1[5-9]|2[0-9])\.[0-9] ms on average" erase.log
-check "the hint tells how to set the latency" grep -q "latency_timer$" erase.log
+check "a few slow answers give no latency hint" bash -c '! grep -q "adapter holds them back" erase.log'
+
+# The boot code written, then its verify refused, through that adapter: a board that takes one
+# request at a time waits for every answer, and the hint says so, naming the device as it is;
+# a board that keeps several on the line hides the latency, and no hint comes.
+# (Their records go elsewhere: the history checked below holds the other runs.)
+set +e
+FIELDKIT_HISTORY="$work/latency-history.jsonl" "$cli" upgrade --simulate \
+  --sim-option="--fail-command 0x3000 --latency 16 --protocol 1" --yes > slow.log 2>&1
+FIELDKIT_HISTORY="$work/latency-history.jsonl" "$cli" upgrade --simulate \
+  --sim-option="--fail-command 0x3000 --latency 16" --yes > hidden.log 2>&1
+set -e
+check "slow answers give the latency hint" grep -Eq "^Hint: the board's answers took [0-9]+\.[0-9] ms on average" slow.log
+check "the hint names the device as it is" grep -Eq "/dev/pts/[0-9]+ is no USB serial adapter of its own" slow.log
+check "a board that holds several requests hides the latency" bash -c '! grep -q "adapter holds them back" hidden.log'
+check "both stop at the verify" bash -c 'grep -qx "Failed to verify boot code integrity." slow.log && grep -qx "Failed to verify boot code integrity." hidden.log'
+
+# A bad emulator option is bad usage: one line naming it, exit 2.
+set +e
+"$cli" upgrade --simulate --sim-option="--noise often" --yes > badoption.log 2>&1
+status=$?
+set -e
+check "a bad emulator option exits 2" test "$status" -eq 2
+check "in one line that names it" bash -c 'test "$(wc -l < badoption.log)" -eq 1 && grep -q "^--sim-option: --noise" badoption.log'
 
 # The same version on board and in the settings, answered No at end of input: exit 3.
 sed -i 's/^Version=.*/Version=R07.12.00/' AppConfig.ini

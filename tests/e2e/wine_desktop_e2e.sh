@@ -8,13 +8,8 @@
 # windows-main-window.png, windows-upgrading.png and windows-done-box.png there.
 # Usage: wine_desktop_e2e.sh WINE FIELDKIT_EXE FIELDKIT_CLI_EXE LODESTAR_SIM EXAMPLES_DIR WORK_DIR
 set -euo pipefail
-if [ -z "${FIELDKIT_E2E_DISPLAY:-}" ]; then
-  for tool in xvfb-run xdotool; do
-    command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh)"; exit 1; }
-  done
-  FIELDKIT_E2E_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1100x760x24 -dpi 96" "$0" "$@"
-fi
 source "$(dirname "$(realpath "$0")")/checks.sh"
+on_virtual_display "$0" "$@"
 wine=$1 exe=$2 cli=$3 sim=$4 examples=$5 work=$6
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset FIELDKIT_COM1 FIELDKIT_COM2 FIELDKIT_COM3 FIELDKIT_COM4 QT_QPA_PLATFORM

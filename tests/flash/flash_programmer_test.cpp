@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 namespace fieldkit::flash {
@@ -42,12 +45,48 @@ public:
         return refuse && refuse(writes.back()) ? -1 : 0;
     }
 
+    // With `windowWrites` set, that many writes go out before their answers are taken, each
+    // judged as it goes out, as a board that holds them does; else one at a time.
+    std::unique_ptr<link::WriteWindow> openWriteWindow(int port) override;
+
     std::function<bool(const Write&)> refuse;
     std::vector<std::uint8_t> status{0x00, 0x00};
     bool failReads = false;
     std::vector<Write> writes;
     std::vector<std::uint32_t> reads;
+    std::size_t windowWrites = 0;
 };
+
+class ScriptedWindow final : public link::WriteWindow {
+public:
+    ScriptedWindow(ScriptedLink& link, std::size_t writes) : link_(link), writes_(writes) {}
+
+    bool hasRoomFor(std::uint32_t) const override { return results_.size() < writes_; }
+    int send(const std::uint8_t* source, std::uint32_t address, std::uint32_t count) override
+    {
+        results_.push_back(link_.WriteDataOnly(1, source, address, count, 0));
+        return 0;
+    }
+    int nextAnswer() override
+    {
+        const int result = results_.front();
+        results_.pop_front();
+        return result;
+    }
+    std::size_t answersDue() const override { return results_.size(); }
+
+private:
+    ScriptedLink& link_;
+    std::size_t writes_;
+    std::deque<int> results_;
+};
+
+std::unique_ptr<link::WriteWindow> ScriptedLink::openWriteWindow(int port)
+{
+    if (windowWrites == 0)
+        return BoardLink::openWriteWindow(port);
+    return std::make_unique<ScriptedWindow>(*this, windowWrites);
+}
 
 class FlashProgrammerTest : public ::testing::Test {
 protected:
@@ -156,28 +195,85 @@ TEST_F(FlashProgrammerTest, AShortLastPageIsPaddedWithErasedBytesAndNothingPastT
     EXPECT_EQ(link.writes[2].data[4], 0x01); // the page at 0xA0100
 }
 
-TEST_F(FlashProgrammerTest, APageFailingTwiceCostsTwoPausesAndOneNotice)
+// A region of three pages whose writes the board refuses as a row says, written one at a
+// time (through the link's own window, or a scripted window of one) or seven writes at a time,
+// so that the next page is on the line when one fails.
+struct Outcome {
+    int result;
+    std::size_t pauses; // of 200 ms each
+    std::uint32_t pagesWritten;
+    std::size_t writes; // that reached the board
+};
+
+struct RegionCase {
+    const char* name;
+    friend void PrintTo(const RegionCase& c, std::ostream* out) { *out << c.name; }
+    std::uint32_t refusedWord;
+    int refusals;                           // the first that many writes to the word, of the page below
+    std::optional<std::uint32_t> commitOf; // only the commits of the page at this address
+    std::optional<std::size_t> stopAtWrite; // a stop requested as this write goes out
+    Outcome oneAtATime;
+    Outcome streamed;
+};
+
+class RegionWrite : public ::testing::TestWithParam<std::tuple<RegionCase, std::size_t>> {};
+
+TEST_P(RegionWrite, SettlesThePagesOnTheLineAndRetriesEachFailedPageThreeTimes)
 {
-    int failedAttempts = 0;
+    const auto& [c, windowWrites] = GetParam();
+    ScriptedLink link;
+    link.windowWrites = windowWrites;
+    testing::FakeClock clock;
+    testing::RecordingNotices notices;
+    UpgradeStop stop;
+    FlashProgrammer programmer(link, clock, &stop);
+    int refused = 0;
     link.refuse = [&](const ScriptedLink::Write& write) {
-        return write.address == ADDR_PAGE_COMMIT && failedAttempts++ < 2;
+        if (c.stopAtWrite && link.writes.size() == *c.stopAtWrite + 1)
+            stop.request();
+        const bool hit = write.address == c.refusedWord &&
+                         (!c.commitOf ||
+                          static_cast<std::uint32_t>(write.data[3] | write.data[4] << 8 | write.data[5] << 16) ==
+                              *c.commitOf);
+        return hit && refused++ < c.refusals;
     };
-    std::vector<std::uint8_t> region(kPageSize, 0x00);
-    EXPECT_EQ(programmer.writeRegion(1, region, 0xA0000, &notices), 0);
-    EXPECT_EQ(clock.pauses, (std::vector{200ms, 200ms}));
-    EXPECT_EQ(pageDoneCount(), 1u);
-    EXPECT_EQ(link.writes.size(), 9u);
+    const std::vector<std::uint8_t> region(3 * kPageSize, 0x00);
+
+    const Outcome& expected = windowWrites > 1 ? c.streamed : c.oneAtATime;
+    EXPECT_EQ(programmer.writeRegion(1, region, 0xA0000, &notices), expected.result);
+    EXPECT_EQ(clock.pauses, std::vector<std::chrono::milliseconds>(expected.pauses, 200ms));
+    EXPECT_EQ(programmer.pagesWritten(), expected.pagesWritten);
+    EXPECT_EQ(static_cast<std::uint32_t>(notices.notices.size()), expected.pagesWritten); // one per page written
+    EXPECT_EQ(link.writes.size(), expected.writes);
+    // Every attempt is its page's select, data and commit, in that order, up to a refusal.
+    for (std::size_t i = 0; i < link.writes.size(); ++i) {
+        if (link.writes[i].address == ADDR_PAGE_COMMIT) {
+            EXPECT_TRUE(i >= 2 && link.writes[i - 1].address == ADDR_PAGE_DATA &&
+                        link.writes[i - 2].address == 0x011A)
+                << "write " << i;
+        }
+    }
 }
 
-TEST_F(FlashProgrammerTest, APageFailingThreeTimesCostsThreePausesAndStopsTheRegion)
-{
-    link.refuse = [](const ScriptedLink::Write& write) { return write.address == ADDR_PAGE_DATA; };
-    std::vector<std::uint8_t> region(3 * kPageSize, 0x00);
-    EXPECT_EQ(programmer.writeRegion(1, region, 0xA0000, &notices), -4);
-    EXPECT_EQ(clock.pauses, (std::vector{200ms, 200ms, 200ms}));
-    EXPECT_EQ(pageDoneCount(), 0u);
-    EXPECT_EQ(link.writes.size(), 6u); // select and data, three times, for the first page only
-}
+const RegionCase kRegionCases[] = {
+    {"NoRefusal", 0, 0, std::nullopt, std::nullopt, {0, 0, 3, 9}, {0, 0, 3, 9}},
+    // The page behind the refused select is written while the refusal is settled.
+    {"SelectRefusedOnce", 0x011A, 1, std::nullopt, std::nullopt, {0, 1, 3, 10}, {0, 1, 3, 13}},
+    {"MiddleCommitRefusedTwice", ADDR_PAGE_COMMIT, 2, 0xA0100, std::nullopt, {0, 2, 3, 15}, {0, 2, 3, 15}},
+    // Pages already written stay written; the last page is written only when it was on the line.
+    {"MiddleCommitRefusedThreeTimes", ADDR_PAGE_COMMIT, 3, 0xA0100, std::nullopt, {-4, 3, 1, 12}, {-4, 3, 2, 15}},
+    // Every page on the line fails an attempt of its own, and costs its pause.
+    {"EveryDataRefused", ADDR_PAGE_DATA, 1000, std::nullopt, std::nullopt, {-4, 3, 0, 6}, {-4, 9, 0, 24}},
+    // A stop ends the region before the next page; the pages already sent are finished.
+    {"StopBeforeTheLastPage", 0, 0, std::nullopt, 3, {-5, 0, 2, 6}, {-5, 0, 2, 6}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Windows, RegionWrite,
+                         ::testing::Combine(::testing::ValuesIn(kRegionCases), ::testing::Values(0u, 1u, 7u)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "Window" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 TEST_F(FlashProgrammerTest, NoWindowMeansNoNotices)
 {

@@ -282,19 +282,22 @@ TEST_P(UpgradeStopped, EndsBetweenPagesWithoutABoxAndClosesThePort)
     EXPECT_EQ(notices.notices.back(), (testing::RecordingNotices::Notice{UPG_FINISHED, UPG_RESULT_FAILURE, {}}));
     EXPECT_EQ(recording->calls.back().function, "ClosePort");
     EXPECT_EQ(recording->openPorts, 0);
-    EXPECT_EQ(!callsTo("WriteDataOnly").empty(), boardChangedFrom(row.stage));
-    std::size_t data = 0, commits = 0;
+    std::size_t data = 0, commits = 0, erasedOrWritten = 0;
     for (const auto* call : callsTo("WriteDataOnly")) {
         data += call->address == ADDR_PAGE_DATA;
         commits += call->address == ADDR_PAGE_COMMIT;
+        erasedOrWritten += call->address != CMD_PROGRAMMING_MODE;
     }
     EXPECT_EQ(data, commits);
+    EXPECT_EQ(erasedOrWritten != 0, boardChangedFrom(row.stage));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SafePoints, UpgradeStopped,
     ::testing::Values(StopRow{"BeforeTheErase", "ReadDataOnly", link::ADDR_FIRMWARE_VERSION, 1, UpgradeStage::ReadingBoard},
                       StopRow{"HangUpBeforeTheErase", "ReadDataOnly", link::ADDR_FIRMWARE_VERSION, 1, UpgradeStage::ReadingBoard, true},
+                      // the board waits in programming mode for an erase that never comes
+                      StopRow{"HangUpInProgrammingMode", "WriteDataOnly", CMD_PROGRAMMING_MODE, 1, UpgradeStage::ProgrammingMode, true},
                       StopRow{"InsideABootPage", "WriteDataOnly", ADDR_PAGE_DATA, 3, UpgradeStage::WritingBoot},
                       StopRow{"DuringTheBootCopy", "WriteDataOnly", CMD_BOOT_COPY, 1, UpgradeStage::CopyingBoot},
                       StopRow{"InsideAnApplicationPage", "WriteDataOnly", ADDR_PAGE_DATA, 80, UpgradeStage::WritingApplication}),

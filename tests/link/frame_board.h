@@ -2,9 +2,9 @@
 
 // A Lodestar board as the link sees it, at frame level, with a switch for every fault of the
 // line: it decodes requests with the board's own decoder, executes them against 64 KB of
-// memory, answers with the protocol's encoders, and recognises a repeat of the request it
-// has just executed. MemoryLine connects it to the link as a byte channel in which time
-// passes only while the host waits.
+// memory, answers with the protocol's encoders, and recognises a repeat of a request it has
+// executed (the last one, or with a receive buffer the last kMaxRequestsInFlight). MemoryLine
+// connects it to the link as a byte channel in which time passes only while the host waits.
 
 #include "link/channel_factory.h"
 #include "tests/support/fake_clock.h"
@@ -55,7 +55,7 @@ class FrameBoard {
 public:
     struct Received {
         wire::Request request;
-        bool repeat; // equal to the request executed just before, so answered again, not executed
+        bool repeat; // equal to a request executed before, so answered again, not executed
     };
 
     FrameBoard() { memory.fill(0xFF); }
@@ -63,11 +63,13 @@ public:
     // The board's answer to one whole request, before any line fault.
     std::vector<std::uint8_t> answer(const wire::Request& request)
     {
-        const bool repeat =
-            lastExecuted_ && lastExecuted_->control == request.control && lastExecuted_->crc == request.crc;
+        const auto remembered = std::find_if(executed_.begin(), executed_.end(), [&](const Executed& e) {
+            return e.request.control == request.control && e.request.crc == request.crc;
+        });
+        const bool repeat = remembered != executed_.end();
         received.push_back({request, repeat});
         if (repeat)
-            return lastAnswer_;
+            return remembered->answer;
         const bool refuse = nextFault_ == Fault::Refuse;
         const std::uint8_t verdict = refuse ? wire::kNak : wire::kAck;
         std::vector<std::uint8_t> answer;
@@ -82,10 +84,18 @@ public:
             const std::vector<std::uint8_t> data(from, from + static_cast<std::ptrdiff_t>(request.count));
             answer = wire::encodeDataAnswer(verdict, request, data);
         } else {
-            answer = wire::encodeDataAnswer(verdict, request, pingAnswer);
+            std::vector<std::uint8_t> data(pingAnswer.begin(), pingAnswer.end());
+            if (receiveBuffer) {
+                data[wire::kPingVersionOffset] = wire::kWindowProtocolVersion;
+                data.push_back(static_cast<std::uint8_t>(*receiveBuffer & 0xFF));
+                data.push_back(static_cast<std::uint8_t>(*receiveBuffer >> 8));
+            }
+            answer = wire::encodeDataAnswer(verdict, request, data);
         }
-        lastExecuted_ = request;
         lastAnswer_ = answer;
+        executed_.push_back({request, answer});
+        if (executed_.size() > (receiveBuffer ? wire::kMaxRequestsInFlight : 1))
+            executed_.pop_front();
         return answer;
     }
 
@@ -120,6 +130,8 @@ public:
     std::array<std::uint8_t, 0x10000 + wire::kMaxCount> memory{}; // room for a full count from 0xFFFF
     std::array<std::uint8_t, wire::kPingAnswerSize> pingAnswer{'L', 'O', 'D', 'E', 'S', 'T', 'A', 'R',
                                                                wire::kProtocolVersion, 52, 0x00, 0x01};
+    // Set: the ping answer says protocol version 2 and this many bytes of requests held.
+    std::optional<std::uint16_t> receiveBuffer;
     wire::RequestDecoder decoder;
     std::vector<Received> received;
     std::vector<std::vector<std::uint8_t>> sent; // the bytes of each write the host made, as sent
@@ -192,8 +204,13 @@ private:
         }
     }
 
+    struct Executed {
+        wire::Request request;
+        std::vector<std::uint8_t> answer;
+    };
+
     Fault nextFault_ = Fault::None;
-    std::optional<wire::Request> lastExecuted_;
+    std::deque<Executed> executed_; // oldest first
     std::vector<std::uint8_t> lastAnswer_;
 };
 

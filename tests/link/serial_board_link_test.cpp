@@ -286,7 +286,7 @@ TEST_P(NotALodestar, PingAnswerFromAnotherDeviceIsAFailureAndLeavesTheReplyAlone
 INSTANTIATE_TEST_SUITE_P(AnswerBytes, NotALodestar,
                          ::testing::Values(PingAnswerByte{0, 'l'}, // signature
                                            PingAnswerByte{7, 'S'},
-                                           PingAnswerByte{8, 2},    // protocol version
+                                           PingAnswerByte{8, 3},    // protocol version
                                            PingAnswerByte{9, 53},   // another bus address
                                            PingAnswerByte{11, 0})); // largest count 0, less than 52
 
@@ -366,6 +366,126 @@ INSTANTIATE_TEST_SUITE_P(
                                          Fault::DuplicateAnswer, Fault::EarlierAnswerFirst, Fault::GarbageFirst,
                                          Fault::CorruptRequest)),
     [](const auto& info) { return kindName(std::get<0>(info.param)) + faultName(std::get<1>(info.param)); });
+
+// Writes streamed through the link's write window, as the flash layer streams a page's three
+// writes and the next page's select; one fault hits the page data, in the middle of the
+// window. Every write must end with its own result, a refused one alone failing, and the
+// board must execute each write at most once, whatever it held: one request at a time (a
+// board of protocol version 1), a buffer that takes one of these writes at a time, or several.
+using WindowCase = std::tuple<Fault, std::optional<std::uint16_t>>; // the fault, the board's buffer
+
+class WindowFault : public SerialBoardLinkTest, public ::testing::WithParamInterface<WindowCase> {
+protected:
+    struct Write {
+        std::uint16_t address;
+        std::vector<std::uint8_t> bytes;
+    };
+    const std::vector<Write> writes{{0x2000, {0x00}}, {0x3000, pattern(256, 0x40)}, {0x4000, pattern(6, 0x0A)},
+                                    {0x5000, {0x00}}};
+
+    // The results in the order of the writes, taking answers only when the window is full.
+    std::vector<int> stream()
+    {
+        std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+        EXPECT_EQ(link.Ping_Opt_Board(kPort, reply.data()), 0);
+        EXPECT_EQ(link.OpenPort(kPort), 0);
+        const auto window = link.openWriteWindow(kPort);
+        std::vector<int> results;
+        for (const Write& write : writes) {
+            const auto count = static_cast<std::uint32_t>(write.bytes.size());
+            while (!window->hasRoomFor(count))
+                results.push_back(window->nextAnswer());
+            EXPECT_EQ(window->send(write.bytes.data(), write.address, count), 0);
+        }
+        while (window->answersDue() != 0)
+            results.push_back(window->nextAnswer());
+        return results;
+    }
+};
+
+TEST_P(WindowFault, EveryWriteEndsWithItsOwnResultAndIsExecutedAtMostOnce)
+{
+    const auto [fault, receiveBuffer] = GetParam();
+    board.receiveBuffer = receiveBuffer;
+    board.faults = {Fault::None, Fault::None, fault}; // the ping, the select, then the data
+    const auto results = stream();
+
+    ASSERT_EQ(results.size(), writes.size());
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        const bool refused = fault == Fault::Refuse && i == 1;
+        EXPECT_EQ(results[i] == 0, !refused) << "write " << i;
+        EXPECT_EQ(board.writesTo(writes[i].address), refused ? 0u : 1u) << "write " << i;
+        if (!refused) {
+            EXPECT_TRUE(std::equal(writes[i].bytes.begin(), writes[i].bytes.end(),
+                                   board.memory.begin() + writes[i].address))
+                << "write " << i;
+        }
+    }
+    // A lost answer costs one resend alone, or of every write on the line behind it too; a
+    // duplicated one is taken as the next write's answer, which is then sent again with the last.
+    const bool resent = fault != Fault::None && fault != Fault::Refuse;
+    const std::uint64_t streamed = fault == Fault::DuplicateAnswer ? 2 : 3;
+    EXPECT_EQ(link.statistics().retries, resent ? (receiveBuffer == 1024 ? streamed : 1u) : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WindowFault,
+    ::testing::Combine(::testing::Values(Fault::None, Fault::Refuse, Fault::LoseAnswer, Fault::CorruptAnswer,
+                                         Fault::TruncateAnswer, Fault::DuplicateAnswer, Fault::GarbageFirst,
+                                         Fault::CorruptRequest),
+                       ::testing::Values(std::optional<std::uint16_t>{}, std::optional<std::uint16_t>{262},
+                                         std::optional<std::uint16_t>{1024})),
+    [](const auto& info) {
+        const auto buffer = std::get<1>(info.param);
+        return faultName(std::get<0>(info.param)) +
+               (buffer ? "Buffer" + std::to_string(*buffer) : std::string("OneAtATime"));
+    });
+
+// A board whose buffer holds one of the page's writes at a time gets exactly the bytes a
+// board of protocol version 1 gets: the same frames, one after another.
+TEST_F(WindowFault, AWindowOfOneSendsWhatOneAtATimeSends)
+{
+    stream();
+    const auto oneAtATime = board.sent;
+    FrameBoard small;
+    small.receiveBuffer = 262;
+    SerialBoardLink other(memoryLines(small), &clock);
+    ASSERT_EQ(other.BriskDllInit(kRadioModel, kModelNumber, kLargestRead, kBoardAddress), 0);
+    std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+    ASSERT_EQ(other.Ping_Opt_Board(kPort, reply.data()), 0);
+    ASSERT_EQ(other.OpenPort(kPort), 0);
+    const auto window = other.openWriteWindow(kPort);
+    for (const Write& write : writes) {
+        ASSERT_EQ(window->send(write.bytes.data(), write.address, static_cast<std::uint32_t>(write.bytes.size())), 0);
+        EXPECT_FALSE(window->hasRoomFor(256)); // nothing else fits beside any of them
+        ASSERT_EQ(window->nextAnswer(), 0);
+    }
+    EXPECT_EQ(small.sent, oneAtATime);
+}
+
+// The line dies with three writes on it: the first is tried as often as any request, the
+// others, sent and resent with it, fail with it.
+TEST_F(WindowFault, ALineThatDiesMidWindowFailsEveryWriteOnItWithinTheTries)
+{
+    board.receiveBuffer = 1024;
+    std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+    ASSERT_EQ(link.Ping_Opt_Board(kPort, reply.data()), 0);
+    ASSERT_EQ(link.OpenPort(kPort), 0);
+    const auto window = link.openWriteWindow(kPort);
+    ASSERT_EQ(window->send(writes[0].bytes.data(), writes[0].address, 1), 0);
+    board.dead = true;
+    for (std::size_t i = 1; i < writes.size(); ++i)
+        ASSERT_EQ(window->send(writes[i].bytes.data(), writes[i].address,
+                               static_cast<std::uint32_t>(writes[i].bytes.size())),
+                  0);
+    EXPECT_EQ(window->nextAnswer(), 0);
+    for (std::size_t i = 1; i < writes.size(); ++i)
+        EXPECT_NE(window->nextAnswer(), 0) << "write " << i;
+    EXPECT_EQ(window->answersDue(), 0u);
+    EXPECT_EQ(link.statistics().retries, 3 * (kConnectionTries - 1));
+    // Each try waits for the first answer behind the frames on the line, then for quiet.
+    EXPECT_LE(board.waited, kConnectionTries * (kConnectionAnswerTimeout + milliseconds(25) + kDefaultQuietTime));
+}
 
 class PersistentFault : public SerialBoardLinkTest, public ::testing::WithParamInterface<Fault> {};
 
@@ -484,6 +604,31 @@ TEST_F(SerialBoardLinkTest, TimesEachAnswersTurnaroundLessTheLineTimeOfItsReques
     // 6 and 262 bytes at 10 bits a byte and 115200 baud: 520 and 22743 us.
     EXPECT_EQ(stats.requestLineTime, std::chrono::microseconds(23263));
     EXPECT_EQ(stats.meanTurnaround(), std::chrono::microseconds((60000 - 23263) / 2));
+}
+
+// Answers that come back while more writes are on their way cost nothing: only the last of a
+// window, awaited on an idle line, is timed.
+TEST_F(SerialBoardLinkTest, TimesOnlyTheAnswerAwaitedOnAnIdleLine)
+{
+    board.receiveBuffer = 1024;
+    std::array<std::uint8_t, wire::kPingAnswerSize> reply{};
+    ASSERT_EQ(link.Ping_Opt_Board(kPort, reply.data()), 0);
+    ASSERT_EQ(link.OpenPort(kPort), 0);
+    const auto before = link.statistics();
+    board.clock = &clock;
+    board.turnaround = milliseconds(30);
+    const auto window = link.openWriteWindow(kPort);
+    const auto page = pattern(256, 0x33);
+    for (const std::uint32_t count : {1u, 256u, 6u})
+        ASSERT_EQ(window->send(page.data(), 0x1000 + count, count), 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(window->nextAnswer(), 0);
+
+    const auto& stats = link.statistics();
+    EXPECT_EQ(stats.answersTimed - before.answersTimed, 1u);
+    EXPECT_EQ(stats.answerWait - before.answerWait, milliseconds(30)); // handed over at 60 ms, answered at 90
+    // Its 12 bytes at 10 bits a byte and 115200 baud, the line being free again by then.
+    EXPECT_EQ(stats.requestLineTime - before.requestLineTime, std::chrono::microseconds(1041));
 }
 
 TEST_F(SerialBoardLinkTest, SequenceNumbersCountUpAcrossConnectionsAndWrapAfter63)

@@ -2,6 +2,8 @@
 
 #include "history/history_file.h"
 #include "link/serial_board_link.h"
+#include "session/endings.h"
+#include "session/pending_records.h"
 #include "sim/board_endpoint.h"
 #include "sim/board_options.h"
 #include "sim/in_memory_channel.h"
@@ -12,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 namespace fieldkit::session {
@@ -54,21 +58,24 @@ protected:
     {
         endpoint = std::make_unique<sim::BoardEndpoint>(sim::parseBoardOptions(options));
         return [this](Clock&) {
+            // A console closing from here on waits for the run's record.
+            recordGuardHeld = !waitForPendingRecords(std::chrono::milliseconds(0));
             return std::make_unique<link::SerialBoardLink>(
                 [this](int) { return std::make_unique<sim::InMemoryChannel>(*endpoint); });
         };
     }
-    std::size_t recordsWritten() const
+    std::vector<history::StoredRecord> recordsWritten() const
     {
         std::string error;
         const auto contents = history::readHistory(history, &error);
-        return contents ? contents->records.size() : 0;
+        return contents ? contents->records : std::vector<history::StoredRecord>{};
     }
 
     testing::TempDir folder;
     const fs::path history = folder / "history.jsonl";
     testing::EnvironmentVariable historyFile{"FIELDKIT_HISTORY", history.string()};
     std::unique_ptr<sim::BoardEndpoint> endpoint;
+    bool recordGuardHeld = false;
     testing::FakeClock clock;
     HintedPrompts prompts;
     testing::RecordingNotices notices;
@@ -90,7 +97,7 @@ TEST_F(SessionTest, ALinkThatCannotBeMadeFailsTheRunForTheWindowAndTheRecord)
     EXPECT_EQ(read.result, flash::RunResult::Failure);
     ASSERT_EQ(prompts.boxes.size(), 2u);
     EXPECT_EQ(prompts.boxes[1].cause, Cause{FailureKind::Unexpected});
-    EXPECT_EQ(recordsWritten(), 2u);
+    EXPECT_EQ(recordsWritten().size(), 2u);
     EXPECT_FALSE(upgrade.recorded.notWritten || read.recorded.notWritten);
 }
 
@@ -114,8 +121,56 @@ TEST_F(SessionTest, AQuestionThatAStopCutShortIsNotRecordedAndTheRunIsInterrupte
     EXPECT_EQ(prompts.boxes[0].cause, Cause{QuestionKind::AlreadyFlashed});
     EXPECT_TRUE(outcome.report.questions.empty());
     EXPECT_EQ(outcome.result, flash::RunResult::Interrupted);
-    EXPECT_EQ(recordsWritten(), 1u);
+    EXPECT_EQ(recordsWritten().size(), 1u);
+    EXPECT_TRUE(recordGuardHeld);
 }
+
+// A hang-up, say, that came once the board had answered every read.
+TEST_F(SessionTest, AReadThatFinishedIsShownAndRecordedWhateverStopCameAfterIt)
+{
+    std::optional<link::BoardIdentity> shown;
+    const Services stopping{board({}), prompts, stop, nullptr, &clock, [] { return true; }, nullptr};
+    const BoardReadOutcome read = readBoard(plan.place, plan.settingsVersion, stopping,
+                                            [&shown](const link::BoardIdentity& identity) { shown = identity; });
+    EXPECT_EQ(read.result, flash::RunResult::Success);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->boardVersionText, sim::BoardOptions{}.versionText);
+    const auto records = recordsWritten();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].record["result"], "success");
+    EXPECT_EQ(records[0].record["board_version"], sim::BoardOptions{}.versionText);
+    EXPECT_TRUE(recordGuardHeld);
+    EXPECT_TRUE(waitForPendingRecords(std::chrono::milliseconds(0)));
+}
+
+struct ExitCase {
+    std::vector<flash::RunResult> results; // one run's, or a bench's, one per port
+    StopSignal signal;
+    int status;
+};
+
+class ExitStatus : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitStatus, ASignalThatStoppedARunOutweighsAFailureWhichOutweighsADecline)
+{
+    EXPECT_EQ(exitStatusFor(GetParam().results, GetParam().signal), GetParam().status);
+}
+
+using R = flash::RunResult;
+INSTANTIATE_TEST_SUITE_P(
+    Results, ExitStatus,
+    ::testing::Values(ExitCase{{R::Success, R::Success}, StopSignal::None, 0},
+                      ExitCase{{R::Success, R::Declined}, StopSignal::None, 3},
+                      ExitCase{{R::Declined, R::Failure, R::Success}, StopSignal::None, 1},
+                      ExitCase{{R::Success, R::Interrupted}, StopSignal::None, 1},
+                      // a hang-up lets a run past the erase finish: the status is the run's own
+                      ExitCase{{R::Success}, StopSignal::HangUp, 0},
+                      ExitCase{{R::Failure, R::Interrupted}, StopSignal::HangUp, 129},
+                      ExitCase{{R::Interrupted}, StopSignal::Quit, 131},
+                      ExitCase{{R::Interrupted}, StopSignal::User1, 138},
+                      ExitCase{{R::Interrupted}, StopSignal::User2, 140},
+                      ExitCase{{R::Interrupted}, StopSignal::Alarm, 142},
+                      ExitCase{{R::Declined, R::Interrupted}, StopSignal::Terminate, 143}));
 
 } // namespace
 } // namespace fieldkit::session

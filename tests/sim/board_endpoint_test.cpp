@@ -78,28 +78,72 @@ TEST(BoardEndpoint, ARepeatedFailingCommitDoesNotUseUpAnAttemptAndTheLogTellsRep
     TempDir dir;
     const auto log = dir.file("requests.log");
     BoardEndpoint endpoint{parseBoardOptions({"--fail-page-writes", "2", "--request-log", log})};
-    endpoint.receive(concat({writeFrame(0, CMD_PROGRAMMING_MODE, {0}), writeFrame(1, 0x011A, {0}),
-                             writeFrame(2, ADDR_PAGE_DATA, filledPage(0x00))}));
-    const auto commit = writeFrame(3, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
-    EXPECT_FALSE(acked(endpoint.receive(commit), commit)); // attempt 1
-    EXPECT_FALSE(acked(endpoint.receive(commit), commit)); // the same frame again: no attempt
-
-    const auto second = writeFrame(4, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
+    endpoint.receive(writeFrame(0, CMD_PROGRAMMING_MODE, {0}));
+    std::uint8_t sequence = 1;
+    // Select and data go out; the commit that follows them is returned.
+    const auto attempt = [&] {
+        endpoint.receive(concat({writeFrame(sequence, 0x011A, {0}),
+                                 writeFrame(static_cast<std::uint8_t>(sequence + 1), ADDR_PAGE_DATA, filledPage(0x00))}));
+        sequence = static_cast<std::uint8_t>(sequence + 3);
+        return writeFrame(static_cast<std::uint8_t>(sequence - 1), ADDR_PAGE_COMMIT, commitRecord(0xA0000));
+    };
+    const auto first = attempt();
+    EXPECT_FALSE(acked(endpoint.receive(first), first)); // attempt 1
+    EXPECT_FALSE(acked(endpoint.receive(first), first)); // the same frame again: no attempt
+    const auto alone = writeFrame(sequence++, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
+    EXPECT_FALSE(acked(endpoint.receive(alone), alone)); // no select and data right before: no attempt
+    const auto second = attempt();
     EXPECT_FALSE(acked(endpoint.receive(second), second)); // attempt 2
-    const auto third = writeFrame(5, ADDR_PAGE_COMMIT, commitRecord(0xA0000));
+    EXPECT_FALSE(acked(endpoint.receive(first), first));   // still remembered a window later: a repeat
+    const auto third = attempt();
     EXPECT_TRUE(acked(endpoint.receive(third), third));
-    EXPECT_EQ(endpoint.counters().repeats, 1u);
+    EXPECT_EQ(endpoint.counters().repeats, 2u);
+    EXPECT_EQ(endpoint.boardCounters().pagesProgrammed, 1u);
 
     std::ifstream in(log);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[0], "write 0x1201 1 00 executed ack -");
     EXPECT_EQ(lines[2].substr(0, 25), "write 0x0000 256 00000000");
     EXPECT_EQ(lines[3], "write 0xFFFF 6 0A0B0C00000A executed nak -");
     EXPECT_EQ(lines[4], "write 0xFFFF 6 0A0B0C00000A repeat nak -");
-    EXPECT_EQ(lines[6], "write 0xFFFF 6 0A0B0C00000A executed ack -");
+    EXPECT_EQ(lines[5], "write 0xFFFF 6 0A0B0C00000A executed nak -");
+    EXPECT_EQ(lines[9], "write 0xFFFF 6 0A0B0C00000A repeat nak -");
+    EXPECT_EQ(lines[12], "write 0xFFFF 6 0A0B0C00000A executed ack -");
+}
+
+// A board that holds several requests remembers the answers of as many for resends; a board
+// of protocol version 1 only the last one's.
+TEST(BoardEndpoint, RemembersTheAnswersOfAWindowOrOfTheLastRequest)
+{
+    for (const auto& [version, repeats] : {std::pair{"2", 1u}, {"1", 0u}}) {
+        BoardEndpoint endpoint{parseBoardOptions({"--protocol", version})};
+        const auto first = frameOf(FrameKind::Read, 0, ADDR_ESN, 4);
+        endpoint.receive(concat({first, frameOf(FrameKind::Read, 1, ADDR_ESN, 4)}));
+        EXPECT_FALSE(endpoint.receive(first).empty());
+        EXPECT_EQ(endpoint.counters().repeats, repeats) << "protocol " << version;
+    }
+}
+
+// Requests stay in the board's buffer until their answers have left; a byte that finds it full
+// is lost, and spoils its frame.
+TEST(BoardEndpoint, AFullReceiveBufferLosesBytesUntilAnAnswerHasLeft)
+{
+    BoardEndpoint endpoint{parseBoardOptions({"--receive-buffer", "19"})};
+    const auto read = frameOf(FrameKind::Read, 0, ADDR_ESN, 4);
+    const auto mode = writeFrame(1, CMD_PROGRAMMING_MODE, {0});
+    const auto erase = writeFrame(2, 0x111A, {0});
+    ASSERT_EQ(endpoint.receiveHolding(concat({read, mode})).size(), 2u); // 13 bytes held
+    EXPECT_TRUE(endpoint.receiveHolding(erase).empty());                  // its last byte is lost
+    EXPECT_EQ(endpoint.counters().bytesOverrun, 1u);
+    endpoint.lineIdle();
+    endpoint.answerSent(read.size());
+    const auto answers = endpoint.receiveHolding(erase);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_TRUE(acked(answers[0].bytes, erase));
+    EXPECT_EQ(endpoint.boardCounters().blocksErased, 1u);
 }
 
 TEST(BoardEndpoint, APingClearsTheRepeatMemory)

@@ -131,10 +131,11 @@ TEST_P(BadOptionLine, IsRefusedWithAMessageThatSaysWhy)
     try {
         parseBoardOptions(GetParam().args);
         FAIL() << "accepted";
-    } catch (const std::invalid_argument& error) {
-        const std::string message = error.what();
-        EXPECT_NE(message.find(GetParam().mentions), std::string::npos) << message;
-        EXPECT_NE(message.find("Usage:"), std::string::npos) << message;
+    } catch (const BadBoardOptions& error) {
+        // One line for a command line that passes the options on, the usage for lodestar-sim.
+        EXPECT_NE(error.reason().find(GetParam().mentions), std::string::npos) << error.reason();
+        EXPECT_EQ(error.reason().find('\n'), std::string::npos) << error.reason();
+        EXPECT_NE(std::string(error.what()).find("Usage:"), std::string::npos) << error.what();
     }
 }
 
@@ -166,6 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"NoiseOfZero", {"--noise", "0"}, "--noise"}, BadLine{"DropOfZero", {"--drop", "0"}, "--drop"},
         BadLine{"BaudOfZero", {"--baud", "0"}, "--baud"},
         BadLine{"LatencyAboveAMinute", {"--latency", "60001"}, "--latency"},
+        BadLine{"ProtocolVersionThree", {"--protocol", "3"}, "--protocol"},
+        BadLine{"ReceiveBufferBeyondWhatThePingCanSay", {"--receive-buffer", "65536"}, "--receive-buffer"},
         BadLine{"LinkAndDevice", {"--link", "a", "--device", "b"}, "--device"},
         BadLine{"UnknownOption", {"--bogus"}, "--bogus"}, BadLine{"StrayWord", {"stray"}, "stray"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -100,8 +100,10 @@ struct CommitCase {
     const char* name;
     friend void PrintTo(const CommitCase& c, std::ostream* out) { *out << c.name; }
     bool programmingMode;
+    bool earlierData; // a page's data taken before the select, which the commit must not program
     std::optional<std::uint16_t> select;
-    bool sendData;
+    std::size_t dataSize; // 256 is taken, any other size refused, 0 sends none
+    std::optional<std::uint16_t> between; // a command between the data and the commit
     std::vector<std::uint8_t> record;
 };
 
@@ -115,10 +117,14 @@ TEST_P(CommitRefusal, IsAnsweredWithNakAndProgramsNothing)
     if (c.programmingMode) {
         ASSERT_TRUE(host.command(CMD_PROGRAMMING_MODE));
     }
+    if (c.earlierData)
+        host.write(ADDR_PAGE_DATA, filledPage(0x00));
     if (c.select)
         host.command(*c.select);
-    if (c.sendData)
-        host.write(ADDR_PAGE_DATA, filledPage(0x00));
+    if (c.dataSize != 0)
+        host.write(ADDR_PAGE_DATA, std::vector<std::uint8_t>(c.dataSize, 0x00));
+    if (c.between)
+        host.command(*c.between);
 
     EXPECT_FALSE(host.write(ADDR_PAGE_COMMIT, c.record));
     EXPECT_TRUE(allBytesAre(board.flash(), 0xFF));
@@ -127,14 +133,20 @@ TEST_P(CommitRefusal, IsAnsweredWithNakAndProgramsNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Board, CommitRefusal,
-    ::testing::Values(CommitCase{"NotInProgrammingMode", false, 0x011A, true, commitRecord(0xA0000)},
-                      CommitCase{"MisalignedAddress", true, 0x011A, true, commitRecord(0xA0080)},
-                      CommitCase{"OutsideTheSelectedBlock", true, 0x011A, true, commitRecord(0xB0000)},
-                      CommitCase{"BelowTheSelectedBlock", true, 0x0119, true, commitRecord(0xAFF00)},
-                      CommitCase{"NoPageDataPending", true, 0x011A, false, commitRecord(0xA0000)},
-                      CommitCase{"NoBlockSelected", true, std::nullopt, true, commitRecord(0xA0000)},
-                      CommitCase{"BadMagic", true, 0x011A, true, {0x0A, 0x0B, 0x0D, 0x00, 0x00, 0x0A}},
-                      CommitCase{"RecordTooShort", true, 0x011A, true, {0x0A, 0x0B, 0x0C, 0x00, 0x00}}),
+    ::testing::Values(
+        CommitCase{"NotInProgrammingMode", false, false, 0x011A, 256, std::nullopt, commitRecord(0xA0000)},
+        CommitCase{"MisalignedAddress", true, false, 0x011A, 256, std::nullopt, commitRecord(0xA0080)},
+        CommitCase{"OutsideTheSelectedBlock", true, false, 0x011A, 256, std::nullopt, commitRecord(0xB0000)},
+        CommitCase{"BelowTheSelectedBlock", true, false, 0x0119, 256, std::nullopt, commitRecord(0xAFF00)},
+        CommitCase{"NoPageDataPending", true, false, 0x011A, 0, std::nullopt, commitRecord(0xA0000)},
+        CommitCase{"NoBlockSelected", true, false, std::nullopt, 256, std::nullopt, commitRecord(0xA0000)},
+        CommitCase{"DataBeforeTheSelect", true, true, 0x011A, 0, std::nullopt, commitRecord(0xA0000)},
+        CommitCase{"RefusedDataAfterAnEarlierPagesData", true, true, 0x011A, 255, std::nullopt, commitRecord(0xA0000)},
+        CommitCase{"SelectRefusedAfterAnEarlierPagesData", true, true, 0x0115, 256, std::nullopt,
+                   commitRecord(0xA0000)},
+        CommitCase{"ARequestBetweenDataAndCommit", true, false, 0x011A, 256, 0x1119, commitRecord(0xA0000)},
+        CommitCase{"BadMagic", true, false, 0x011A, 256, std::nullopt, {0x0A, 0x0B, 0x0D, 0x00, 0x00, 0x0A}},
+        CommitCase{"RecordTooShort", true, false, 0x011A, 256, std::nullopt, {0x0A, 0x0B, 0x0C, 0x00, 0x00}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedWriteCase {
@@ -482,6 +494,7 @@ struct PingCase {
     std::vector<std::string> options;
     std::vector<std::uint8_t> payload;
     bool answered;
+    std::vector<std::uint8_t> answer = {};
 };
 
 class BoardPing : public ::testing::TestWithParam<PingCase> {};
@@ -496,21 +509,31 @@ TEST_P(BoardPing, AnswersOnlyTheRightRadioAtTheRightAddress)
         EXPECT_TRUE(answer.empty());
         return;
     }
-    const bool real = !c.options.empty() && c.options.front() == "--real-board";
-    const std::vector<std::uint8_t> expected{'L',  'O', 'D', 'E', 'S', 'T', 'A', 'R',
-                                             0x01, // protocol version
-                                             52,   // board bus address
-                                             0x00, // largest count 256, least significant byte first,
-                                             static_cast<std::uint8_t>(real ? 0x01 : 0x81)}; // bit 15: emulated
-    EXPECT_EQ(answerData(answer, request), expected);
+    EXPECT_EQ(answerData(answer, request), c.answer);
+}
+
+// The answer's data: "LODESTAR", the protocol version, the board's bus address (52), the
+// largest count (256, least significant byte first, bit 15 set for the emulator), and from
+// version 2 on the receive buffer in bytes.
+std::vector<std::uint8_t> pingAnswer(std::uint8_t version, std::uint8_t countHigh,
+                                     std::vector<std::uint8_t> receiveBuffer)
+{
+    std::vector<std::uint8_t> answer{'L', 'O', 'D', 'E', 'S', 'T', 'A', 'R', version, 52, 0x00, countHigh};
+    for (std::uint8_t byte : receiveBuffer)
+        answer.push_back(byte);
+    return answer;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Board, BoardPing,
     ::testing::Values(
-        PingCase{"GoodPing", {}, goodPingPayload(), true},
-        PingCase{"AsARealBoard", {"--real-board"}, goodPingPayload(), true},
-        PingCase{"OtherModelNumberStillAnswered", {}, wire::encodePingPayload({"QM7731", "X", 13, 52}), true},
+        PingCase{"GoodPing", {}, goodPingPayload(), true, pingAnswer(2, 0x81, {0x00, 0x04})},
+        PingCase{"AsARealBoard", {"--real-board"}, goodPingPayload(), true, pingAnswer(2, 0x01, {0x00, 0x04})},
+        PingCase{"OneRequestAtATime", {"--protocol", "1"}, goodPingPayload(), true, pingAnswer(1, 0x81, {})},
+        PingCase{"SmallerReceiveBuffer", {"--receive-buffer", "300"}, goodPingPayload(), true,
+                 pingAnswer(2, 0x81, {0x2C, 0x01})},
+        PingCase{"OtherModelNumberStillAnswered", {}, wire::encodePingPayload({"QM7731", "X", 13, 52}), true,
+                 pingAnswer(2, 0x81, {0x00, 0x04})},
         PingCase{"WrongRadioModel", {}, wire::encodePingPayload({"QM7732", "ZZQ83LKW4PXT0B", 52, 52}), false},
         PingCase{"WrongBoardAddress", {}, wire::encodePingPayload({"QM7731", "ZZQ83LKW4PXT0B", 52, 53}), false},
         PingCase{"PayloadThatDoesNotDecode", {}, {'Q', 'M', '7', '7', '3', '1'}, false},

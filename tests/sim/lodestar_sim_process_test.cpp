@@ -109,8 +109,8 @@ TEST(LodestarSimProcess, AnswersAPingAndOnSigtermPrintsCountersAndDumpsTheFlash)
         RawClient client(link);
         const auto payload = goodPingPayload();
         client.send(frameOf(wire::FrameKind::Ping, 0, 0, payload.size(), payload));
-        const auto answer = client.receive(15);
-        ASSERT_EQ(answer.size(), 15u);
+        const auto answer = client.receive(17);
+        ASSERT_EQ(answer.size(), 17u);
         EXPECT_EQ(answer[0], wire::kAck);
         EXPECT_EQ(std::string(answer.begin() + 1, answer.begin() + 9), "LODESTAR");
         client.send(frameOf(wire::FrameKind::Read, 1, ADDR_ESN, 4));
@@ -124,7 +124,7 @@ TEST(LodestarSimProcess, AnswersAPingAndOnSigtermPrintsCountersAndDumpsTheFlash)
     const std::string output = sim.output();
     EXPECT_NE(output.find("lodestar-sim: board on /dev/pts/"), std::string::npos) << output;
     EXPECT_NE(output.find("requests 2"), std::string::npos) << output;
-    EXPECT_NE(output.find("wire bytes in 36, out 22"), std::string::npos) << output;
+    EXPECT_NE(output.find("wire bytes in 36, out 24"), std::string::npos) << output;
     EXPECT_NE(output.find("retries (repeated requests) 0"), std::string::npos) << output;
     EXPECT_TRUE(allBytesAre(readFlashFile(dump), 0xFF));
     std::ifstream requests(log);

@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using wire::FrameKind;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t kPingAnswerBytes = 1 + 12 + 2;
+constexpr std::size_t kPingAnswerBytes = 1 + wire::kWindowPingAnswerSize + 2;
 
 std::vector<std::uint8_t> expectedPingAnswer(std::uint8_t sequence)
 {
@@ -209,6 +209,28 @@ TEST(PtyBoardHost, StopCutsALatencyPauseShort)
     EXPECT_LT(SteadyClock::now() - before, 1s);
 }
 
+// A USB adapter holds what the board sends until its latency timer runs out, then hands all
+// of it over: the answers of two requests sent back to back come together, one wait for both.
+TEST(PtyBoardHost, AnswersOfRequestsSentBackToBackShareTheAdaptersWait)
+{
+    BoardOptions options;
+    options.latency = 200ms;
+    PtyBoardHost host{options};
+    std::string error;
+    ASSERT_TRUE(host.start(&error)) << error;
+    RawClient client(host.devicePath());
+    const auto read = frameOf(FrameKind::Read, 1, ADDR_ESN, 4);
+    auto both = pingFrame(0);
+    both.insert(both.end(), read.begin(), read.end());
+    const auto before = SteadyClock::now();
+    client.send(both);
+    EXPECT_EQ(client.receive(kPingAnswerBytes), expectedPingAnswer(0));
+    const auto first = SteadyClock::now();
+    EXPECT_EQ(client.receive(7).size(), 7u);
+    EXPECT_GE(first - before, 200ms);
+    EXPECT_LT(SteadyClock::now() - first, 100ms); // not a second wait of 200 ms
+}
+
 struct PacingCase {
     const char* name;
     friend void PrintTo(const PacingCase& c, std::ostream* out) { *out << c.name; }
@@ -235,11 +257,12 @@ TEST_P(PtyBoardHostPacing, TheAnswerTakesAtLeastTheTimeOfTheLine)
     EXPECT_GE(SteadyClock::now() - before, GetParam().atLeast);
 }
 
-// A ping is a 30-byte frame and a 15-byte answer: 45 bytes of 10 bits.
+// A ping is a 30-byte frame and a 17-byte answer: 47 bytes of 10 bits. The adapter's timer
+// starts with the answer's first byte and hands the whole answer over when it runs out.
 INSTANTIATE_TEST_SUITE_P(Sim, PtyBoardHostPacing,
                          ::testing::Values(PacingCase{"Latency", 0, 150ms, 150ms},
-                                           PacingCase{"Baud1200", 1200, 0ms, 350ms},
-                                           PacingCase{"BaudAndLatency", 2400, 100ms, 270ms}),
+                                           PacingCase{"Baud1200", 1200, 0ms, 390ms},
+                                           PacingCase{"BaudAndLatency", 2400, 100ms, 229ms}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
