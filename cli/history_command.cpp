@@ -213,9 +213,10 @@ void warnIfNotRecorded(const session::Recorded& recorded, const char* command, s
 
 void pushAfterRun(std::ostream& warnings)
 {
-    // Stopped by the user: the program ends now, and the records wait for the next run.
-    const InterruptSignal signal = pendingInterrupt();
-    if (signal == InterruptSignal::Interrupt || signal == InterruptSignal::Terminate)
+    // Asked to end: the program ends now, and the records wait for the next run. A hang-up
+    // alone asks nothing of the kind.
+    const session::StopSignal signal = session::pendingStopSignal();
+    if (signal != session::StopSignal::None && signal != session::StopSignal::HangUp)
         return;
     std::cout << std::flush; // the run's result first, also into a file
     for (const auto& warning : session::pushToShop())
