@@ -26,8 +26,6 @@ std::vector<std::string> recordWarnings(const char* command, const Recorded& rec
     if (recorded.notWritten)
         warnings.push_back("This " + history::runName(history::UpgradeRun(command)) +
                            " was not recorded in the upgrade history: " + *recorded.notWritten);
-    if (recorded.notSent)
-        warnings.push_back(*recorded.notSent);
     return warnings;
 }
 
