@@ -163,13 +163,13 @@ check "fleet: and says why" grep -q "^Error: the shop database cannot be reached
 # The client library is loaded only when a database is named, and its absence is said plainly.
 without_libpq() { # folder, then a command
   local folder=$1; shift
-  ! (cd "$folder" && LD_DEBUG=files "$@" 2>&1 > /dev/null) | grep -q 'file=libpq'
+  ! (cd "$folder" && LD_DEBUG=files "$@" 2>&1 > /dev/null) | grep 'file=libpq' > /dev/null
 }
 check "--help does not load libpq" without_libpq "$work" "$cli" --help
 check "image does not load libpq" without_libpq "$work/north" "$cli" image --out "$work/image.bin"
 check "a run without a database does not load libpq" without_libpq "$work/south" "$cli" info --simulate
 if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
-  libpq=$(ldconfig -p | awk '/libpq.so.5 / { print $NF; exit }')
+  libpq=$(ldconfig -p | awk '/libpq.so.5 / && !found { print $NF; found = 1 }')
   unshare -m bash -c "mount --bind /dev/null $(realpath "$libpq") && cd $work/north && FIELDKIT_HISTORY=$work/north.jsonl $cli info --simulate" > "$work/nolibpq.log" 2>&1 || true
   check "without libpq: the run stands and says what is missing" grep -q "^Warning: .*needs PostgreSQL's client library libpq.so.5 (Debian package libpq5)" "$work/nolibpq.log"
 fi
