@@ -291,7 +291,10 @@ void BenchWindow::UpgradeAll()
         } catch (const std::exception& fault) { // a line that could not be made
             failure = fault.what();
         }
-        m_jobs->post([this, outcome, failure] { OnBenchEnded(outcome, failure); });
+        // Every port's result is in its pane by now; what waits goes to the shop database
+        // before the summary, unless the bench was stopped.
+        const std::string shop = outcome && !stop->anyRequested() ? shopWarning() : std::string();
+        m_jobs->post([this, outcome, failure, shop] { OnBenchEnded(outcome, failure, shop); });
         // The thread's end is its last hand-over to the window's thread.
         markReleased(m_jobs);
     }));
@@ -390,7 +393,8 @@ void BenchWindow::OnPortEnded(std::size_t row, const session::PortOutcome& outco
     UpdateOverall();
 }
 
-void BenchWindow::OnBenchEnded(const std::optional<session::BenchOutcome>& outcome, const std::string& failure)
+void BenchWindow::OnBenchEnded(const std::optional<session::BenchOutcome>& outcome, const std::string& failure,
+                               const std::string& shopWarning)
 {
     if (m_destroying)
         return;
@@ -425,8 +429,11 @@ void BenchWindow::OnBenchEnded(const std::optional<session::BenchOutcome>& outco
             warnings.emplace_back(port.port, warning);
     }
     ListBox(m_closeAfterStop ? IDS_BENCH_STOPPED_CAPTION : IDS_BENCH_FINISHED_CAPTION, byPort(results, "\n"));
-    if (!warnings.empty())
-        warningBox(this, byPort(warnings, "\n\n"));
+    std::string warningText = byPort(warnings, "\n\n");
+    if (!shopWarning.empty())
+        warningText += (warningText.empty() ? "" : "\n\n") + shopWarning;
+    if (!warningText.empty())
+        warningBox(this, warningText);
     if (m_closeAfterStop)
         close();
 }

@@ -123,7 +123,8 @@ private:
     Answer ShowBox(const BoxRequest& request);
     void OnProgress(std::size_t row, const session::ProgressEvent& event);
     void OnPortEnded(std::size_t row, const session::PortOutcome& outcome);
-    void OnBenchEnded(const std::optional<session::BenchOutcome>& outcome, const std::string& failure);
+    void OnBenchEnded(const std::optional<session::BenchOutcome>& outcome, const std::string& failure,
+                      const std::string& shopWarning);
     void ListBox(const char* caption, const std::string& text);
     void UpdateOverall();
     void SetRunning(bool running);

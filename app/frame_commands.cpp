@@ -190,6 +190,8 @@ void CMainFrame::OnBoardInfo()
     waiting.reset();
     if (const std::string warning = historyWarning(history::kInfoCommand, outcome.recorded); !warning.empty())
         warningBox(this, warning);
+    if (const std::string warning = shopWarning(); !warning.empty())
+        warningBox(this, warning);
 }
 
 void CMainFrame::OnViewHistory()

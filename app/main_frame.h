@@ -159,6 +159,7 @@ private:
     void StopWorker();
     // Whether the upgrade thread has ended by `deadline`; all it did is then seen here.
     bool WaitForWorker(QDeadlineTimer deadline);
+    void ShowShopWarning(const std::string& warning);
 
     QStatusBar* m_wndStatusBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
@@ -177,6 +178,10 @@ private:
     std::shared_ptr<UpgradeStop> m_stop;
     // Set once the window is going away during an upgrade: notices and boxes are dropped.
     bool m_bQuitting = false;
+    // While the run's outcome is on screen, the shop's warning (whose push began once the
+    // outcome was handed over) waits here to follow it instead of covering it.
+    bool m_bShowingOutcome = false;
+    std::string m_shopWarningAfterOutcome;
     // Start-up warnings that wait for the window to be on screen.
     std::vector<std::string> m_warningsForTheScreen;
     QPointer<HistoryWindow> m_historyWindow;

@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 namespace fieldkit::app {
 namespace {
@@ -75,11 +76,15 @@ public:
             outcome.result == flash::RunResult::Success ? outcome.adapterHint : std::string();
         frame_.m_workerJobs->post([frame, finished = *finished_, adapterHint, historyWarning, ended = outcome.result,
                                    stage = outcome.report.stage] {
+            frame->m_bShowingOutcome = true;
             frame->OnUpgradeMessage(finished);
             for (const std::string& text : {adapterHint, historyWarning})
                 if (!text.empty())
                     frame->ShowWorkerBox(BoxKind::Warning, text);
+            frame->m_bShowingOutcome = false;
             emit frame->upgradeEnded(ended, stage);
+            if (!frame->m_shopWarningAfterOutcome.empty())
+                frame->ShowWorkerBox(BoxKind::Warning, std::exchange(frame->m_shopWarningAfterOutcome, {}));
         });
     }
 
@@ -132,6 +137,17 @@ void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan&
     WorkerView view(*this, stop);
     const session::Outcome outcome = session::runUpgrade(plan, {sessionLinks(), view, stop, m_services.clock, {}});
     view.deliverOutcome(outcome, historyWarning(history::kUpgradeCommand, outcome.recorded));
+    if (const std::string warning = shopWarning(); !warning.empty() && view.showsProgress())
+        m_workerJobs->post([this, warning] { ShowShopWarning(warning); });
+}
+
+void CMainFrame::ShowShopWarning(const std::string& warning)
+{
+    // A box of the outcome is open, and this job runs in its event loop.
+    if (m_bShowingOutcome)
+        m_shopWarningAfterOutcome = warning;
+    else
+        ShowWorkerBox(BoxKind::Warning, warning);
 }
 
 session::LinkFactory CMainFrame::sessionLinks() const

@@ -129,6 +129,7 @@ int runBench(const BenchPlan& plan)
     // The session tells which runs a stop ended: a hang-up ends none that went past the erase.
     for (const std::string& line : session::whereBoardsStand(outcome))
         std::cerr << line << '\n';
+    pushAfterRun(std::cerr);
     return session::exitStatusFor(outcome.results(), signal);
 }
 

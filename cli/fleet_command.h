@@ -4,7 +4,7 @@
 
 namespace fieldkit::cli {
 
-// `fieldkit-cli fleet`: each radio's latest run in the shop database.
+// `fieldkit-cli fleet`: each radio's state in the shop database, or each bench's failures.
 void addFleetCommand(CLI::App& app, int& exitStatus);
 
 } // namespace fieldkit::cli

@@ -1,6 +1,7 @@
 #include "cli/history_command.h"
 
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "history/history_file.h"
 #include "history/history_table.h"
 #include "shop/outbox.h"
@@ -39,13 +40,24 @@ history::ListFormat listFormat(const std::string& format)
 int runDatabaseHistory(const history::Filter& filter, const std::string& format)
 {
     history::HistoryContents contents;
-    if (!readShopDatabase([&](shop::Database& database) { return database.readRecords(filter, &contents); }))
+    std::size_t conflicting = 0;
+    if (!readShopDatabase(
+            [&](shop::Database& database) { return database.readRecords(filter, &contents, &conflicting); }))
         return kExitFailed;
+    if (conflicting > 0)
+        std::cerr << "Note: " << conflicting << (conflicting == 1 ? " record shares its id" : " records share their ids")
+                  << " with another record of other contents (the same id recorded at two benches): both copies are "
+                     "shown.\n";
     history::RecordListing listing(filter, listFormat(format), true);
     for (const auto& stored : contents.records)
         listing.add(stored.record, stored.line);
     listing.write(std::cout);
     return kExitDone;
+}
+
+std::string recordsText(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " record" : " records");
 }
 
 int runPush()
@@ -63,21 +75,66 @@ int runPush()
     SystemClock clock;
     const shop::PushReport report = shop::pushWaitingRecords(file, connection, clock);
     noteSkipped(file, report.skippedLines);
-    if (report.unsendable > 0)
-        std::cerr << "Note: " << report.unsendable << " record" << (report.unsendable == 1 ? "" : "s") << " of "
-                  << file.string() << " without a valid start time " << (report.unsendable == 1 ? "stays" : "stay")
-                  << " on this bench.\n";
+    if (report.sentAgain)
+        std::cerr << "Note: the shop database no longer holds records it had taken (restored from an older backup?): "
+                     "they are sent again.\n";
+    for (const auto& notice : shop::noticesOf(report, file))
+        std::cerr << "Warning: " << notice << '\n';
+    for (const auto& setAside : report.setAside)
+        std::cerr << "  set aside: the line at byte " << setAside.offset << " (id " << setAside.id
+                  << "): " << setAside.reason << '\n';
     if (report.sent > 0 || !report.failure) {
-        std::cout << (report.sent == 0 ? std::string("Nothing waited: the shop database holds every record of ") + file.string()
-                                       : "Sent " + std::to_string(report.sent) + " record" + (report.sent == 1 ? "" : "s") +
-                                             " to the shop database")
-                  << (report.alreadyStored > 0 ? " (" + std::to_string(report.alreadyStored) + " of them it held already)" : "")
-                  << ".\n";
+        std::vector<std::string> counts;
+        if (report.alreadyStored > 0)
+            counts.push_back(std::to_string(report.alreadyStored) + " of them it held already");
+        if (!report.conflicts.empty())
+            counts.push_back(std::to_string(report.conflicts.size()) + " it held with other contents");
+        std::string summary = report.sent == 0 ? "Nothing waited: the shop database holds every record of " + file.string()
+                                               : "Sent " + recordsText(report.sent) + " to the shop database";
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            summary += (i == 0 ? " (" : ", ") + counts[i] + (i + 1 == counts.size() ? ")" : "");
+        if (!report.setAside.empty())
+            summary += "; " + recordsText(report.setAside.size()) + " set aside";
+        std::cout << summary << ".\n";
     }
     if (report.failure) {
         std::cerr << "Error: " << report.failure->text << "; the records that were not sent wait on this bench.\n";
         return kExitFailed;
     }
+    return kExitDone;
+}
+
+struct SetUpOptions {
+    std::string database;
+    std::string benchRole = "fieldkit_bench";
+    std::string readerRole = "fieldkit_reader";
+};
+
+int runSetUp(const SetUpOptions& options)
+{
+    for (const auto& [option, role] : {std::pair{"--bench-role", options.benchRole}, {"--reader-role", options.readerRole}})
+        if (!shop::isRoleName(role)) {
+            std::cerr << "fieldkit-cli history setup: " << option << " " << role
+                      << " is not a role name (lower-case letters, digits and _, at most 63)\n";
+            return kExitUsage;
+        }
+    if (options.benchRole == options.readerRole) {
+        std::cerr << "fieldkit-cli history setup: the bench role and the reader role must differ\n";
+        return kExitUsage;
+    }
+    std::string where;
+    if (!readShopDatabase(
+            [&](shop::Database& database) {
+                where = database.where();
+                return database.setUp(options.benchRole, options.readerRole);
+            },
+            options.database))
+        return kExitFailed;
+    std::cout << "The shop database at " << where << " is set up (tables of version " << shop::kShopSchemaVersion
+              << "). Role " << options.benchRole << " may add records, role " << options.readerRole
+              << " may read them; give each bench and each reader a login role of its own in one of them:\n"
+              << "  CREATE ROLE north_bench LOGIN PASSWORD '...' IN ROLE " << options.benchRole << ";\n"
+              << "  CREATE ROLE manager LOGIN PASSWORD '...' IN ROLE " << options.readerRole << ";\n";
     return kExitDone;
 }
 
@@ -129,9 +186,10 @@ int runHistoryCommand(const HistoryOptions& options)
 
 } // namespace
 
-bool readShopDatabase(const std::function<std::optional<shop::Failure>(shop::Database&)>& read)
+bool readShopDatabase(const std::function<std::optional<shop::Failure>(shop::Database&)>& read,
+                      const std::string& connectionGiven)
 {
-    const std::string connection = shop::databaseNamed();
+    const std::string connection = connectionGiven.empty() ? shop::databaseNamed() : connectionGiven;
     if (connection.empty()) {
         std::cerr << "Error: " << shop::kNoDatabaseNamed << ".\n";
         return false;
@@ -152,6 +210,18 @@ void warnIfNotRecorded(const session::Recorded& recorded, const char* command, s
         warnings << "Warning: " << warning << '\n';
 }
 
+void pushAfterRun(std::ostream& warnings)
+{
+    // Asked to end: the program ends now, and the records wait for the next run. A hang-up
+    // alone asks nothing of the kind.
+    const session::StopSignal signal = session::pendingStopSignal();
+    if (signal != session::StopSignal::None && signal != session::StopSignal::HangUp)
+        return;
+    std::cout << std::flush; // the run's result first, also into a file
+    for (const auto& warning : session::pushToShop())
+        warnings << "Warning: " << warning << '\n';
+}
+
 void addHistoryCommand(CLI::App& app, int& exitStatus)
 {
     auto options = std::make_shared<HistoryOptions>();
@@ -168,9 +238,20 @@ void addHistoryCommand(CLI::App& app, int& exitStatus)
         ->check(CLI::IsMember({"table", "csv", "json"}));
     CLI::App* push = command->add_subcommand("push", "Send the records that wait on this bench to the shop database");
     push->callback([&exitStatus] { exitStatus = runPush(); });
+    auto setUp = std::make_shared<SetUpOptions>();
+    CLI::App* setUpCommand = command->add_subcommand(
+        "setup", "For the shop database's administrator: make or bring forward its tables, and the roles of the benches "
+                 "and of the readers");
+    setUpCommand->add_option("--database", setUp->database,
+                             "The connection string, as a role that may create roles (default: the one named for "
+                             "this bench)");
+    setUpCommand->add_option("--bench-role", setUp->benchRole, "The benches' group role (default fieldkit_bench)");
+    setUpCommand->add_option("--reader-role", setUp->readerRole,
+                             "The group role of those who read the shop's history (default fieldkit_reader)");
+    setUpCommand->callback([setUp, &exitStatus] { exitStatus = runSetUp(*setUp); });
     command->require_subcommand(0, 1);
-    command->callback([options, push, &exitStatus] {
-        if (!push->parsed())
+    command->callback([options, push, setUpCommand, &exitStatus] {
+        if (!push->parsed() && !setUpCommand->parsed())
             exitStatus = runHistoryCommand(*options);
     });
 }

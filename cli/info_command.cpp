@@ -36,6 +36,7 @@ int runInfoCommand(const BoardPortOptions& options)
                                      {boardLinks(line), prompts, stop, nullptr, interrupting(stop)}, show);
     }
     warnIfNotRecorded(outcome.recorded, history::kInfoCommand, std::cerr);
+    pushAfterRun(std::cerr);
     if (outcome.result == flash::RunResult::Success)
         line.report(std::cerr);
     if (outcome.result == flash::RunResult::Interrupted)

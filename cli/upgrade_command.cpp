@@ -48,6 +48,7 @@ int runUpgradeCommand(const UpgradeOptions& options)
     if (!outcome.adapterHint.empty())
         std::cerr << outcome.adapterHint << '\n';
     warnIfNotRecorded(outcome.recorded, history::kUpgradeCommand, std::cerr);
+    pushAfterRun(std::cerr);
     if (outcome.result == flash::RunResult::Interrupted)
         std::cerr << session::afterStopText(outcome.report.stage) << '\n';
     return session::exitStatusFor(outcome.result, session::pendingStopSignal());

@@ -66,7 +66,7 @@ private:
             text.pop_back();
         if (text.empty())
             return;
-        Record record = Record::parse(text, nullptr, false);
+        Record record = parseRecordLine(text);
         if (record.is_discarded() || !isRecord(record)) {
             ++skipped_;
             return;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -46,18 +47,35 @@ bool endsWithNewline(int descriptor, off_t size)
     return ::pread(descriptor, &last, 1, size - 1) == 1 && last == '\n';
 }
 
+struct Account {
+    std::string name;
+    std::string home;
+};
+
+// The re-entrant form of the account lookup: a bench's runs record from threads of their own,
+// at the same time.
+std::optional<Account> accountOf(uid_t user)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    return Account{entry.pw_name != nullptr ? entry.pw_name : "", entry.pw_dir != nullptr ? entry.pw_dir : ""};
+}
+
 } // namespace
 
 std::filesystem::path defaultHistoryFile()
 {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
         return std::filesystem::path(data) / "fieldkit" / "history.jsonl";
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        const passwd* account = ::getpwuid(::getuid());
-        home = account != nullptr ? account->pw_dir : nullptr;
-    }
-    if (home == nullptr || *home == '\0')
+    std::string home;
+    if (const char* fromEnvironment = std::getenv("HOME"); fromEnvironment != nullptr)
+        home = fromEnvironment;
+    if (const auto account = home.empty() ? accountOf(::getuid()) : std::nullopt; account)
+        home = account->home;
+    if (home.empty())
         return {};
     return std::filesystem::path(home) / ".local" / "share" / "fieldkit" / "history.jsonl";
 }
@@ -134,8 +152,8 @@ std::string hostName()
 
 std::string userName()
 {
-    if (const passwd* account = ::getpwuid(::geteuid()); account != nullptr && account->pw_name != nullptr)
-        return account->pw_name;
+    if (const auto account = accountOf(::geteuid()); account && !account->name.empty())
+        return account->name;
     const char* user = std::getenv("USER");
     return user != nullptr ? user : "";
 }

@@ -224,4 +224,18 @@ bool isRecord(const Record& value)
            value["started"].is_string() && value.contains("result") && value["result"].is_string();
 }
 
+Record parseRecordLine(std::string_view line)
+{
+    // The parser itself keeps its nesting on the heap; the bound is for what comes after.
+    bool tooDeep = false;
+    Record value = Record::parse(
+        line,
+        [&tooDeep](int depth, Record::parse_event_t, Record&) {
+            tooDeep = tooDeep || depth > kMaxRecordDepth;
+            return !tooDeep;
+        },
+        false);
+    return tooDeep ? Record(Record::value_t::discarded) : value;
+}
+
 } // namespace fieldkit::history

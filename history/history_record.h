@@ -78,4 +78,12 @@ std::string utcTimestamp(std::chrono::system_clock::time_point time);
 // Whether a parsed line is a history record: an object with the fields every record has.
 bool isRecord(const Record& value);
 
+// A record nests three levels deep (the record, its files, a file). A line nested deeper
+// than this is damaged: copying, printing or sending such a value would recurse as deep.
+inline constexpr int kMaxRecordDepth = 32;
+
+// One line of the history as JSON: a discarded value when it is not JSON or nests deeper
+// than kMaxRecordDepth. Every reader of records takes lines through it.
+Record parseRecordLine(std::string_view line);
+
 } // namespace fieldkit::history

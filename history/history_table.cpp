@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 #include <utility>
@@ -96,8 +97,8 @@ std::optional<std::pair<unsigned, std::size_t>> controlAt(std::string_view text,
 }
 
 // Text from the file as a terminal may show it: controls written out as \n, \t, \r, \xHH
-// or \uHHHH.
-std::string escapedControls(const std::string& text)
+// or \uHHHH. `keepLayout` keeps tabs and line breaks, which a quoted CSV cell holds as they are.
+std::string escapedControls(const std::string& text, bool keepLayout = false)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string shown;
@@ -109,7 +110,9 @@ std::string escapedControls(const std::string& text)
         }
         const auto [code, length] = *control;
         i += length;
-        if (code == '\n')
+        if (keepLayout && (code == '\n' || code == '\t' || code == '\r'))
+            shown += static_cast<char>(code);
+        else if (code == '\n')
             shown += "\\n";
         else if (code == '\t')
             shown += "\\t";
@@ -144,7 +147,7 @@ std::string csvLine(const std::vector<std::string>& cells)
 {
     std::string line;
     for (std::size_t column = 0; column < cells.size(); ++column)
-        line += (column == 0 ? "" : ",") + csvField(cells[column]);
+        line += (column == 0 ? "" : ",") + csvField(escapedControls(cells[column], true));
     return line + "\r\n";
 }
 
@@ -197,7 +200,10 @@ std::optional<std::string> parseSince(std::string_view text)
     const auto year = digitsIn(text, 0, 4, 1970, 9999);
     const auto month = digitsIn(text, 5, 2, 1, 12);
     const auto day = digitsIn(text, 8, 2, 1, 31);
-    if (!year || !month || !day || text[4] != '-' || text[7] != '-')
+    if (!year || !month || !day || text[4] != '-' || text[7] != '-' ||
+        !std::chrono::year_month_day(std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+                                     std::chrono::day(static_cast<unsigned>(*day)))
+             .ok()) // 2026-02-30 is no day
         return std::nullopt;
     std::string time = "00:00:00";
     if (text.size() > 10) {

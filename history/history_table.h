@@ -53,7 +53,9 @@ void writeAlignedTable(std::ostream& out, std::vector<std::vector<std::string>> 
 // formula, quoted or not, and the board chooses its own version text: such text gets a
 // leading apostrophe, which spreadsheets show as text. Numbers are passed as they are.
 std::string spreadsheetText(std::string text);
-// One CSV line, ended by CR LF; every CSV file of the history and its reports is made of them.
+// One CSV line, ended by CR LF, with control characters other than tabs and line breaks
+// written out as the table writes them; every CSV file of the history and its reports, local
+// or from the shop database, is made of them.
 void writeCsvLine(std::ostream& out, const std::vector<std::string>& cells);
 void writeCsv(std::ostream& out, const std::vector<const StoredRecord*>& records);
 void writeJsonLines(std::ostream& out, const std::vector<const StoredRecord*>& records);

@@ -260,8 +260,8 @@ How the floors are made:
   and after each of the identity, parameter and version reads, 500 ms after programming mode,
   2000 ms in each of the two verifies and after the boot copy).
 - Payload floor at ${baud} baud: the pause floor plus the data the requests carry
-  (\`lodestar-sim\`'s "payload bytes in", ${paced_payload_in} bytes) at 10 bits a byte:
-  $(calc "$paced_payload_in * 10 / $baud") s. The requests' own line time adds their framing:
+  (\`lodestar-sim\`'s "payload bytes in", ${paced_payload_in} bytes) at 10 bits a byte,
+  $(calc "$paced_payload_in * 10 / $baud") s: $(calc "$pause_floor + $paced_payload_in * 10 / $baud") s in all. The requests' own line time adds their framing:
   ${paced_wire_in} bytes, $(calc "$paced_wire_in * 10 / $baud") s. The emulator paces each direction on its
   own, as a full-duplex line does (\`--baud\`), so the answers (${paced_wire_out} bytes) cross
   while the next requests do, as long as the board holds them.

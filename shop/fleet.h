@@ -1,6 +1,7 @@
 #pragma once
 
-// The fleet report: one line per radio with its latest run anywhere in the shop.
+// The fleet reports: each radio's state, and the failures at each bench, from the shop
+// database, as a table, CSV or JSON Lines.
 
 #include "shop/shop_database.h"
 
@@ -10,23 +11,13 @@
 
 namespace fieldkit::shop {
 
-struct FleetLine {
-    std::string esn;     // as stored (unsigned)
-    std::string esnText; // as the board screens show it
-    std::string time;
-    std::string bench;
-    std::string command;
-    std::string boardVersion;    // read from the board before the run
-    std::string firmwareWritten; // the settings' version, for an upgrade that wrote pages
-    std::string result;
-    std::string message; // on one line
-};
+enum class ReportFormat { Table, Csv, Json };
 
-FleetLine fleetLineOf(const FleetRow& row);
+// A record's time beside the server's receipt, when they are too far apart to trust the order
+// of the records by either: "bench clock ahead 26 h", "arrived 3 h late"; else empty.
+std::string timeNoteOf(double receivedAfterSeconds);
 
-void writeFleetTable(std::ostream& out, const std::vector<FleetRow>& rows);
-void writeFleetCsv(std::ostream& out, const std::vector<FleetRow>& rows);
-// One JSON object per line, the stored values under the CSV's column names.
-void writeFleetJson(std::ostream& out, const std::vector<FleetRow>& rows);
+void writeFleet(std::ostream& out, ReportFormat format, const std::vector<RadioState>& radios);
+void writeFailures(std::ostream& out, ReportFormat format, const std::vector<BenchFailures>& benches);
 
 } // namespace fieldkit::shop

@@ -1,20 +1,21 @@
 #include "shop/shop_database.h"
 
-#include "shop/socket_wait.h"
+#include "core/causes.h"
 
-#include <libpq-fe.h>
-
-#include <cstdint>
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace fieldkit::shop {
 namespace {
 
-// Held while the tables are created, so two benches that find an empty database at once
-// do not both create them.
-constexpr const char* kCreateTables = R"(
-SELECT pg_advisory_xact_lock(7305113071);
+// Every statement that changes the tables runs under this lock, so two benches that find an
+// empty or older database at once do not both set it up.
+constexpr const char* kTakeSchemaLock = "SELECT pg_advisory_xact_lock(7305113071);\n";
+
+// The tables of version 1, then each later version's changes, applied once: run whole on an
+// empty database and on an older one alike. Checks added to existing tables hold for new
+// rows only (NOT VALID), since older FieldKits did not check what they stored.
+constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS fieldkit_schema (
   version integer NOT NULL,
   database_id uuid NOT NULL,
@@ -28,83 +29,229 @@ CREATE TABLE IF NOT EXISTS fieldkit_history (
   bench text NOT NULL,
   record jsonb NOT NULL,
   received timestamptz NOT NULL DEFAULT now());
-CREATE INDEX IF NOT EXISTS fieldkit_history_esn_started ON fieldkit_history (esn, started DESC, received DESC)
-  INCLUDE (id, command, result);
-CREATE INDEX IF NOT EXISTS fieldkit_history_started ON fieldkit_history (started, received);
 INSERT INTO fieldkit_schema (version, database_id)
   SELECT 1, gen_random_uuid() WHERE NOT EXISTS (SELECT 1 FROM fieldkit_schema);
+DO $$ BEGIN
+IF (SELECT version FROM fieldkit_schema) < 2 THEN
+  ALTER TABLE fieldkit_history
+    ADD COLUMN board_version text,
+    ADD COLUMN settings_version text,
+    ADD COLUMN failure_kind text,
+    ADD COLUMN stage text,
+    ADD COLUMN pages_written bigint,
+    ADD COLUMN received_order bigint GENERATED ALWAYS AS IDENTITY,
+    ADD COLUMN record_md5 text,
+    ADD COLUMN stored_by text,
+    ADD COLUMN stored_from inet;
+  UPDATE fieldkit_history SET
+    board_version = record->>'board_version', settings_version = record->>'settings_version',
+    failure_kind = record->>'failure_kind', stage = record->>'stage',
+    pages_written = CASE WHEN record->>'pages_written' ~ '^[0-9]{1,18}$' THEN (record->>'pages_written')::bigint END;
+  -- Records are kept as their benches wrote them: checking JSON costs the server less than
+  -- converting it, and what is looked up has columns of its own.
+  ALTER TABLE fieldkit_history
+    ALTER COLUMN record TYPE json USING record::json,
+    ALTER COLUMN stored_by SET DEFAULT session_user,
+    ALTER COLUMN stored_from SET DEFAULT inet_client_addr(),
+    ADD CONSTRAINT fieldkit_history_esn CHECK (esn BETWEEN 0 AND 4294967295) NOT VALID,
+    ADD CONSTRAINT fieldkit_history_result CHECK (result IN ('success', 'failure', 'declined', 'interrupted')) NOT VALID,
+    ADD CONSTRAINT fieldkit_history_command CHECK (command IN ('upgrade', 'info')) NOT VALID,
+    ADD CONSTRAINT fieldkit_history_pages CHECK (pages_written >= 0) NOT VALID;
+  -- Each radio's state and each bench's failures come from these alone, without the records;
+  -- every index costs each record stored, so the ones of version 1 go.
+  DROP INDEX IF EXISTS fieldkit_history_esn_started;
+  DROP INDEX IF EXISTS fieldkit_history_started;
+  CREATE INDEX fieldkit_history_esn_received ON fieldkit_history (esn, received DESC, received_order DESC)
+    INCLUDE (id, command, result, stage, pages_written, board_version, settings_version);
+  CREATE INDEX fieldkit_history_bench_received ON fieldkit_history (bench, received)
+    INCLUDE (esn, command, result, stage, pages_written, failure_kind);
+  CREATE INDEX fieldkit_history_failures ON fieldkit_history (started) WHERE result = 'failure';
+  CREATE TABLE fieldkit_conflict (
+    id uuid NOT NULL,
+    bench text NOT NULL,
+    record json NOT NULL,
+    record_md5 text NOT NULL,
+    received timestamptz NOT NULL DEFAULT now(),
+    stored_by text NOT NULL DEFAULT session_user,
+    stored_from inet DEFAULT inet_client_addr(),
+    PRIMARY KEY (id, record_md5));
+  UPDATE fieldkit_schema SET version = 2;
+END IF;
+END $$;
 )";
 
+// A batch in one statement: each record stored once under its id; a record held already
+// with other contents (the same id from another bench, say) kept beside it, so neither copy
+// is lost. The bench sends each record's line, which the server checks is JSON and keeps as
+// written, and the fields it keeps in columns, as arrays; the lines' MD5 tells copies apart.
+// Only the records not stored now are looked up, each by the primary key whatever the
+// planner's statistics say of a table still filling, in the table as it was before this
+// statement.
 constexpr const char* kInsert = R"(
-INSERT INTO fieldkit_history (id, started, esn, result, command, bench, record)
-SELECT (r->>'id')::uuid, (r->>'started')::timestamptz, (r->>'esn')::bigint, r->'record'->>'result',
-       r->'record'->>'command', r->>'bench', r->'record'
-FROM jsonb_array_elements($1::jsonb) AS r
-ON CONFLICT (id) DO NOTHING)";
+WITH batch AS MATERIALIZED (
+  SELECT b.*, md5(b.line) AS digest
+  FROM unnest(string_to_array($1, E'\n')::uuid[], string_to_array($2, E'\n')::timestamptz[], $3::text[],
+              string_to_array($4, E'\n'), $5::bigint[], $6::text[], $7::text[], $8::text[], $9::text[], $10::text[],
+              $11::text[], $12::bigint[])
+    AS b(id, started, bench, line, esn, result, command, board_version, settings_version, failure_kind, stage,
+         pages_written)),
+stored AS (
+  INSERT INTO fieldkit_history (id, started, esn, result, command, bench, board_version, settings_version,
+                                failure_kind, stage, pages_written, record, record_md5)
+  SELECT id, started, esn, result, command, bench, board_version, settings_version, failure_kind, stage,
+         pages_written, line::json, digest
+  FROM batch -- in the batch's order, which received_order keeps
+  ON CONFLICT (id) DO NOTHING RETURNING id),
+differing AS (
+  SELECT id, bench, line, digest FROM batch b
+  WHERE NOT EXISTS (SELECT 1 FROM stored s WHERE s.id = b.id)
+    AND (SELECT h.record_md5 FROM fieldkit_history h WHERE h.id = b.id) <> b.digest),
+kept AS (
+  INSERT INTO fieldkit_conflict (id, bench, record, record_md5) SELECT id, bench, line::json, digest FROM differing
+  ON CONFLICT DO NOTHING RETURNING 1)
+SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM kept), (SELECT string_agg(DISTINCT id::text, ' ') FROM differing))";
+
+// The two group roles and what they may do. Only the administrator may change or delete
+// what the benches stored; who stored a record, from where and when, the server fills in.
+constexpr const char* kSetUpRoles = R"(
+DO $$ BEGIN
+IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '{bench}') THEN CREATE ROLE {bench} NOLOGIN; END IF;
+IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '{reader}') THEN CREATE ROLE {reader} NOLOGIN; END IF;
+END $$;
+ALTER TABLE fieldkit_schema OWNER TO CURRENT_USER;
+ALTER TABLE fieldkit_history OWNER TO CURRENT_USER;
+ALTER TABLE fieldkit_conflict OWNER TO CURRENT_USER;
+REVOKE ALL ON fieldkit_schema, fieldkit_history, fieldkit_conflict FROM PUBLIC, {bench}, {reader};
+GRANT SELECT ON fieldkit_schema TO {bench}, {reader};
+GRANT SELECT (id, record_md5), INSERT (id, started, esn, result, command, bench, board_version, settings_version,
+  failure_kind, stage, pages_written, record, record_md5) ON fieldkit_history TO {bench};
+GRANT INSERT (id, bench, record, record_md5) ON fieldkit_conflict TO {bench};
+GRANT SELECT ON fieldkit_history, fieldkit_conflict TO {reader};
+)";
+
+constexpr const char* kHolding = "SELECT id::text FROM fieldkit_history WHERE id = ANY($1::uuid[])";
 
 constexpr const char* kSelectRecords = R"(
-SELECT record::text FROM fieldkit_history
-WHERE ($1::bigint IS NULL OR esn = $1::bigint)
-  AND ($2::timestamptz IS NULL OR started >= $2::timestamptz)
-  AND (NOT $3::boolean OR result = 'failure')
-ORDER BY started, received)";
+WITH chosen AS (
+  SELECT id, record, started, received FROM fieldkit_history
+  WHERE ($1::bigint IS NULL OR esn = $1::bigint)
+    AND ($2::timestamptz IS NULL OR started >= $2::timestamptz)
+    AND (NOT $3::boolean OR result = 'failure'))
+SELECT record::text, false, started, received FROM chosen
+UNION ALL
+SELECT c.record::text, true, h.started, c.received FROM fieldkit_conflict c JOIN chosen h ON h.id = c.id
+ORDER BY 3, 4)";
 
-// Of each radio its latest run, found in the index alone, then its record; for the version
-// filter, the version its latest successful upgrade wrote, by the same index.
-constexpr const char* kSelectFleet = R"(
-WITH latest AS (
-  SELECT DISTINCT ON (esn) id FROM fieldkit_history
-  WHERE esn IS NOT NULL ORDER BY esn, started DESC, received DESC)
-SELECT l.esn, l.bench, jsonb_build_object(
-  'started', l.record->'started', 'command', l.record->'command', 'esn', l.record->'esn',
-  'board_version', l.record->'board_version', 'settings_version', l.record->'settings_version',
-  'pages_written', l.record->'pages_written', 'result', l.record->'result', 'message', l.record->'message',
-  'questions', l.record->'questions')::text
-FROM latest JOIN fieldkit_history l ON l.id = latest.id
-WHERE $1::text IS NULL OR (
-  SELECT u.record->>'settings_version' FROM fieldkit_history u
-  WHERE u.esn = l.esn AND u.command = 'upgrade' AND u.result = 'success'
-  ORDER BY u.started DESC, u.received DESC LIMIT 1) IS DISTINCT FROM $1::text
-ORDER BY l.esn)";
+// An upgrade that did not finish but reached the erase: $1 holds the stages from the erase on;
+// a record without a stage reached it when it wrote pages. Never null.
+constexpr const char* kLeftIncomplete = "(command = 'upgrade' AND result <> 'success' AND "
+                                        "coalesce(stage = ANY($1::text[]), coalesce(pages_written, 0) > 0))";
 
-// libpq's messages end in a newline and may run over several lines, some indented.
-std::string oneLine(const char* message)
+constexpr const char* kUtc = "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'";
+
+// Of each radio the newest record, as the server received them, that tells its firmware:
+// chosen from the index alone, then the few columns shown read from those records.
+std::string fleetStatement()
 {
-    std::string text;
-    bool lineStart = false, space = false;
-    for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
-        if (*c == '\n') {
-            lineStart = !text.empty();
-        } else if (*c == ' ' || *c == '\t') {
-            space = !text.empty();
-        } else {
-            if (lineStart)
-                text += "; ";
-            else if (space)
-                text += ' ';
-            lineStart = space = false;
-            text += *c;
-        }
-    }
+    return std::string(R"(
+WITH latest AS (
+  SELECT DISTINCT ON (esn) id, esn,
+    CASE WHEN )") + kLeftIncomplete + R"( THEN 'incomplete'
+         WHEN command = 'upgrade' AND result = 'success' THEN 'written' ELSE 'read' END AS state,
+    CASE WHEN command = 'upgrade' AND result = 'success' THEN settings_version
+         WHEN NOT )" + kLeftIncomplete + R"( THEN board_version END AS firmware
+  FROM fieldkit_history
+  WHERE esn IS NOT NULL
+    AND (board_version IS NOT NULL OR (command = 'upgrade' AND result = 'success') OR )" + kLeftIncomplete + R"()
+  ORDER BY esn, received DESC, received_order DESC)
+SELECT l.esn, l.firmware, l.state, h.record->>'started', to_char(h.received AT TIME ZONE 'UTC', )" + kUtc + R"(),
+  extract(epoch FROM h.received - h.started) - CASE WHEN json_typeof(h.record->'seconds') = 'number'
+                                                    THEN (h.record->>'seconds')::float8 ELSE 0 END,
+  h.bench, h.command, h.result, h.record->>'message'
+FROM latest l JOIN fieldkit_history h ON h.id = l.id
+WHERE $2::text IS NULL OR l.state = 'incomplete' OR l.firmware IS DISTINCT FROM $2::text
+ORDER BY l.esn)";
+}
+
+// Each bench's runs over the period, from the index on bench alone; its failure kinds by a
+// second look at the same index.
+std::string failuresStatement()
+{
+    const std::string since = "($2::timestamptz IS NULL OR received >= $2::timestamptz)";
+    return std::string(R"(
+SELECT bench, count(*), count(*) FILTER (WHERE result = 'failure'),
+  count(*) FILTER (WHERE result = 'failure' AND )") + kLeftIncomplete + R"(),
+  count(DISTINCT esn) FILTER (WHERE result = 'failure'),
+  to_char(max(received) FILTER (WHERE result = 'failure') AT TIME ZONE 'UTC', )" + kUtc + R"(),
+  (SELECT string_agg(kind || ' ' || n, ', ' ORDER BY n DESC, kind) FROM (
+     SELECT coalesce(failure_kind, 'unknown') AS kind, count(*) AS n FROM fieldkit_history k
+     WHERE k.bench = h.bench AND k.result = 'failure' AND )" + since + R"( GROUP BY 1) AS kinds)
+FROM fieldkit_history h WHERE )" + since + R"(
+GROUP BY bench ORDER BY 3 DESC, 1)";
+}
+
+// The stages from the erase on, short of done, as a PostgreSQL array: {erasing,...}.
+std::string boardChangingStages()
+{
+    std::string stages;
+    for (auto stage = UpgradeStage::Erasing; stage != UpgradeStage::Done;
+         stage = static_cast<UpgradeStage>(static_cast<int>(stage) + 1))
+        stages += (stages.empty() ? "" : ",") + std::string(keyOf(stage));
+    return '{' + stages + '}';
+}
+
+std::optional<std::string_view> viewOf(const std::string& text)
+{
     return text;
 }
 
-struct OptionsFree {
-    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
-};
-
-std::string secondsText(std::chrono::milliseconds bound)
+std::optional<std::string_view> viewOf(const std::optional<std::string>& text)
 {
-    const auto seconds = (bound.count() + 999) / 1000;
-    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+// {"a",NULL,"b"}: a PostgreSQL array of these texts, each quoted.
+std::string arrayLiteral(const std::vector<std::optional<std::string_view>>& values)
+{
+    std::string literal = "{";
+    for (const auto& value : values) {
+        if (literal.size() > 1)
+            literal += ',';
+        if (!value) {
+            literal += "NULL";
+            continue;
+        }
+        literal += '"';
+        for (const char c : *value) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + '}';
+}
+
+// A bench's role may add records but not read them.
+std::optional<Failure> asReadFailure(std::optional<Failure> failure)
+{
+    if (failure && failure->kind == FailureKind::Permission)
+        failure->text = "this role may not read the shop database's records (" + failure->text +
+                        "): its administrator can give it the readers' role that `" + kSetUpCommand + "` made";
+    return failure;
+}
+
+std::string textOr(const std::optional<std::string>& cell)
+{
+    return cell.value_or("");
+}
+
+std::size_t countIn(const std::optional<std::string>& cell)
+{
+    return cell ? std::strtoull(cell->c_str(), nullptr, 10) : 0;
 }
 
 } // namespace
-
-struct Database::Result {
-    std::vector<std::vector<std::optional<std::string>>> rows;
-    std::size_t affected = 0;
-};
 
 std::string databaseNamed(const std::filesystem::path& settingsFile)
 {
@@ -113,229 +260,257 @@ std::string databaseNamed(const std::filesystem::path& settingsFile)
     return settings::readHistoryDatabaseSetting(settingsFile);
 }
 
+bool isRoleName(std::string_view name)
+{
+    return !name.empty() && name.size() <= 63 && !(name.front() >= '0' && name.front() <= '9') &&
+           std::all_of(name.begin(), name.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; });
+}
+
 Database::Database(Clock& clock, Bounds bounds) : clock_(clock), bounds_(bounds) {}
 
-Database::~Database()
-{
-    if (connection_ != nullptr)
-        PQfinish(connection_);
-}
+Database::~Database() = default;
 
 std::string Database::where() const
 {
-    if (connection_ == nullptr)
-        return {};
-    const char* host = PQhost(connection_);
-    std::string text = host != nullptr && *host != '\0' ? host : "localhost";
-    if (!text.empty() && text.front() == '/')
-        text = "socket " + text; // a Unix socket's folder
-    if (const char* port = PQport(connection_); port != nullptr && *port != '\0')
-        text += std::string(":") + port;
-    if (const char* name = PQdb(connection_); name != nullptr)
-        text += std::string("/") + name;
-    return text;
+    return session_ != nullptr ? session_->where() : std::string();
+}
+
+bool Database::hasTimeFor(std::chrono::milliseconds needed)
+{
+    if (!bounds_.whole)
+        return true;
+    const auto spent = std::chrono::milliseconds(clock_.tickMs() - openedAt_);
+    return spent + needed <= *bounds_.whole;
 }
 
 std::optional<Failure> Database::open(const std::string& connection)
 {
-    char* parseError = nullptr;
-    const std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connection.c_str(), &parseError));
-    if (!options) {
-        const std::string reason = parseError != nullptr ? oneLine(parseError) : "out of memory";
-        PQfreemem(parseError);
-        return Failure{FailureKind::BadConnectionString, "the shop database's connection string cannot be read: " + reason};
-    }
-    std::string sslmode;
-    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
-        const bool set = option->val != nullptr && *option->val != '\0';
-        if (set && std::strcmp(option->keyword, "password") == 0)
-            return Failure{FailureKind::PasswordInString,
-                           "the shop database's connection string holds a password; FieldKit does not keep passwords: "
-                           "put it in the password file (~/.pgpass, %APPDATA%\\postgresql\\pgpass.conf on Windows) "
-                           "or in PGPASSWORD"};
-        if (set && std::strcmp(option->keyword, "sslmode") == 0)
-            sslmode = option->val;
-    }
-    if (const char* fromEnvironment = std::getenv("PGSSLMODE"); sslmode.empty() && fromEnvironment != nullptr)
-        sslmode = fromEnvironment;
-    // Without TLS in libpq "prefer" quietly means plain text; these modes must not.
-    if (PQsslAttribute(nullptr, "library") == nullptr &&
-        (sslmode == "require" || sslmode == "verify-ca" || sslmode == "verify-full"))
-        return Failure{FailureKind::TlsUnavailable,
-                       "the shop database's connection asks for sslmode=" + sslmode +
-                           ", but this FieldKit was built without TLS and cannot encrypt the connection; "
-                           "use sslmode=disable only on a network you trust"};
-
-    const char* keys[] = {"dbname", "fallback_application_name", nullptr};
-    const char* values[] = {connection.c_str(), "fieldkit", nullptr};
-    connection_ = PQconnectStartParams(keys, values, 1);
-    if (connection_ == nullptr)
-        return Failure{FailureKind::Connect, "the shop database cannot be reached: out of memory"};
-    const std::uint32_t deadline = clock_.tickMs() + static_cast<std::uint32_t>(bounds_.connect.count());
-    for (PostgresPollingStatusType state = PGRES_POLLING_WRITING; state != PGRES_POLLING_OK;) {
-        if (state == PGRES_POLLING_FAILED || PQstatus(connection_) == CONNECTION_BAD)
-            return Failure{FailureKind::Connect, "the shop database cannot be reached: " + oneLine(PQerrorMessage(connection_))};
-        if (auto failure = waitFor(state == PGRES_POLLING_WRITING, deadline, bounds_.connect, "the connection request"))
-            return failure;
-        state = PQconnectPoll(connection_);
-    }
-    // The server's notices ("already exists, skipping") are not the user's business.
-    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
-    if (PQsetnonblocking(connection_, 1) != 0)
-        return statementFailure("setting up the connection");
-    // The server gives up on a statement too, so none runs on after this bench stopped waiting.
-    Result ignored;
-    if (auto failure = execute("SET statement_timeout = " + std::to_string(bounds_.answer.count()), {}, &ignored))
+    openedAt_ = clock_.tickMs();
+    std::optional<Failure> failure;
+    const SqlModule* module = sqlModule(&failure);
+    if (module == nullptr)
+        return failure;
+    const auto connect = bounds_.whole ? std::min(bounds_.connect, *bounds_.whole) : bounds_.connect;
+    session_ = module->open(connection, clock_, connect, bounds_.answer, &failure);
+    if (session_ == nullptr)
         return failure;
     return ensureSchema();
 }
 
-std::optional<Failure> Database::waitFor(bool forWrite, std::uint32_t deadline, std::chrono::milliseconds bound,
-                                         const char* what)
+std::optional<Failure> Database::execute(std::string_view sql, const std::vector<std::optional<std::string>>& parameters,
+                                         Rows* rows)
 {
-    const auto left = static_cast<std::int32_t>(deadline - clock_.tickMs());
-    const auto outcome = left <= 0 ? platform::SocketWait::TimedOut
-                                   : platform::waitForSocket(PQsocket(connection_), forWrite, std::chrono::milliseconds(left));
-    if (outcome == platform::SocketWait::Ready)
-        return std::nullopt;
-    const std::string text = outcome == platform::SocketWait::TimedOut
-                                 ? "the shop database at " + where() + " did not answer " + what + " within " +
-                                       secondsText(bound)
-                                 : "the shop database's connection failed while waiting for its answer";
-    // A connection left in the middle of an answer cannot be used again.
-    PQfinish(connection_);
-    connection_ = nullptr;
-    return Failure{outcome == platform::SocketWait::TimedOut ? FailureKind::Timeout : FailureKind::Statement, text};
+    if (auto failure = send(sql, parameters))
+        return failure;
+    return receive(rows);
 }
 
-Failure Database::statementFailure(const std::string& what) const
+std::optional<Failure> Database::send(std::string_view sql, const std::vector<std::optional<std::string>>& parameters)
 {
-    return Failure{FailureKind::Statement, "the shop database failed " + what + ": " + oneLine(PQerrorMessage(connection_))};
-}
-
-std::optional<Failure> Database::execute(const std::string& sql, const std::vector<std::optional<std::string>>& parameters,
-                                         Result* result)
-{
-    if (connection_ == nullptr)
+    if (session_ == nullptr)
         return Failure{FailureKind::Statement, "the shop database's connection is closed"};
-    const std::uint32_t deadline = clock_.tickMs() + static_cast<std::uint32_t>(bounds_.answer.count());
-    std::vector<const char*> values;
-    for (const auto& parameter : parameters)
-        values.push_back(parameter ? parameter->c_str() : nullptr);
-    // Without parameters the simple protocol runs several statements as one transaction.
-    const int sent = parameters.empty() ? PQsendQuery(connection_, sql.c_str())
-                                        : PQsendQueryParams(connection_, sql.c_str(), static_cast<int>(values.size()),
-                                                            nullptr, values.data(), nullptr, nullptr, 0);
-    if (sent == 0)
-        return statementFailure("to take a statement");
-    for (int flushed = PQflush(connection_); flushed != 0; flushed = PQflush(connection_)) {
-        if (flushed < 0)
-            return statementFailure("to take a statement");
-        if (auto failure = waitFor(true, deadline, bounds_.answer, "a statement"))
-            return failure;
-        if (PQconsumeInput(connection_) == 0)
-            return statementFailure("to answer");
+    answerBy_ = clock_.tickMs() + static_cast<std::uint32_t>(bounds_.answer.count());
+    if (bounds_.whole) {
+        const std::uint32_t end = openedAt_ + static_cast<std::uint32_t>(bounds_.whole->count());
+        if (static_cast<std::int32_t>(end - answerBy_) < 0)
+            answerBy_ = end;
     }
+    return closedOnTimeout(session_->send(sql, parameters, answerBy_));
+}
 
-    std::optional<Failure> failure;
-    for (;;) {
-        while (PQisBusy(connection_) != 0) {
-            if (auto timedOut = waitFor(false, deadline, bounds_.answer, "a statement"))
-                return timedOut;
-            if (PQconsumeInput(connection_) == 0)
-                return statementFailure("to answer");
-        }
-        PGresult* answer = PQgetResult(connection_);
-        if (answer == nullptr)
-            break;
-        const ExecStatusType status = PQresultStatus(answer);
-        if (status == PGRES_TUPLES_OK) {
-            for (int row = 0; row < PQntuples(answer); ++row) {
-                auto& values = result->rows.emplace_back();
-                for (int column = 0; column < PQnfields(answer); ++column)
-                    values.push_back(PQgetisnull(answer, row, column) != 0
-                                         ? std::nullopt
-                                         : std::optional<std::string>(PQgetvalue(answer, row, column)));
-            }
-        } else if (status == PGRES_COMMAND_OK) {
-            result->affected = std::strtoull(PQcmdTuples(answer), nullptr, 10);
-        } else if (!failure) {
-            failure = Failure{FailureKind::Statement, "the shop database refused a statement: " +
-                                                          oneLine(PQresultErrorMessage(answer))};
-        }
-        PQclear(answer);
-    }
+std::optional<Failure> Database::receive(Rows* rows)
+{
+    if (session_ == nullptr)
+        return Failure{FailureKind::Statement, "the shop database's connection is closed"};
+    return closedOnTimeout(session_->receive(rows, answerBy_));
+}
+
+std::optional<Failure> Database::closedOnTimeout(std::optional<Failure> failure)
+{
+    // A session that timed out on this side is closed: nothing more goes through it.
+    if (failure && failure->kind == FailureKind::Timeout)
+        session_.reset();
     return failure;
 }
 
 std::optional<Failure> Database::ensureSchema()
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Result found;
-        if (auto failure = execute("SELECT to_regclass('fieldkit_schema') IS NOT NULL", {}, &found))
+    Rows found;
+    if (auto failure = execute("SELECT to_regclass('fieldkit_schema') IS NOT NULL", {}, &found))
+        return failure;
+    int version = 0;
+    if (found.rows.at(0).at(0) == "t") {
+        Rows schema;
+        if (auto failure = execute("SELECT version, database_id FROM fieldkit_schema", {}, &schema))
             return failure;
-        if (found.rows.at(0).at(0) == "t") {
-            Result schema;
-            if (auto failure = execute("SELECT version, database_id FROM fieldkit_schema", {}, &schema))
-                return failure;
-            if (!schema.rows.empty() && schema.rows[0][0] && schema.rows[0][1]) {
-                const int version = std::atoi(schema.rows[0][0]->c_str());
-                if (version > kShopSchemaVersion)
-                    return Failure{FailureKind::NewerSchema,
-                                   "the shop database's tables are of version " + std::to_string(version) +
-                                       ", set up by a newer FieldKit; this one knows version " +
-                                       std::to_string(kShopSchemaVersion) + " at most: update FieldKit on this bench"};
-                databaseId_ = *schema.rows[0][1];
-                return std::nullopt;
-            }
+        if (!schema.rows.empty() && schema.rows[0][0] && schema.rows[0][1]) {
+            version = std::atoi(schema.rows[0][0]->c_str());
+            databaseId_ = *schema.rows[0][1];
         }
-        Result created;
-        if (auto failure = execute(kCreateTables, {}, &created))
-            return failure;
     }
-    return Failure{FailureKind::Statement, "the shop database's tables could not be set up"};
+    if (version > kShopSchemaVersion)
+        return Failure{FailureKind::NewerSchema, "the shop database's tables are of version " + std::to_string(version) +
+                                                     ", set up by a newer FieldKit; this one knows version " +
+                                                     std::to_string(kShopSchemaVersion) +
+                                                     " at most: update FieldKit on this bench"};
+    if (version == kShopSchemaVersion)
+        return std::nullopt;
+    Rows ignored;
+    if (auto failure = execute(std::string(kTakeSchemaLock) + kSchema, {}, &ignored)) {
+        if (failure->kind != FailureKind::Permission)
+            return failure;
+        return Failure{FailureKind::OlderSchema,
+                       version == 0 ? "the shop database has no FieldKit tables yet, and this role may not make them: "
+                                      "have its administrator run `" + std::string(kSetUpCommand) + "`"
+                                    : "the shop database's tables are of version " + std::to_string(version) +
+                                          ", older than this FieldKit's " + std::to_string(kShopSchemaVersion) +
+                                          ", and this role may not bring them forward: have the database's "
+                                          "administrator run `" + kSetUpCommand + "`"};
+    }
+    Rows schema;
+    if (auto failure = execute("SELECT database_id FROM fieldkit_schema", {}, &schema))
+        return failure;
+    if (schema.rows.empty() || !schema.rows[0][0])
+        return Failure{FailureKind::Statement, "the shop database's tables could not be set up"};
+    databaseId_ = *schema.rows[0][0];
+    return std::nullopt;
 }
 
-std::optional<Failure> Database::insert(const nlohmann::json& batch, std::size_t* stored)
+std::optional<Failure> Database::insert(std::span<const Outgoing> batch, Inserted* inserted)
 {
-    Result result;
-    auto failure = execute(kInsert, {batch.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)}, &result);
-    *stored = result.affected;
-    return failure;
+    auto failure = sendInsert(batch);
+    return failure ? failure : receiveInserted(inserted);
 }
 
-std::optional<Failure> Database::readRecords(const history::Filter& filter, history::HistoryContents* contents)
+std::optional<Failure> Database::sendInsert(std::span<const Outgoing> batch)
 {
-    Result result;
+    // Ids, times and lines hold no newline; the other texts go as arrays.
+    std::string ids, starts, lines;
+    for (const auto& record : batch) {
+        const char* separator = ids.empty() ? "" : "\n";
+        ids += separator + record.id;
+        starts += separator + record.started;
+        lines += separator + record.line;
+    }
+    using Field = std::optional<std::string_view> (*)(const Outgoing&);
+    const auto column = [&batch](Field field) {
+        std::vector<std::optional<std::string_view>> values;
+        for (const auto& record : batch)
+            values.push_back(field(record));
+        return arrayLiteral(values);
+    };
+    return send(kInsert, {ids, starts, column([](const Outgoing& r) { return viewOf(r.bench); }),
+                          lines, column([](const Outgoing& r) { return viewOf(r.esn); }),
+                          column([](const Outgoing& r) { return viewOf(r.result); }),
+                          column([](const Outgoing& r) { return viewOf(r.command); }),
+                          column([](const Outgoing& r) { return viewOf(r.boardVersion); }),
+                          column([](const Outgoing& r) { return viewOf(r.settingsVersion); }),
+                          column([](const Outgoing& r) { return viewOf(r.failureKind); }),
+                          column([](const Outgoing& r) { return viewOf(r.stage); }),
+                          column([](const Outgoing& r) { return viewOf(r.pagesWritten); })});
+}
+
+std::optional<Failure> Database::receiveInserted(Inserted* inserted)
+{
+    Rows rows;
+    if (auto failure = receive(&rows))
+        return failure;
+    const auto& counts = rows.rows.at(0);
+    inserted->stored = countIn(counts.at(0));
+    inserted->conflictsKept = countIn(counts.at(1));
+    inserted->conflicts.clear();
+    const std::string differing = textOr(counts.at(2));
+    for (std::size_t at = 0; at < differing.size(); at += 37) // uuids of 36 characters, each followed by a space
+        inserted->conflicts.push_back(differing.substr(at, 36));
+    return std::nullopt;
+}
+
+std::optional<Failure> Database::holding(const std::vector<std::string>& ids, std::set<std::string>* held)
+{
+    std::string array = "{";
+    for (const auto& id : ids)
+        array += (array.size() > 1 ? "," : "") + id;
+    Rows rows;
+    if (auto failure = execute(kHolding, {array + '}'}, &rows))
+        return failure;
+    for (const auto& row : rows.rows)
+        held->insert(textOr(row.at(0)));
+    return std::nullopt;
+}
+
+std::optional<Failure> Database::readRecords(const history::Filter& filter, history::HistoryContents* contents,
+                                             std::size_t* conflicting)
+{
+    Rows rows;
     std::optional<std::string> esn;
     if (filter.esn)
         esn = std::to_string(*filter.esn);
-    if (auto failure = execute(kSelectRecords, {esn, filter.since, filter.failedOnly ? "true" : "false"}, &result))
-        return failure;
-    for (auto& row : result.rows) {
-        history::Record record = history::Record::parse(*row.at(0), nullptr, false);
+    if (auto failure = execute(kSelectRecords, {esn, filter.since, filter.failedOnly ? "true" : "false"}, &rows))
+        return asReadFailure(std::move(failure));
+    for (auto& row : rows.rows) {
+        history::Record record = history::parseRecordLine(textOr(row.at(0)));
         if (record.is_discarded() || !history::isRecord(record)) {
             ++contents->skippedLines;
             continue;
         }
-        contents->records.push_back({std::move(record), std::move(*row[0])});
+        if (conflicting != nullptr && row.at(1) == "t")
+            ++*conflicting;
+        contents->records.push_back({std::move(record), textOr(row[0])});
     }
     return std::nullopt;
 }
 
-std::optional<Failure> Database::readFleet(const std::optional<std::string>& version, std::vector<FleetRow>* rows)
+std::optional<Failure> Database::readFleet(const std::optional<std::string>& version, std::vector<RadioState>* radios)
 {
-    Result result;
-    if (auto failure = execute(kSelectFleet, {version}, &result))
-        return failure;
-    for (const auto& row : result.rows) {
-        history::Record record = history::Record::parse(*row.at(2), nullptr, false);
-        if (record.is_discarded())
-            continue;
-        rows->push_back({static_cast<std::uint32_t>(std::strtoull(row[0]->c_str(), nullptr, 10)), std::move(record),
-                         row[1].value_or("")});
+    Rows rows;
+    if (auto failure = execute(fleetStatement(), {boardChangingStages(), version}, &rows))
+        return asReadFailure(std::move(failure));
+    for (const auto& row : rows.rows) {
+        RadioState radio;
+        radio.esn = static_cast<std::uint32_t>(countIn(row.at(0)));
+        radio.firmware = textOr(row.at(1));
+        const std::string state = textOr(row.at(2));
+        radio.state = state == "written"      ? FirmwareState::Written
+                      : state == "incomplete" ? FirmwareState::Incomplete
+                                              : FirmwareState::Read;
+        radio.started = textOr(row.at(3));
+        radio.received = textOr(row.at(4));
+        radio.receivedAfter = std::strtod(textOr(row.at(5)).c_str(), nullptr);
+        radio.bench = textOr(row.at(6));
+        radio.command = textOr(row.at(7));
+        radio.result = textOr(row.at(8));
+        radio.message = textOr(row.at(9));
+        radios->push_back(std::move(radio));
     }
     return std::nullopt;
+}
+
+std::optional<Failure> Database::readFailures(const std::optional<std::string>& since,
+                                              std::vector<BenchFailures>* benches)
+{
+    Rows rows;
+    if (auto failure = execute(failuresStatement(), {boardChangingStages(), since}, &rows))
+        return asReadFailure(std::move(failure));
+    for (const auto& row : rows.rows)
+        benches->push_back({textOr(row.at(0)), countIn(row.at(1)), countIn(row.at(2)), countIn(row.at(3)),
+                            countIn(row.at(4)), textOr(row.at(5)), textOr(row.at(6))});
+    return std::nullopt;
+}
+
+std::optional<Failure> Database::setUp(const std::string& benchRole, const std::string& readerRole)
+{
+    if (!isRoleName(benchRole) || !isRoleName(readerRole)) // they go into the statement as they are
+        return Failure{FailureKind::Statement, "a role name holds other characters than a-z, 0-9 and _"};
+    std::string statement = std::string(kTakeSchemaLock) + kSetUpRoles;
+    for (const auto& [mark, role] : {std::pair{"{bench}", benchRole}, {"{reader}", readerRole}})
+        for (auto at = statement.find(mark); at != std::string::npos; at = statement.find(mark, at))
+            statement.replace(at, std::string_view(mark).size(), role);
+    Rows ignored;
+    auto failure = execute(statement, {}, &ignored);
+    if (failure && failure->kind == FailureKind::Permission)
+        failure->text += " (setting up needs a role that may create roles and owns the tables, or a superuser)";
+    return failure;
 }
 
 } // namespace fieldkit::shop

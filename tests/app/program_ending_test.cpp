@@ -29,6 +29,10 @@ protected:
         app_.reset();
     }
 
+    // Kept until the window has gone: its thread still sends the record to the shop (when one
+    // is named) after the run's end has been shown.
+    const std::filesystem::path historyFile = std::filesystem::current_path() / "history.jsonl";
+    const testing::EnvironmentVariable history{"FIELDKIT_HISTORY", historyFile.string()};
     EmulatedBoard board;
     testing::FakeClock clock;
 };
@@ -36,8 +40,6 @@ protected:
 TEST_P(SessionEnding, IsHeldBackOnlyPastTheEraseAndWaitsForARunStoppedBeforeIt)
 {
     const auto& row = GetParam();
-    const auto historyFile = std::filesystem::current_path() / "history.jsonl";
-    const testing::EnvironmentVariable history("FIELDKIT_HISTORY", historyFile.string());
     board.holdWrite(row.heldWrite);
     start(emulated(board, clock));
     ProgramEnding ending(frame(), [] { return session::StopSignal::None; }, [](int) { ADD_FAILURE() << "ended"; });

@@ -39,8 +39,9 @@ check "history --database exits 0" test "$status" -eq 0
 check "both records, once each" test "$(grep -c '"id"' "$work/records.json")" -eq 2
 run "$work/fleet.csv" fleet --format csv
 cat "$work/fleet.csv"
-check "fleet: radio 257 upgraded at the Windows bench" grep -q "^257,2026-03-01T09:00:00Z,windows,upgrade,R07.12.00,R09.00.00,success," "$work/fleet.csv"
-check "fleet: radio 514 read" grep -q "^514,2026-03-02T09:00:00Z,WINBENCH,info," "$work/fleet.csv"
+check "fleet: radio 257 upgraded to R09.00.00 at the Windows bench, its record sent long after" \
+  grep -qE "^257,R09.00.00,written,2026-03-01T09:00:00Z,[^,]+,arrived [0-9]+ d late,windows,upgrade,success," "$work/fleet.csv"
+check "fleet: radio 514 read on R07.12.00" grep -qE "^514,R07.12.00,read,2026-03-02T09:00:00Z,[^,]+,[^,]*,WINBENCH,info," "$work/fleet.csv"
 
 FIELDKIT_HISTORY_DATABASE="$FIELDKIT_HISTORY_DATABASE sslmode=require" run "$work/tls.log" history push
 cat "$work/tls.log"

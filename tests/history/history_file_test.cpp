@@ -134,6 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 "not json\n[1,2]\n{\"schema\":\"one\",\"command\":\"upgrade\",\"started\":\"x\","
                                 "\"result\":\"success\"}\n{\"command\":\"upgrade\"}\n" + kRecordLine,
                                 2, 4},
+                      // A record nested past the bound, which copying or printing would recurse through.
+                      DamageRow{"NestedTooDeep",
+                                R"({"schema":1,"command":"info","started":"x","result":"success","extra":)" +
+                                    std::string(40, '[') + std::string(40, ']') + "}\n" + kRecordLine,
+                                2, 1},
                       DamageRow{"BlankAndCarriageReturnLines", "\n" + sampleRecord(0, 0).dump() + "\r\n\n", 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -91,7 +91,8 @@ TEST(HistoryOptions, EsnsAndDatesAsTechniciansTypeThem)
     const std::vector<std::pair<const char*, std::optional<std::string>>> dates = {
         {"2026-03-01", "2026-03-01T00:00:00Z"}, {"2026-03-01T14:05", "2026-03-01T14:05:00Z"},
         {"2026-03-01 14:05:09", "2026-03-01T14:05:09Z"}, {"2026-03-01T14:05:09Z", "2026-03-01T14:05:09Z"},
-        {"2026-13-01", std::nullopt}, {"2026-03-32", std::nullopt}, {"2026-3-1", std::nullopt},
+        {"2026-13-01", std::nullopt}, {"2026-03-32", std::nullopt}, {"2026-02-30", std::nullopt},
+        {"2026-04-31T08:00:00Z", std::nullopt}, {"2028-02-29", "2028-02-29T00:00:00Z"}, {"2026-3-1", std::nullopt},
         {"2026-03-01T24:00", std::nullopt}, {"2026-03-01T14", std::nullopt}, {"yesterday", std::nullopt},
         {"2026-03-01x", std::nullopt}};
     for (const auto& [text, date] : dates)
@@ -196,13 +197,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CellRow{"CarriageReturn", "board_version", "\r=1", "\"'\r=1\"", "\\r=1"},
                       CellRow{"InnerSignsStay", "board_version", "R07-1=2", "R07-1=2", "R07-1=2"},
                       CellRow{"NegativeNumberStaysANumber", "esn", -2147483648LL, "-2147483648", "failure"},
-                      CellRow{"EscapeAndBell", "board_version", "\x1b[2J\a", "\x1b[2J\a", "\\x1b[2J\\x07"},
-                      CellRow{"NewlineAndC1", "board_version", "R0\n\xC2\x9B", "\"R0\n\xC2\x9B\"", "R0\\n\\u009b"},
+                      CellRow{"EscapeAndBell", "board_version", "\x1b[2J\a", "\\x1b[2J\\x07", "\\x1b[2J\\x07"},
+                      CellRow{"NewlineAndC1", "board_version", "R0\n\xC2\x9B", "\"R0\n\\u009b\"", "R0\\n\\u009b"},
                       // Bidirectional controls would make the rest of the line read backwards.
-                      CellRow{"RightToLeftOverride", "board_version", "R07\xE2\x80\xAE" "00.21", "R07\xE2\x80\xAE" "00.21",
+                      CellRow{"RightToLeftOverride", "board_version", "R07\xE2\x80\xAE" "00.21", "R07\\u202e00.21",
                               "R07\\u202e00.21"},
                       CellRow{"IsolatesAndMarks", "board_version", "\xE2\x81\xA6R\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C",
-                              "\xE2\x81\xA6R\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C", "\\u2066R\\u2069\\u200f\\u061c"}),
+                              "\\u2066R\\u2069\\u200f\\u061c", "\\u2066R\\u2069\\u200f\\u061c"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HistoryFormats, ADeclinedRunShowsTheQuestionAnsweredNo)

@@ -46,6 +46,7 @@ struct DesktopRunRow {
     const char* name;
     bool upgrade;          // else the board information command
     bool historyWritable;  // else FIELDKIT_HISTORY names a folder
+    bool shopDown = false; // a shop database is named that nobody answers for
 };
 
 void PrintTo(const DesktopRunRow& row, std::ostream* out)
@@ -61,6 +62,9 @@ TEST_P(DesktopRun, IsRecordedBeforeItsOutcomeOrWarnsAfterIt)
     if (!row.historyWritable) {
         std::filesystem::create_directories(historyFile);
     }
+    const testing::EnvironmentVariable shop("FIELDKIT_HISTORY_DATABASE",
+                                            row.shopDown ? std::optional<std::string>("host=127.0.0.1 port=1")
+                                                         : std::nullopt);
     writeFile("AppConfig.ini", "[Firmware]\nVersion=R07.12.00\n");
     EmulatedBoard board(sim::parseBoardOptions({"--esn", "0x80000000"}));
     testing::FakeClock clock;
@@ -76,19 +80,31 @@ TEST_P(DesktopRun, IsRecordedBeforeItsOutcomeOrWarnsAfterIt)
     };
     if (row.upgrade) {
         answerer.thenClick(QMessageBox::Yes).then(recordsNow);
-        if (!row.historyWritable)
+        if (!row.historyWritable || row.shopDown)
             answerer.thenClick(QMessageBox::Ok);
         QTest::mouseClick(view().m_btnUpgrade, Qt::LeftButton);
         ASSERT_TRUE(waitFor([&] { return !frame().IsBusy(); }, 60));
     } else {
         answerer.then(recordsNow);
-        if (!row.historyWritable)
+        if (!row.historyWritable || row.shopDown)
             answerer.thenClick(QMessageBox::Ok);
         frame().CommandAction(ID_BOARD_INFO)->trigger();
     }
     ASSERT_TRUE(waitFor([&] { return answerer.boxes.size() + answerer.dialogs.size() == (row.upgrade ? 2u : 1u) +
-                                                                                            !row.historyWritable; }));
+                                                                                            !row.historyWritable +
+                                                                                            row.shopDown; }));
     EXPECT_EQ(answerer.unexpected, 0);
+    if (row.shopDown) {
+        // The outcome, then the shop's trouble; the record waits on the bench.
+        EXPECT_TRUE(answerer.boxes.back().text.startsWith(
+            QStringLiteral("The history was not sent to the shop database: the shop database cannot be reached")))
+            << answerer.boxes.back().text.toStdString();
+        EXPECT_EQ(recordsWhenShown, 1u);
+        if (row.upgrade) {
+            EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("Flashing completed successfully"));
+        }
+        return;
+    }
 
     if (!row.historyWritable) {
         const auto& warning = answerer.boxes.back();
@@ -127,8 +143,10 @@ TEST_P(DesktopRun, IsRecordedBeforeItsOutcomeOrWarnsAfterIt)
 
 INSTANTIATE_TEST_SUITE_P(Runs, DesktopRun,
                          ::testing::Values(DesktopRunRow{"Upgrade", true, true}, DesktopRunRow{"UpgradeUnrecorded", true, false},
+                                           DesktopRunRow{"UpgradeWithTheShopDown", true, true, true},
                                            DesktopRunRow{"BoardInfo", false, true},
-                                           DesktopRunRow{"BoardInfoUnrecorded", false, false}),
+                                           DesktopRunRow{"BoardInfoUnrecorded", false, false},
+                                           DesktopRunRow{"BoardInfoWithTheShopDown", false, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 std::string line(const char* started, const char* esn, const char* result)

@@ -1,6 +1,6 @@
 // Waiting on the database connection's socket on Windows, where libpq's socket is a SOCKET.
 
-#include "shop/socket_wait.h"
+#include "shop/postgresql/socket_wait.h"
 
 #include <winsock2.h>
 

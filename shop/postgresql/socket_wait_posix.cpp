@@ -1,6 +1,6 @@
 // Waiting on the database connection's socket on Linux and other POSIX systems.
 
-#include "shop/socket_wait.h"
+#include "shop/postgresql/socket_wait.h"
 
 #include <cerrno>
 
