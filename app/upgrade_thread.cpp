@@ -137,7 +137,10 @@ void CMainFrame::RunUpgradeThread(UpgradeStop& stop, const session::UpgradePlan&
     WorkerView view(*this, stop);
     const session::Outcome outcome = session::runUpgrade(plan, {sessionLinks(), view, stop, m_services.clock, {}});
     view.deliverOutcome(outcome, historyWarning(history::kUpgradeCommand, outcome.recorded));
-    if (const std::string warning = shopWarning(); !warning.empty() && view.showsProgress())
+    // Asked to stop or to end: the records wait for the next run, as on the command line.
+    if (!view.showsProgress())
+        return;
+    if (const std::string warning = shopWarning(); !warning.empty())
         m_workerJobs->post([this, warning] { ShowShopWarning(warning); });
 }
 
